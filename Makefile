@@ -1,0 +1,44 @@
+# Thin wrapper over CMake presets. See README.md.
+JOBS ?= $(shell nproc)
+
+.PHONY: deps build test test-dev test-asan test-tsan demo bench format release clean
+
+deps:
+	@bash scripts/install-deps
+
+build: deps
+	@cmake --preset dev >/dev/null
+	@cmake --build --preset dev -j $(JOBS)
+
+test: build
+	@ctest --preset dev -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
+	@$(MAKE) --no-print-directory test-tsan
+
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan -j $(JOBS)
+
+test-tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS)
+	@ctest --preset tsan -j $(JOBS)
+
+demo: build
+	@bash scripts/demo
+
+bench: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS)
+	@bash scripts/bench
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+release: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS)
+
+clean:
+	rm -rf build build-asan build-tsan build-release

@@ -1,0 +1,105 @@
+#include "foundation/events.h"
+
+namespace lapora {
+
+EventQueue::~EventQueue() {
+  Close();
+}
+
+void EventQueue::Post(Event event) {
+  std::function<void()> wake;
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_closed) {
+      return;
+    }
+    bool wasEmpty = m_pending.empty();
+    m_pending.push_back({std::move(event), nullptr});
+    if (wasEmpty) {
+      wake = m_wake;
+    }
+  }
+  m_changed.notify_all();
+  if (wake) {
+    wake();
+  }
+}
+
+bool EventQueue::Send(Event event) {
+  auto handled = std::make_shared<bool>(false);
+  std::function<void()> wake;
+  std::unique_lock lock(m_mutex);
+  if (m_closed) {
+    return false;
+  }
+  bool wasEmpty = m_pending.empty();
+  m_pending.push_back({std::move(event), handled});
+  if (wasEmpty) {
+    wake = m_wake;
+  }
+  m_changed.notify_all();
+  if (wake) {
+    lock.unlock();
+    wake();
+    lock.lock();
+  }
+  m_changed.wait(lock, [&] { return *handled || m_closed; });
+  return *handled;
+}
+
+std::size_t EventQueue::Dispatch(const Handler& handler, std::size_t maxEvents) {
+  std::size_t count = 0;
+  while (count < maxEvents) {
+    Pending next;
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_pending.empty()) {
+        break;
+      }
+      next = std::move(m_pending.front());
+      m_pending.pop_front();
+    }
+    handler(next.event);
+    ++count;
+    if (next.handled) {
+      {
+        std::lock_guard lock(m_mutex);
+        *next.handled = true;
+      }
+      m_changed.notify_all();
+    }
+  }
+  return count;
+}
+
+bool EventQueue::WaitForEvents(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(m_mutex);
+  return m_changed.wait_for(lock, timeout, [&] { return !m_pending.empty() || m_closed; }) &&
+         !m_pending.empty();
+}
+
+std::size_t EventQueue::PendingCount() const {
+  std::lock_guard lock(m_mutex);
+  return m_pending.size();
+}
+
+void EventQueue::SetWakeCallback(std::function<void()> wake) {
+  std::lock_guard lock(m_mutex);
+  m_wake = std::move(wake);
+}
+
+void EventQueue::Close() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+    m_pending.clear();
+  }
+  m_changed.notify_all();
+}
+
+bool EventQueue::IsClosed() const {
+  std::lock_guard lock(m_mutex);
+  return m_closed;
+}
+
+}  // namespace lapora

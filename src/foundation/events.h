@@ -1,0 +1,107 @@
+// The typed event queue between worker threads and the main thread. Any thread posts;
+// only the main thread dispatches, one event at a time and in posting order (a handler may
+// dispatch again, e.g. while waiting for a box thread to end; order is still kept).
+// Send() posts and waits until the event was handled (the FTP worker's notifications).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <variant>
+
+#include "foundation/kol_result.h"
+
+namespace lapora {
+
+// A text posted to the log (level 0..100; higher is more verbose).
+struct LogLineEvent {
+  int level = 0;
+  std::string text;
+};
+// An alert whose text must also be shown in a message box.
+struct AlertEvent {
+  std::string text;
+};
+// One non-empty line received from the results software.
+struct LinkLineEvent {
+  std::string line;
+};
+// Results-software link state: 1 connecting, 2 connected, 3 not connected.
+struct LinkStateEvent {
+  int state = 0;
+};
+// A box's state may have changed; failed is 1 when its reception failed.
+struct BoxStatusEvent {
+  int box = 0;
+  int failed = 0;
+};
+// A box stopped answering its keep-alive.
+struct BoxPingErrorEvent {
+  int box = 0;
+};
+// An FTP upload job changed state (1 started, 3 done, 6 error).
+struct FtpJobStatusEvent {
+  int status = 0;
+  std::string remoteName;
+  std::string errorText;
+};
+// A recorded detection for the detections list.
+struct DetectionItemEvent {
+  CLogDetectionItem item;
+};
+// A worker asks the main thread to refresh the box states and the detection counter.
+struct RefreshRequestEvent {};
+
+using Event =
+    std::variant<LogLineEvent, AlertEvent, LinkLineEvent, LinkStateEvent, BoxStatusEvent,
+                 BoxPingErrorEvent, FtpJobStatusEvent, DetectionItemEvent, RefreshRequestEvent>;
+
+class EventQueue {
+ public:
+  using Handler = std::function<void(const Event&)>;
+
+  EventQueue() = default;
+  EventQueue(const EventQueue&) = delete;
+  EventQueue& operator=(const EventQueue&) = delete;
+  ~EventQueue();
+
+  // Any thread. Dropped once the queue is closed.
+  void Post(Event event);
+  // Any thread but the dispatching one: posts, then waits until the event was handled or
+  // the queue was closed. Returns true when it was handled.
+  bool Send(Event event);
+
+  // Main thread. Handles pending events one by one, at most maxEvents, and returns how many
+  // were handled. Events posted while dispatching are handled in the same call.
+  std::size_t Dispatch(const Handler& handler, std::size_t maxEvents = SIZE_MAX);
+  // Main thread. Waits until an event is pending, the queue is closed or the time-out ends.
+  bool WaitForEvents(std::chrono::milliseconds timeout);
+  std::size_t PendingCount() const;
+
+  // Called on the posting thread each time the queue goes from empty to non-empty, so that a
+  // front end can wake its loop (e.g. a queued call into the Qt thread). Set before workers run.
+  void SetWakeCallback(std::function<void()> wake);
+
+  // Stops accepting events, drops the pending ones and releases every waiting Send.
+  void Close();
+  bool IsClosed() const;
+
+ private:
+  struct Pending {
+    Event event;
+    std::shared_ptr<bool> handled;  // set by Send; guarded by m_mutex
+  };
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<Pending> m_pending;
+  std::function<void()> m_wake;
+  bool m_closed = false;
+};
+
+}  // namespace lapora

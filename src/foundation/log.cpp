@@ -1,0 +1,146 @@
+#include "foundation/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "foundation/events.h"
+
+namespace lapora {
+
+Logger::Logger(EventQueue& events) : m_events(events) {}
+
+void Logger::SetLogFilePath(const std::string& path) {
+  std::lock_guard lock(m_pathMutex);
+  m_path = path;
+}
+
+std::string Logger::LogFilePath() const {
+  std::lock_guard lock(m_pathMutex);
+  return m_path;
+}
+
+void Logger::PostLog(int level, const std::string& text) {
+  if (!m_postingEnabled) {
+    return;
+  }
+  m_events.Post(LogLineEvent{level, text.size() > kMaxText ? text.substr(0, kMaxText) : text});
+}
+
+void Logger::PostLogF(int level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = StrFBounded(kMaxText, format, args);
+  va_end(args);
+  PostLog(level, text);
+}
+
+void Logger::PostLogBilingual(int level, const char* frenchFormat, const char* englishFormat, ...) {
+  const char* format = BuildLanguage() == Language::kFrench ? frenchFormat : englishFormat;
+  va_list args;
+  va_start(args, englishFormat);
+  std::string text = StrFBounded(kMaxText, format, args);
+  va_end(args);
+  PostLog(level, text);
+}
+
+void Logger::PostLogMsg(int level, const Message& message, ...) {
+  std::string format = Tr(message);
+  va_list args;
+  va_start(args, message);
+  std::string text = StrFBounded(kMaxText, format.c_str(), args);
+  va_end(args);
+  PostLog(level, text);
+}
+
+void Logger::PostAlert(const std::string& text, bool show) {
+  if (show) {
+    m_events.Post(AlertEvent{text});
+  }
+  PostLog(0, "######## " + text);
+}
+
+void Logger::WriteLog(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = StrFBounded(kMaxText, format, args);
+  va_end(args);
+  WriteLogText(text);
+}
+
+void Logger::WriteLogText(const std::string& text) {
+  if (text == "\n") {
+    std::string path = LogFilePath();
+    if (FILE* f = std::fopen(path.c_str(), "ab")) {
+      std::fputs("\r\n", f);
+      std::fclose(f);
+    }
+    return;
+  }
+  AppendFileLine(text);
+}
+
+bool Logger::HandlePostedText(int level, const std::string& text, std::string* windowLine) {
+  if (level > m_level) {
+    return false;
+  }
+  std::string rendered = Render(text);
+  if (windowLine != nullptr) {
+    *windowLine = TimeStamp() + " " + rendered;
+  }
+  AppendFileLine(rendered);
+  return true;
+}
+
+std::string Logger::Render(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\r') {
+      out += "<CR>";
+    } else if (c == '\n') {
+      out += "<LF>";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string Logger::TimeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) {
+    return {};
+  }
+  char buffer[128];
+  std::size_t n = std::strftime(buffer, sizeof buffer, "%d %B %Y - %H:%M:%S", &local);
+  return std::string(buffer, n);
+}
+
+void Logger::AppendFileLine(const std::string& text) {
+  std::string path = LogFilePath();
+  if (path.empty()) {
+    return;
+  }
+  // Open, write, close for every line: the file is complete after each line and can be read
+  // while the program runs. Failures are not reported (the log cannot log itself).
+  if (FILE* f = std::fopen(path.c_str(), "ab")) {
+    std::string line = TimeStamp() + " : " + text + "\r\n";
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fclose(f);
+  }
+}
+
+std::size_t LogList::Add(const std::string& line) {
+  m_lines.push_back(line);
+  if (m_lines.size() <= kMaxLines) {
+    return 0;
+  }
+  m_log.WriteLog("Purge Log Window content...");
+  m_lines.erase(m_lines.begin(), m_lines.begin() + kPurgeLines);
+  m_log.WriteLog("Purge Log Window done");
+  return kPurgeLines;
+}
+
+}  // namespace lapora

@@ -1,0 +1,44 @@
+// Texts of the system: Windows-1252 bytes in std::string inside, UTF-8 at the edges.
+// The message catalogue keeps each bilingual text once (English and French, UTF-8 source);
+// Tr() gives the build language's text converted to Windows-1252. All functions are
+// thread-safe (the catalogue is read-only; conversions are pure).
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+namespace lapora {
+
+enum class Language { kEnglish, kFrench };
+
+// One catalogue entry, both texts in UTF-8.
+struct Message {
+  const char* en;
+  const char* fr;
+};
+
+// The language fixed at build time (CMake option LAPORA_LANGUAGE).
+Language BuildLanguage();
+
+// The entry's text in the build language, as Windows-1252 bytes.
+std::string Tr(const Message& message);
+// The entry's text in the given language, as Windows-1252 bytes (tests, fixed-language texts).
+std::string TrIn(Language language, const Message& message);
+
+// printf-style formatting into a std::string. Pass std::string arguments as .c_str().
+std::string StrF(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string StrFv(const char* format, va_list args);
+// Formatting bounded to max_chars characters (the spec's fixed 1024-byte buffers keep 1023).
+std::string StrFBounded(size_t max_chars, const char* format, va_list args);
+
+// Conversions at the edges. Characters with no Windows-1252 form become '?'; invalid UTF-8
+// bytes are taken as Windows-1252 bytes (so already converted text passes through unharmed).
+std::string Utf8ToCp1252(std::string_view utf8);
+std::string Cp1252ToUtf8(std::string_view cp1252);
+
+// ASCII helpers used by parsers: case-insensitive equality, trimming.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+std::string ToLowerAscii(std::string_view text);
+
+}  // namespace lapora
