@@ -1,0 +1,56 @@
+// The start-up settings held for the whole run (fields carry the settings key names).
+// Written by the main thread only. Integer fields are atomics so that worker threads (box
+// threads, link thread) may read them at any time; the race-day dates, read by the box
+// threads for every detection, sit behind a mutex. The other texts are main-thread only.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace lapora {
+
+struct AppSettings {
+  // [Settings]
+  std::atomic<int> GVarnexIgnoreInputMsDelta{50};
+  std::atomic<int> GVarnexIgnoreOutputMsDelta{300};
+  std::atomic<int> GVarnexReadMsDelta{1};
+  std::atomic<int> GVarnexConnectionTimeout{2};
+  std::string GVarnexEmptyDetectionsActions{"-"};
+  std::string GVarnexExportFile;  // default: documents folder + "/Lapora.kol"
+  std::atomic<int> GVarnexIgnoreUnknownTags{0};
+  std::atomic<int> SleepMilliAfterLeadingStart{3000};
+  std::atomic<int> SleepMilliAfterLeadingStop{3000};
+  std::atomic<int> SleepMilliAfterSetTime{2000};
+  std::atomic<int> GBoxReconnectSeconds{30};
+  std::atomic<int> GDaysToAdd{0};
+  std::atomic<int> GVarnexBeepDetections{1};
+  std::atomic<int> GVarnexBeepWhenQuit{1};
+  // [DirectConnection]
+  std::atomic<int> Port{8283};
+  std::string Host{"localhost"};
+  std::atomic<int> ReconnectSeconds{15};
+  // Main-window keys, read when the main window opens.
+  std::atomic<int> BAbsClock{0};
+  std::atomic<int> LogWinLevel{50};
+  std::atomic<int> LogFileLevel{75};
+  std::atomic<int> BLogDetections{1};
+  std::atomic<int> BScrollDetections{1};
+
+  // The calendar dates (YYYYMMDD) of race days 0 to 3.
+  std::array<std::string, 4> RaceDayDates() const {
+    std::lock_guard lock(m_datesMutex);
+    return m_raceDayDates;
+  }
+  void SetRaceDayDates(const std::array<std::string, 4>& dates) {
+    std::lock_guard lock(m_datesMutex);
+    m_raceDayDates = dates;
+  }
+
+ private:
+  mutable std::mutex m_datesMutex;
+  std::array<std::string, 4> m_raceDayDates;
+};
+
+}  // namespace lapora
