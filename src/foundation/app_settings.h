@@ -6,10 +6,19 @@
 
 #include <array>
 #include <atomic>
+#include <ctime>
 #include <mutex>
 #include <string>
 
 namespace lapora {
+
+class Folders;
+class SettingsStore;
+
+// Sections of the settings file used here.
+inline constexpr char kSettingsSection[] = "Settings";
+inline constexpr char kDirectConnectionSection[] = "DirectConnection";
+inline constexpr char kApplicationSection[] = "Application";
 
 struct AppSettings {
   // [Settings]
@@ -52,5 +61,20 @@ struct AppSettings {
   mutable std::mutex m_datesMutex;
   std::array<std::string, 4> m_raceDayDates;
 };
+
+// Start-up: reads the start-up keys, each written back at once (the two sound keys are only
+// read), in the order that fixes their order in a new file, and computes the race-day dates
+// for the local date of now. Main thread.
+void ReadStartupSettings(SettingsStore& store, AppSettings& settings, const Folders& folders,
+                         std::time_t now);
+// The main window's keys (BAbsClock, LogWinLevel, LogFileLevel, BLogDetections,
+// BScrollDetections), read and written back in that order when the window opens. Main thread.
+void ReadMainWindowSettings(SettingsStore& store, AppSettings& settings);
+
+// The dates YYYYMMDD of race days 0 to 3: day k is today + k - daysToAdd when daysToAdd >= 1,
+// today + k otherwise.
+std::array<std::string, 4> ComputeRaceDayDates(int daysToAdd, std::time_t now);
+// Recomputes the dates from GDaysToAdd (start-up, and after the configuration dialog).
+void UpdateRaceDayDates(AppSettings& settings, std::time_t now);
 
 }  // namespace lapora

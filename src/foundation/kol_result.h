@@ -27,4 +27,17 @@ struct CLogDetectionItem {
   CKolResult record;
 };
 
+// An entry of the main window's detections information list, made from a runner result of
+// the results software: error is 1 when the result carries a status text instead of ranks.
+struct CSummaryItem {
+  std::string nameText;
+  std::int32_t bib = 0;
+  std::string timeText;
+  std::string passText;
+  std::string resultText;
+  std::int32_t error = 0;
+
+  bool operator==(const CSummaryItem&) const = default;
+};
+
 }  // namespace lapora

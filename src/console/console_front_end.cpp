@@ -1,0 +1,433 @@
+#include "console/console_front_end.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "foundation/events.h"
+#include "foundation/text.h"
+#include "station/station.h"
+
+extern char** environ;
+
+namespace lapora {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+const char* DiscName(BoxDisc disc) {
+  switch (disc) {
+    case BoxDisc::kGrey:
+      return "grey";
+    case BoxDisc::kRed:
+      return "red";
+    case BoxDisc::kOrange:
+      return "orange";
+    case BoxDisc::kGreen:
+      return "green";
+  }
+  return "?";
+}
+
+std::string Trim(const std::string& text) {
+  std::size_t begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string::npos) {
+    return {};
+  }
+  std::size_t end = text.find_last_not_of(" \t\r");
+  return text.substr(begin, end - begin + 1);
+}
+
+sigset_t TerminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+}  // namespace
+
+ConsoleFrontEnd::ConsoleFrontEnd(EventQueue& events, int input, std::FILE* out)
+    : m_events(events), m_input(input), m_out(out) {
+  if (pipe2(m_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+    m_wakePipe[0] = m_wakePipe[1] = -1;
+  }
+  sigset_t set = TerminationSignals();
+  m_signalFd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  int writeEnd = m_wakePipe[1];
+  // Any thread: one byte makes the loop's poll return; a full pipe already means "wake up".
+  m_events.SetWakeCallback([writeEnd] {
+    if (writeEnd >= 0) {
+      char byte = 1;
+      ssize_t ignored = write(writeEnd, &byte, 1);
+      (void)ignored;
+    }
+  });
+  if (m_input < 0) {
+    m_inputOpen = false;
+  }
+}
+
+ConsoleFrontEnd::~ConsoleFrontEnd() {
+  m_events.SetWakeCallback(nullptr);
+  for (int fd : {m_wakePipe[0], m_wakePipe[1], m_signalFd}) {
+    if (fd >= 0) {
+      close(fd);
+    }
+  }
+}
+
+bool ConsoleFrontEnd::BlockTerminationSignals() {
+  sigset_t set = TerminationSignals();
+  return pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+void ConsoleFrontEnd::Attach(Station& station) {
+  m_station = &station;
+  RegisterBuiltInCommands();
+}
+
+void ConsoleFrontEnd::AddCommand(const std::string& name, const std::string& arguments,
+                                 const std::string& description, CommandHandler handler) {
+  m_commands[name] = Command{arguments, description, std::move(handler)};
+}
+
+void ConsoleFrontEnd::RegisterBuiltInCommands() {
+  AddCommand("help", "", "list the commands", [this](const std::string&) {
+    for (const auto& [name, command] : m_commands) {
+      std::string usage = command.arguments.empty() ? name : name + " " + command.arguments;
+      Print(StrF("  %-28s %s", usage.c_str(), command.description.c_str()));
+    }
+  });
+  AddCommand("quit", "", "leave the program (button \"Exit\")",
+             [this](const std::string&) { (void)m_station->Close(); });
+  AddCommand("exit", "", "same as quit", [this](const std::string&) { (void)m_station->Close(); });
+  AddCommand("clear", "detections|results|log", "clear one of the three lists",
+             [this](const std::string& args) {
+               if (args == "detections") {
+                 m_station->ClearList(ListId::kDetections);
+               } else if (args == "results") {
+                 m_station->ClearList(ListId::kSummary);
+               } else if (args == "log") {
+                 m_station->ClearList(ListId::kLog);
+               } else {
+                 Print("usage: clear detections|results|log");
+               }
+             });
+  AddCommand("detections", "on|off", "check box \"Detections\": list each detection",
+             [this](const std::string& args) {
+               if (args == "on" || args == "off") {
+                 m_station->SetLogDetections(args == "on");
+               } else {
+                 Print("usage: detections on|off");
+               }
+             });
+  AddCommand("scroll", "on|off", "check box \"Scroll\": follow new detections",
+             [this](const std::string& args) {
+               if (args == "on" || args == "off") {
+                 m_station->SetScrollDetections(args == "on");
+               } else {
+                 Print("usage: scroll on|off");
+               }
+             });
+  AddCommand("level", "0|25|50|75|100", "log level (the level selector)",
+             [this](const std::string& args) {
+               std::vector<std::string> entries = Station::LevelEntries();
+               for (std::size_t i = 0; i < entries.size(); ++i) {
+                 if (!args.empty() && Trim(entries[i]).rfind(args + " ", 0) == 0) {
+                   m_station->SelectLogLevel(static_cast<int>(i));
+                   return;
+                 }
+               }
+               Print("usage: level 0|25|50|75|100");
+             });
+  AddCommand("manual", "", "open the help document Lapora.pdf",
+             [this](const std::string&) { m_station->OpenHelpDocument(); });
+  AddCommand("status", "", "counter, box slots, long-race indicator, check boxes",
+             [this](const std::string&) {
+               m_station->RefreshBoxStatesAndCounter();
+               Print("version: " + m_versionText);
+               Print("counter: " + m_counterText);
+               for (int i = 0; i < 4; ++i) {
+                 std::string tooltip = m_boxTooltips[i];
+                 std::replace(tooltip.begin(), tooltip.end(), '\n', ' ');
+                 Print(StrF("box %d: %s %s", i + 1, DiscName(m_boxDiscs[i]), tooltip.c_str()));
+               }
+               Print(std::string("long race: ") + (m_longRaceShown ? m_longRaceText : "-"));
+               Print(StrF("detections: %s, scroll: %s", m_logDetections ? "on" : "off",
+                          m_scrollDetections ? "on" : "off"));
+               std::vector<std::string> entries = Station::LevelEntries();
+               if (m_levelEntry >= 0 && static_cast<std::size_t>(m_levelEntry) < entries.size()) {
+                 Print("log level: " + Trim(entries[static_cast<std::size_t>(m_levelEntry)]));
+               }
+             });
+}
+
+void ConsoleFrontEnd::Print(const std::string& text) {
+  std::string line = Cp1252ToUtf8(text);
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), m_out);
+  std::fflush(m_out);
+}
+
+void ConsoleFrontEnd::AppendLogLines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    Print(line);
+  }
+}
+
+void ConsoleFrontEnd::AppendDetectionItems(const std::vector<CLogDetectionItem>& items) {
+  for (const CLogDetectionItem& item : items) {
+    Print("detection: " + item.text);
+  }
+}
+
+std::string ConsoleFrontEnd::SummaryColumns(const CSummaryItem& entry) {
+  std::string bib = entry.bib != 0 ? std::to_string(entry.bib) : std::string();
+  return bib + "\t" + entry.nameText + "\t" + entry.timeText + "\t" + entry.passText + "\t" +
+         entry.resultText;
+}
+
+void ConsoleFrontEnd::AppendSummaryEntries(const std::vector<CSummaryItem>& entries) {
+  for (const CSummaryItem& entry : entries) {
+    Print("result: " + SummaryColumns(entry));
+  }
+}
+
+std::size_t ConsoleFrontEnd::ListTopIndex(ListId list) const {
+  return m_topIndex[static_cast<int>(list)];
+}
+
+void ConsoleFrontEnd::SetListTopIndex(ListId list, std::size_t index) {
+  m_topIndex[static_cast<int>(list)] = index;
+}
+
+void ConsoleFrontEnd::SetBoxState(int index, BoxDisc disc, const std::string& tooltip) {
+  if (index >= 0 && index < 4) {
+    m_boxDiscs[index] = disc;
+    m_boxTooltips[index] = tooltip;
+  }
+}
+
+void ConsoleFrontEnd::SetLongRaceIndicator(bool shown, const std::string& text) {
+  if (shown != m_longRaceShown || (shown && text != m_longRaceText)) {
+    Print(std::string("long race: ") + (shown ? text : "-"));
+  }
+  m_longRaceShown = shown;
+  m_longRaceText = text;
+}
+
+void ConsoleFrontEnd::SetCheckBoxes(bool logDetections, bool scrollDetections) {
+  m_logDetections = logDetections;
+  m_scrollDetections = scrollDetections;
+}
+
+bool ConsoleFrontEnd::AskYesNo(const std::string& text, MessageIcon, bool defaultYes) {
+  // A typed command is its own confirmation; anything else takes the default answer.
+  bool answer = m_commandDepth > 0 ? true : defaultYes;
+  Print("question: " + text);
+  Print(answer ? "answer: Yes" : "answer: No");
+  return answer;
+}
+
+void ConsoleFrontEnd::ShowMessage(const std::string& text, MessageIcon) {
+  Print("message: " + text);
+}
+
+void ConsoleFrontEnd::StartTimer(int id, int periodMs, bool oneShot) {
+  m_timers[id] = Timer{SteadyClock::now() + std::chrono::milliseconds(periodMs), periodMs, oneShot};
+}
+
+void ConsoleFrontEnd::StopTimer(int id) {
+  m_timers.erase(id);
+}
+
+void ConsoleFrontEnd::PumpEvents() {
+  if (m_station != nullptr) {
+    m_station->DrainEvents();
+  }
+}
+
+bool ConsoleFrontEnd::OpenDocument(const std::string& path) {
+  Print("open: " + path);
+  // The desktop's opener, detached; a machine without one just reports it.
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) {
+    return false;
+  }
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::string program = "xdg-open";
+  std::vector<char*> argv = {program.data(), const_cast<char*>(path.c_str()), nullptr};
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0;
+}
+
+void ConsoleFrontEnd::RunCommand(const std::string& rawLine) {
+  std::string line = Trim(Utf8ToCp1252(rawLine));
+  if (line.empty() || m_station == nullptr) {
+    return;
+  }
+  std::size_t space = line.find(' ');
+  std::string name = line.substr(0, space);
+  std::string arguments = space == std::string::npos ? std::string() : Trim(line.substr(space));
+  auto it = m_commands.find(name);
+  if (it == m_commands.end()) {
+    Print("unknown command: " + name + " (help lists the commands)");
+    return;
+  }
+  ++m_commandDepth;
+  it->second.handler(arguments);
+  --m_commandDepth;
+}
+
+void ConsoleFrontEnd::FireDueTimers() {
+  SteadyClock::time_point now = SteadyClock::now();
+  std::vector<int> due;
+  for (const auto& [id, timer] : m_timers) {
+    if (timer.due <= now) {
+      due.push_back(id);
+    }
+  }
+  for (int id : due) {
+    auto it = m_timers.find(id);
+    if (it == m_timers.end() || it->second.due > now) {
+      continue;  // stopped or restarted by an earlier timer of this round
+    }
+    if (it->second.oneShot) {
+      m_timers.erase(it);
+    } else {
+      it->second.due = now + std::chrono::milliseconds(it->second.periodMs);
+    }
+    m_station->OnTimer(id);
+    if (m_closed) {
+      return;
+    }
+  }
+}
+
+void ConsoleFrontEnd::ReadInput() {
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(m_input, buffer, sizeof buffer);
+    if (n > 0) {
+      m_inputBuffer.append(buffer, static_cast<std::size_t>(n));
+      if (static_cast<std::size_t>(n) < sizeof buffer) {
+        break;
+      }
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n == 0 || errno != EAGAIN) {
+      // End of input: the program goes on until a signal or the duration ends it.
+      m_inputOpen = false;
+      if (!m_inputBuffer.empty()) {
+        m_inputBuffer.push_back('\n');
+      }
+    }
+    break;
+  }
+  std::size_t newline;
+  while (!m_closed && (newline = m_inputBuffer.find('\n')) != std::string::npos) {
+    std::string line = m_inputBuffer.substr(0, newline);
+    m_inputBuffer.erase(0, newline + 1);
+    RunCommand(line);
+  }
+}
+
+void ConsoleFrontEnd::CloseAsWithCtrl() {
+  m_ctrlHeld = true;
+  (void)m_station->Close();
+  m_ctrlHeld = false;
+}
+
+int ConsoleFrontEnd::PollTimeoutMs(std::optional<SteadyClock::time_point> end) const {
+  SteadyClock::time_point now = SteadyClock::now();
+  SteadyClock::time_point next = now + std::chrono::seconds(60);
+  for (const auto& [id, timer] : m_timers) {
+    next = std::min(next, timer.due);
+  }
+  if (end) {
+    next = std::min(next, *end);
+  }
+  if (next <= now) {
+    return 0;
+  }
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+int ConsoleFrontEnd::Run(std::optional<std::chrono::milliseconds> duration) {
+  if (m_station == nullptr) {
+    return 1;
+  }
+  if (m_inputOpen) {
+    int flags = fcntl(m_input, F_GETFL);
+    if (flags < 0 || fcntl(m_input, F_SETFL, flags | O_NONBLOCK) != 0) {
+      m_inputOpen = false;
+    }
+  }
+  std::optional<SteadyClock::time_point> end;
+  if (duration) {
+    end = SteadyClock::now() + *duration;
+  }
+  m_station->DrainEvents();
+  while (!m_closed) {
+    if (end && SteadyClock::now() >= *end) {
+      m_station->DrainEvents(SIZE_MAX);
+      CloseAsWithCtrl();
+      break;
+    }
+    pollfd fds[3];
+    nfds_t count = 0;
+    fds[count++] = {m_wakePipe[0], POLLIN, 0};
+    fds[count++] = {m_signalFd, POLLIN, 0};
+    if (m_inputOpen) {
+      fds[count++] = {m_input, POLLIN, 0};
+    }
+    int ready = poll(fds, count, m_events.PendingCount() > 0 ? 0 : PollTimeoutMs(end));
+    if (ready < 0 && errno != EINTR) {
+      Print(StrF("## poll: %s", std::strerror(errno)));
+      CloseAsWithCtrl();
+      break;
+    }
+    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+      char drain[256];
+      while (read(m_wakePipe[0], drain, sizeof drain) > 0) {
+      }
+    }
+    m_station->DrainEvents();
+    if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+      signalfd_siginfo info;
+      while (read(m_signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      }
+      m_station->DrainEvents(SIZE_MAX);
+      CloseAsWithCtrl();
+      break;
+    }
+    if (ready > 0 && m_inputOpen && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      ReadInput();
+    }
+    if (!m_closed) {
+      FireDueTimers();
+    }
+  }
+  return 0;
+}
+
+}  // namespace lapora

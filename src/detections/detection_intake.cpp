@@ -1,0 +1,319 @@
+#include "detections/detection_intake.h"
+
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "detections/piece_format.h"
+#include "foundation/app_settings.h"
+#include "foundation/clock.h"
+#include "foundation/events.h"
+#include "foundation/log.h"
+#include "foundation/sound.h"
+#include "foundation/text.h"
+#include "resources/messages_detections.h"
+
+namespace lapora {
+
+namespace {
+
+// The build-language text of a catalogue entry, converted once: the intake formats several of
+// them for every detection line.
+template <const Message& M>
+const std::string& Text() {
+  static const std::string text = Tr(M);
+  return text;
+}
+
+// The same, split for concatenation (texts formatted for every detection).
+template <const Message& M>
+const CPieceFormat& Pieces() {
+  static const CPieceFormat format(Tr(M));
+  return format;
+}
+
+constexpr std::size_t kMaxDetectionField = 255;
+constexpr std::int32_t kSecondsPerDay = 24 * 3600;
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// One scanf "%d" from *pos: blanks skipped, optional sign, at least one digit. Values beyond
+// the int range saturate instead of overflowing.
+bool ScanInt(std::string_view text, std::size_t* pos, int* value) {
+  std::size_t i = *pos;
+  while (i < text.size() && IsBlank(text[i])) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  std::size_t digitsStart = i;
+  long long magnitude = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    if (magnitude <= INT_MAX) {
+      magnitude = magnitude * 10 + (text[i] - '0');
+    }
+    ++i;
+  }
+  if (i == digitsStart) {
+    return false;
+  }
+  long long signedValue = negative ? -magnitude : magnitude;
+  if (signedValue > INT_MAX) {
+    signedValue = INT_MAX;
+  } else if (signedValue < INT_MIN) {
+    signedValue = INT_MIN;
+  }
+  *value = static_cast<int>(signedValue);
+  *pos = i;
+  return true;
+}
+
+// The three fields of "%[^_]_%[^,],%s", each of 1 to 255 characters. False when the text does
+// not hold them or a field is longer (a truncated chip or date could be taken for another).
+bool SplitDetectionText(std::string_view text, std::string_view* date, std::string_view* time,
+                        std::string_view* chip) {
+  std::size_t zero = text.find('\0');
+  if (zero != std::string_view::npos) {
+    text = text.substr(0, zero);
+  }
+  std::size_t underscore = text.find('_');
+  if (underscore == std::string_view::npos || underscore == 0) {
+    return false;
+  }
+  std::size_t comma = text.find(',', underscore + 1);
+  if (comma == std::string_view::npos || comma == underscore + 1) {
+    return false;
+  }
+  std::size_t chipStart = comma + 1;
+  while (chipStart < text.size() && IsBlank(text[chipStart])) {
+    ++chipStart;
+  }
+  std::size_t chipEnd = chipStart;
+  while (chipEnd < text.size() && !IsBlank(text[chipEnd])) {
+    ++chipEnd;
+  }
+  if (chipEnd == chipStart) {
+    return false;
+  }
+  *date = text.substr(0, underscore);
+  *time = text.substr(underscore + 1, comma - underscore - 1);
+  *chip = text.substr(chipStart, chipEnd - chipStart);
+  return date->size() <= kMaxDetectionField && time->size() <= kMaxDetectionField &&
+         chip->size() <= kMaxDetectionField;
+}
+
+}  // namespace
+
+std::string DetectionCounterText(int count) {
+  if (count == 0) {
+    return Tr(kMsgNoRecordedDetection);
+  }
+  const char* plural = count > 1 ? "s" : "";
+  return StrF(Tr(kMsgDetectionCounter).c_str(), count, plural, plural);
+}
+
+std::string DetectionItemText(const CChrono& raceTime, const std::string& sourceName,
+                              const std::string& bibText) {
+  std::string text = raceTime.FormatWithDays();
+  text.push_back('\t');
+  text.append(sourceName);
+  text.append("\t# ");
+  text.append(Logger::Render(bibText));
+  return text;
+}
+
+DetectionIntake::DetectionIntake(Logger& log, EventQueue& events, AppSettings& settings,
+                                 SoundPlayer* sound, Clock& clock, CChipTable& chipTable,
+                                 CRecordedDetections& records, DetectionPusher* pusher)
+    : m_log(log),
+      m_events(events),
+      m_settings(settings),
+      m_sound(sound),
+      m_clock(clock),
+      m_chipTable(chipTable),
+      m_records(records),
+      m_pusher(pusher) {}
+
+std::string DetectionIntake::BoxLabel(const IntakeBox& box) {
+  return Pieces<kMsgIntakeBoxLabel>().Format({box.BoxNumber(), box.ConnectionName()});
+}
+
+bool DetectionIntake::ParseDetection(const std::string& text, std::string& chip, std::string& bib,
+                                     CChrono& absTime, CChrono& raceTime, std::string& message) {
+  message.clear();
+  absTime.Clear();
+  raceTime.Clear();
+
+  std::string_view dateField;
+  std::string_view timeField;
+  std::string_view chipField;
+  if (!SplitDetectionText(text, &dateField, &timeField, &chipField)) {
+    message = StrF(Text<kMsgInvalidDetectionFormat>().c_str(), text.c_str());
+    return false;
+  }
+  chip.assign(chipField);
+
+  // Any text giving three integers once its dashes are blanks is a date.
+  char dashless[kMaxDetectionField + 1];
+  for (std::size_t i = 0; i < dateField.size(); ++i) {
+    dashless[i] = dateField[i] == '-' ? ' ' : dateField[i];
+  }
+  dashless[dateField.size()] = '\0';
+  std::string_view dateText(dashless, dateField.size());
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  std::size_t pos = 0;
+  if (!ScanInt(dateText, &pos, &year) || !ScanInt(dateText, &pos, &month) ||
+      !ScanInt(dateText, &pos, &day)) {
+    message = StrF(Text<kMsgInvalidDateFormat>().c_str(), dashless);
+    return false;
+  }
+  char compact[48];
+  if (year >= 0 && year <= 9999 && month >= 0 && month <= 99 && day >= 0 && day <= 99) {
+    // The usual case, without a printf call per detection.
+    compact[0] = static_cast<char>('0' + year / 1000);
+    compact[1] = static_cast<char>('0' + year / 100 % 10);
+    compact[2] = static_cast<char>('0' + year / 10 % 10);
+    compact[3] = static_cast<char>('0' + year % 10);
+    compact[4] = static_cast<char>('0' + month / 10);
+    compact[5] = static_cast<char>('0' + month % 10);
+    compact[6] = static_cast<char>('0' + day / 10);
+    compact[7] = static_cast<char>('0' + day % 10);
+    compact[8] = '\0';
+  } else {
+    std::snprintf(compact, sizeof compact, "%04d%02d%02d", year, month, day);
+  }
+  std::string_view compactDate(compact);
+
+  // A time in neither accepted form leaves the time unset; the detection still goes on.
+  static_cast<void>(absTime.ParseBoxDateTime(compactDate, timeField));
+  static_cast<void>(raceTime.ParseTimeMillis(timeField));
+
+  // Multi-day races: the race time of day grows by 24 h per race day.
+  std::array<std::string, 4> raceDays = m_settings.RaceDayDates();
+  bool dayFound = false;
+  for (std::int32_t k = 0; k < static_cast<std::int32_t>(raceDays.size()); ++k) {
+    if (raceDays[static_cast<std::size_t>(k)] == compactDate) {
+      if (k > 0) {
+        raceTime = raceTime + CChrono(k * kSecondsPerDay, 0);
+      }
+      dayFound = true;
+      break;
+    }
+  }
+  if (!dayFound) {
+    m_log.PostLog(0, StrF(Text<kMsgDatesIncompatible>().c_str(), compact));
+  }
+
+  bib = chip;
+  if (m_chipTable.ChipTableCount() > 0) {
+    std::int32_t number = 0;
+    if (m_chipTable.LookupChip(chip, &number)) {
+      bib = std::to_string(static_cast<unsigned>(number));
+    } else if (m_settings.GVarnexIgnoreUnknownTags != 0) {
+      message = StrF(Text<kMsgUnknownChip>().c_str(), chip.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+int DetectionIntake::RecordDetection(IntakeBox& box, const std::string& chip,
+                                     const std::string& bib, const CChrono& absTime,
+                                     const CChrono& raceTime) {
+  bool keep = true;
+  int delayMs = m_settings.GVarnexIgnoreInputMsDelta;
+  CLastBoxDetectionList& last = box.LastDetections();
+  if (delayMs >= 1) {
+    if (const CBoxDetection* previous = last.FindLast(bib)) {
+      if (absTime == previous->absTime) {
+        keep = false;
+      } else if (absTime > previous->absTime) {
+        // The delay as a normalised duration: 1500 ms is 1 s 500 ms, so delays of a second or
+        // more filter what the operator set.
+        CChrono delay(delayMs / 1000, static_cast<std::uint16_t>(delayMs % 1000));
+        keep = !(absTime - previous->absTime < delay);
+      }
+    }
+  }
+
+  const std::string connection = box.ConnectionName();
+  const std::string label = Pieces<kMsgIntakeBoxLabel>().Format({box.BoxNumber(), connection});
+  m_log.PostLog(
+      0, Pieces<kMsgDetectionRecved>().Format({label, raceTime.FormatHundredths(), bib, chip}));
+  // Every read renews the time, kept or not: a bib read without pause stays ignored.
+  last.RememberLast(bib, absTime);
+
+  if (!keep) {
+    m_log.PostLog(75, Pieces<kMsgDetectionIgnored>().Format({label}));
+    return 0;
+  }
+  CKolResult record = StoreDetection(bib, box.DetectorLabel(), absTime, raceTime);
+  m_events.Post(RefreshRequestEvent{});
+  if (m_settings.GVarnexBeepDetections != 0 && m_sound != nullptr) {
+    m_sound->PlaySoundResource(kSoundDetection);
+  }
+  if (m_settings.BLogDetections != 0) {
+    m_events.Post(DetectionItemEvent{
+        CLogDetectionItem{DetectionItemText(raceTime, connection, bib), std::move(record)}});
+  }
+  return 1;
+}
+
+CKolResult DetectionIntake::StoreDetection(const std::string& bib, const std::string& detectorLabel,
+                                           const CChrono& absTime, const CChrono& raceTime) {
+  CKolResult record = m_records.AddDetectionRecord(detectorLabel, bib, absTime, raceTime,
+                                                   m_settings.BAbsClock, true);
+  if (DetectionPusher* pusher = m_pusher.load()) {
+    pusher->PushDetection(record);
+  }
+  return record;
+}
+
+void DetectionIntake::HandleDetectionLine(IntakeBox& box, const std::string& logPrefix,
+                                          const std::string& payload, const std::string& rawLine,
+                                          std::uint64_t readTickMs, BoxThreadCounters& counters) {
+  ++counters.handled;
+  std::string chip;
+  std::string bib;
+  std::string message;
+  CChrono absTime;
+  CChrono raceTime;
+  if (ParseDetection(payload, chip, bib, absTime, raceTime, message)) {
+    if (RecordDetection(box, chip, bib, absTime, raceTime) == 1) {
+      ++counters.recorded;
+    } else {
+      ++counters.ignored;
+    }
+  } else {
+    ++counters.invalid;
+    if (!message.empty()) {
+      m_log.PostLog(0,
+                    StrF(Text<kMsgPrefixedMessage>().c_str(), logPrefix.c_str(), message.c_str()));
+    } else {
+      m_log.PostLog(0,
+                    StrF(Text<kMsgInvalidDetection>().c_str(), logPrefix.c_str(), rawLine.c_str()));
+    }
+  }
+
+  std::uint64_t now = m_clock.TickMs();
+  counters.windowSumMs += now > readTickMs ? now - readTickMs : 0;
+  ++counters.windowCount;
+  if (counters.handled % BoxThreadCounters::kMeanTimeEvery == 0) {
+    m_log.PostLog(0, StrF(Text<kMsgMeanTime>().c_str(), static_cast<int>(counters.windowCount),
+                          static_cast<int>(counters.windowSumMs / counters.windowCount),
+                          counters.ignored, counters.invalid));
+    counters.windowSumMs = 0;
+    counters.windowCount = 0;
+  }
+}
+
+}  // namespace lapora

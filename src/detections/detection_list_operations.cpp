@@ -1,0 +1,325 @@
+#include "detections/detection_list_operations.h"
+
+#include <climits>
+#include <filesystem>
+#include <system_error>
+#include <unordered_set>
+
+#include "detections/detection_intake.h"
+#include "detections/recorded_detections.h"
+#include "foundation/app_settings.h"
+#include "foundation/clock.h"
+#include "foundation/events.h"
+#include "foundation/log.h"
+#include "foundation/sound.h"
+#include "foundation/text.h"
+#include "resources/messages_detections.h"
+#include "resources/messages_listops.h"
+
+namespace lapora {
+
+namespace {
+
+constexpr std::int32_t kSecondsPerDay = 24 * 3600;
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// scanf "%d" at the start of the text: blanks, an optional sign, at least one digit; the rest
+// is ignored. A number beyond the int range is refused rather than wrapped.
+bool ScanLeadingInt(const std::string& text, int* value) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  std::size_t digits = i;
+  long long magnitude = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > static_cast<long long>(INT_MAX) + 1) {
+      return false;
+    }
+    ++i;
+  }
+  if (i == digits) {
+    return false;
+  }
+  long long signedValue = negative ? -magnitude : magnitude;
+  if (signedValue > INT_MAX || signedValue < INT_MIN) {
+    return false;
+  }
+  *value = static_cast<int>(signedValue);
+  return true;
+}
+
+std::string WithoutBlanks(const std::string& text) {
+  std::string kept;
+  kept.reserve(text.size());
+  for (char c : text) {
+    if (!IsBlank(c)) {
+      kept.push_back(c);
+    }
+  }
+  return kept;
+}
+
+ManualEntryCheckResult Refused(const Message& message, ManualEntryField field, bool empty) {
+  ManualEntryCheckResult result;
+  result.message = Tr(message);
+  result.faultyField = field;
+  result.emptyField = empty;
+  return result;
+}
+
+}  // namespace
+
+std::vector<std::string> ManualEntryDetectors(
+    const std::vector<std::pair<std::string, std::string>>& labelAndHostOfBoxes) {
+  std::vector<std::string> detectors;
+  for (const auto& [label, host] : labelAndHostOfBoxes) {
+    if (!label.empty() && !host.empty()) {
+      detectors.push_back(label);
+    }
+  }
+  return detectors;
+}
+
+ManualEntryDefaults MakeManualEntryDefaults(std::size_t detectorCount, int rememberedIndex,
+                                            const std::array<std::string, 4>& raceDayDates,
+                                            const Clock& clock) {
+  ManualEntryDefaults defaults;
+  defaults.timeText = CChrono(kChronoNow, clock).FormatClockHundredths();
+  if (detectorCount > 0) {
+    bool inRange =
+        rememberedIndex >= 0 && static_cast<std::size_t>(rememberedIndex) < detectorCount;
+    defaults.detectorIndex = inRange ? rememberedIndex : 0;
+  }
+  std::string today = TodayCompact(clock.NowUnix());
+  for (int k = 0; k < kTimeCorrectionCount; ++k) {
+    if (raceDayDates[static_cast<std::size_t>(k)] == today) {
+      defaults.correctionIndex = k;
+      break;
+    }
+  }
+  return defaults;
+}
+
+ManualEntryCheckResult ManualEntryCheck(const ManualEntryInput& input,
+                                        const std::vector<std::string>& detectors,
+                                        const Clock& clock) {
+  int bib = 0;
+  if (!ScanLeadingInt(input.bibText, &bib) || bib <= 0) {
+    return Refused(kMsgInvalidBib, ManualEntryField::kBib, true);
+  }
+  CChrono time;
+  if (!time.ParseTimeHundredths(WithoutBlanks(input.timeText))) {
+    return Refused(kMsgInvalidManualTime, ManualEntryField::kTime, false);
+  }
+  if (input.detectorIndex < 0 ||
+      static_cast<std::size_t>(input.detectorIndex) >= detectors.size()) {
+    return Refused(kMsgNoDetectorId, ManualEntryField::kDetector, false);
+  }
+  time.ToAbsoluteToday(clock.NowUnix());
+
+  ManualEntryCheckResult result;
+  result.accepted = true;
+  result.entry.bibNumber = bib;
+  result.entry.bibText = std::to_string(bib);
+  result.entry.detectorLabel = detectors[static_cast<std::size_t>(input.detectorIndex)];
+  result.entry.detectorIndex = input.detectorIndex;
+  int correction = input.correctionIndex;
+  result.entry.correctionIndex =
+      correction >= 0 && correction < kTimeCorrectionCount ? correction : 0;
+  result.entry.absTime = time;
+  return result;
+}
+
+CChrono ManualEntryRaceTime(const ManualEntry& entry) {
+  CChrono raceTime = entry.absTime;
+  raceTime.ToTimeOfDay();
+  if (entry.correctionIndex > 0) {
+    raceTime = raceTime + CChrono(entry.correctionIndex * kSecondsPerDay, 0);
+  }
+  return raceTime;
+}
+
+CKolResult InsertManualDetection(const ManualEntry& entry,
+                                 const ManualDetectionServices& services) {
+  CChrono raceTime = ManualEntryRaceTime(entry);
+  CKolResult record =
+      services.intake.StoreDetection(entry.bibText, entry.detectorLabel, entry.absTime, raceTime);
+  services.events.Post(RefreshRequestEvent{});
+  if (services.settings.GVarnexBeepDetections != 0 && services.sound != nullptr) {
+    (void)services.sound->PlaySoundResource(kSoundDetection);
+  }
+  if (services.settings.BLogDetections != 0) {
+    services.events.Post(DetectionItemEvent{
+        CLogDetectionItem{DetectionItemText(raceTime, kManualSourceName, entry.bibText), record}});
+  }
+  services.log.PostLog(0, StrF(Tr(kMsgAddedManualDetection).c_str(), entry.detectorLabel.c_str(),
+                               raceTime.FormatHundredths().c_str(), entry.bibNumber));
+  return record;
+}
+
+SelectionKind ClassifySelection(const std::vector<CKolResult>& selected) {
+  if (selected.empty()) {
+    return SelectionKind::kEmpty;
+  }
+  bool anyValid = false;
+  bool anyRemoved = false;
+  for (const CKolResult& record : selected) {
+    (record.valid != 0 ? anyValid : anyRemoved) = true;
+  }
+  if (anyValid && anyRemoved) {
+    return SelectionKind::kMixed;
+  }
+  return anyValid ? SelectionKind::kAllValid : SelectionKind::kAllRemoved;
+}
+
+RemoveRestoreMenu MenuForSelection(SelectionKind kind) {
+  RemoveRestoreMenu menu;
+  if (kind == SelectionKind::kEmpty) {
+    return menu;
+  }
+  menu.shown = true;
+  menu.removeEnabled = kind != SelectionKind::kAllRemoved;
+  menu.restoreEnabled = kind != SelectionKind::kAllValid;
+  return menu;
+}
+
+std::string RemoveRestoreQuestion(const std::vector<CKolResult>& selected, bool remove) {
+  if (selected.empty()) {
+    return {};
+  }
+  if (selected.size() == 1) {
+    return StrF(Tr(remove ? kMsgRemoveOne : kMsgRestoreOne).c_str(),
+                selected.front().timeText.c_str(), selected.front().bibText.c_str());
+  }
+  return StrF(Tr(remove ? kMsgRemoveSeveral : kMsgRestoreSeveral).c_str(),
+              static_cast<int>(selected.size()));
+}
+
+RemoveRestoreOutcome ApplyRemoveRestore(CRecordedDetections& records,
+                                        std::deque<CLogDetectionItem>* items,
+                                        const std::vector<int>& ids, bool valid) {
+  RemoveRestoreOutcome outcome;
+  const int flag = valid ? 1 : 0;
+  std::unordered_set<int> wanted(ids.begin(), ids.end());
+  std::unordered_set<int> seenInItems;
+  if (items != nullptr) {
+    for (CLogDetectionItem& item : *items) {
+      if (wanted.count(item.record.id) != 0) {
+        item.record.valid = flag;
+        seenInItems.insert(item.record.id);
+        ++outcome.itemsChanged;
+      }
+    }
+  }
+  // One hold of the lock for the whole selection: box threads wait once, not once per id.
+  std::vector<int> notRecorded = records.WithLock([&](CRecordedDetections::Locked& locked) {
+    std::vector<int> missing;
+    std::unordered_set<int> done;
+    for (int id : ids) {
+      if (!done.insert(id).second) {
+        continue;
+      }
+      if (locked.SetValid(id, flag)) {
+        ++outcome.recordsChanged;
+      } else {
+        missing.push_back(id);
+      }
+    }
+    return missing;
+  });
+  for (int id : notRecorded) {
+    if (seenInItems.count(id) == 0) {
+      outcome.unknownIds.push_back(id);
+    }
+  }
+  return outcome;
+}
+
+std::optional<std::string> ForgetAllQuestion(int validCount) {
+  if (validCount == 0) {
+    return std::nullopt;
+  }
+  return Tr(kMsgForgetAllQuestion);
+}
+
+bool ForgetAllDetections(const CRecordedDetections& records, const ForgetAllSteps& steps) {
+  bool reset = false;
+  if (std::optional<std::string> question = ForgetAllQuestion(records.CountValidRecords())) {
+    if (steps.askStopDefaultNo && steps.askStopDefaultNo(*question)) {
+      if (steps.resetDetectionList) {
+        steps.resetDetectionList();
+      }
+      reset = true;
+    }
+  }
+  if (steps.forgetLastAnnounced) {
+    steps.forgetLastAnnounced();
+  }
+  return reset;
+}
+
+std::string FreshFilePath(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::exists(path, error)) {
+    return path;
+  }
+  fs::path original(path);
+  fs::path stem = original.parent_path() / original.stem();
+  std::string extension = original.extension().string();
+  for (int n = 2; n < INT_MAX; ++n) {
+    std::string candidate = stem.string() + "-" + std::to_string(n) + extension;
+    if (!fs::exists(candidate, error)) {
+      return candidate;
+    }
+  }
+  return path;
+}
+
+ResetDetectionListOutcome ResetDetectionList(CRecordedDetections& records, Logger& log,
+                                             SoundPlayer* sound,
+                                             const ResetDetectionListSteps& steps) {
+  ResetDetectionListOutcome outcome;
+  // Count, clear and switch files with no detection in between: a box recording meanwhile
+  // waits for the lock and lands, as line 1, in the new file.
+  records.WithLock([&](CRecordedDetections::Locked& locked) {
+    outcome.forgotten = locked.CountValidRecords();
+    if (!locked.Records().empty()) {
+      outcome.lastForgottenId = locked.Records().back().id;
+    }
+    locked.ClearRecords();
+    log.PostLog(
+        0, StrF(Tr(kMsgResetDone).c_str(), outcome.forgotten, outcome.forgotten > 1 ? "s" : ""));
+    locked.CloseDetectionFile();
+    std::string path = steps.newIncomingPath ? steps.newIncomingPath() : locked.DetectionFilePath();
+    outcome.incomingPath = FreshFilePath(path);
+    locked.OpenDetectionFile(outcome.incomingPath);
+  });
+  if (steps.emptyWindowList) {
+    steps.emptyWindowList();
+  }
+  if (steps.clearBoxesLastDetections) {
+    steps.clearBoxesLastDetections();
+  }
+  if (steps.refreshBoxStatesAndCounter) {
+    steps.refreshBoxStatesAndCounter();
+  }
+  if (sound != nullptr) {
+    (void)sound->PlaySoundResource(kSoundDone);
+  }
+  log.WriteLog("\n");
+  log.PostLog(0, StrF(Tr(kMsgIncomingDetectionsSaved).c_str(), outcome.incomingPath.c_str()));
+  return outcome;
+}
+
+}  // namespace lapora

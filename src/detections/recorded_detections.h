@@ -1,0 +1,129 @@
+// The recorded detection list (the records, in recording order, with their ids) and the
+// incoming-detections file that receives one detection line per record. Thread-safe: every
+// operation takes m_recordsMutex, which guards the list, the id counter and the file together,
+// so file lines come in list order with consecutive numbers. WithLock runs several steps under
+// that one lock (a reset clears the list and switches files with no detection in between).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "foundation/chrono.h"
+#include "foundation/kol_result.h"
+
+namespace lapora {
+
+class Logger;
+
+// The detection line: number, detector label, bib text, 1, time text, clock kind (2 for an
+// absolute-clock record, else 1), tab-separated, ending with CR LF.
+std::string FormatDetectionLine(int number, const CKolResult& record);
+
+// The time text of a record: FormatHundredths of the race time of day, or for an
+// absolute-clock record the Unix seconds, a point and the hundredths without padding.
+std::string DetectionTimeText(const CChrono& absTime, const CChrono& raceTime, int kindMarker);
+
+// The record id that follows `last`: ids count up from 1 and wrap through the negative numbers,
+// never giving 0 or -1.
+std::int32_t NextRecordId(std::int32_t last);
+
+class CRecordedDetections {
+ public:
+  // The log receives the open messages of the incoming-detections file.
+  explicit CRecordedDetections(Logger& log);
+  ~CRecordedDetections();
+  CRecordedDetections(const CRecordedDetections&) = delete;
+  CRecordedDetections& operator=(const CRecordedDetections&) = delete;
+
+  // The steps available while the lock is held (see WithLock). Valid only inside the callback.
+  class Locked {
+   public:
+    CKolResult AddDetectionRecord(const std::string& detectorLabel, const std::string& bibText,
+                                  const CChrono& absTime, const CChrono& raceTime, int kindMarker,
+                                  bool writeToFile) {
+      return m_owner.AddLocked(detectorLabel, bibText, absTime, raceTime, kindMarker, writeToFile);
+    }
+    std::optional<CKolResult> FindRecord(int id) const { return m_owner.FindLocked(id); }
+    bool SetValid(int id, int valid) { return m_owner.SetValidLocked(id, valid); }
+    int CountValidRecords() const { return m_owner.m_validCount; }
+    std::size_t RecordCount() const { return m_owner.m_records.size(); }
+    const std::vector<CKolResult>& Records() const { return m_owner.m_records; }
+    void ClearRecords() { m_owner.ClearLocked(); }
+    void OpenDetectionFile(const std::string& path) { m_owner.OpenFileLocked(path); }
+    void CloseDetectionFile() { m_owner.CloseFileLocked(); }
+    bool IsDetectionFileOpen() const { return m_owner.m_file != nullptr; }
+    const std::string& DetectionFilePath() const { return m_owner.m_filePath; }
+
+   private:
+    friend class CRecordedDetections;
+    explicit Locked(CRecordedDetections& owner) : m_owner(owner) {}
+    CRecordedDetections& m_owner;
+  };
+
+  // Runs fn(Locked&) while holding m_recordsMutex and returns its result. fn must not call the
+  // locking operations of this object (the mutex is not recursive).
+  template <typename Fn>
+  decltype(auto) WithLock(Fn&& fn) {
+    std::lock_guard lock(m_recordsMutex);
+    Locked locked(*this);
+    return std::forward<Fn>(fn)(locked);
+  }
+
+  // Makes a record with a new id (valid, reserved fields 1 and 0), appends it and, when
+  // writeToFile is set and the incoming-detections file is open, writes and flushes its line.
+  // Returns a copy of the record.
+  CKolResult AddDetectionRecord(const std::string& detectorLabel, const std::string& bibText,
+                                const CChrono& absTime, const CChrono& raceTime, int kindMarker,
+                                bool writeToFile);
+  // A copy of the record with this id, or none (after ClearRecords, ids of the old records
+  // are found no more).
+  std::optional<CKolResult> FindRecord(int id) const;
+  // Sets the valid flag of the record with this id (0 removed, 1 restored). False when the id
+  // is not in the list.
+  bool SetValid(int id, int valid);
+  int CountValidRecords() const;
+  std::size_t RecordCount() const;
+  // Removes every record. The id counter goes on: the next record takes the next id.
+  void ClearRecords();
+  // Copies of every record, in recording order.
+  std::vector<CKolResult> Snapshot() const;
+
+  // Opens the incoming-detections file for appending (created when missing) and posts the
+  // open message; does nothing when this very path is already open. On failure posts the error
+  // message and leaves no file open; the path is remembered in both cases.
+  void OpenDetectionFile(const std::string& path);
+  void CloseDetectionFile();
+  bool IsDetectionFileOpen() const;
+  // The path last given to OpenDetectionFile (empty at first).
+  std::string DetectionFilePath() const;
+
+ private:
+  // REQUIRES: m_recordsMutex is held (for every *Locked function below).
+  CKolResult AddLocked(const std::string& detectorLabel, const std::string& bibText,
+                       const CChrono& absTime, const CChrono& raceTime, int kindMarker,
+                       bool writeToFile);
+  std::optional<CKolResult> FindLocked(int id) const;
+  bool SetValidLocked(int id, int valid);
+  void ClearLocked();
+  void OpenFileLocked(const std::string& path);
+  void CloseFileLocked();
+
+  Logger& m_log;
+  mutable std::mutex m_recordsMutex;
+  std::vector<CKolResult> m_records;                     // guarded by m_recordsMutex
+  std::unordered_map<std::int32_t, std::size_t> m_byId;  // id -> index in m_records; guarded
+  std::int32_t m_lastId = 0;                             // guarded by m_recordsMutex
+  int m_validCount = 0;                                  // guarded by m_recordsMutex
+  std::FILE* m_file = nullptr;                           // guarded by m_recordsMutex
+  std::string m_filePath;                                // guarded by m_recordsMutex
+  std::string m_lineBuffer;                              // guarded by m_recordsMutex
+};
+
+}  // namespace lapora

@@ -1,0 +1,141 @@
+#include "platform/atomic_file.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lapora {
+
+namespace {
+
+void SetError(std::string* errorText, const std::string& what) {
+  if (errorText != nullptr) {
+    *errorText = what + ": " + std::strerror(errno);
+  }
+}
+
+std::string ParentFolder(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& content) {
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+ReadFileResult ReadWholeFile(const std::string& path, std::string* content,
+                             std::string* errorText) {
+  content->clear();
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return ReadFileResult::kMissing;
+    }
+    SetError(errorText, path);
+    return ReadFileResult::kFailed;
+  }
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      SetError(errorText, path);
+      close(fd);
+      content->clear();
+      return ReadFileResult::kFailed;
+    }
+    if (n == 0) {
+      break;
+    }
+    content->append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return ReadFileResult::kRead;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content,
+                         std::string* errorText) {
+  std::string target = path;
+  struct stat info {};
+  mode_t mode = 0644;
+  if (lstat(path.c_str(), &info) == 0) {
+    if (S_ISLNK(info.st_mode)) {
+      char resolved[PATH_MAX];
+      if (realpath(path.c_str(), resolved) == nullptr) {
+        SetError(errorText, path);
+        return false;
+      }
+      target = resolved;
+      if (stat(target.c_str(), &info) != 0) {
+        SetError(errorText, target);
+        return false;
+      }
+    }
+    mode = info.st_mode & 07777;
+  }
+
+  std::string pattern = target + ".tmp-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    SetError(errorText, pattern);
+    return false;
+  }
+  std::string temp(name.data());
+  bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  if (!ok) {
+    SetError(errorText, temp);
+  }
+  if (close(fd) != 0 && ok) {
+    SetError(errorText, temp);
+    ok = false;
+  }
+  if (ok && rename(temp.c_str(), target.c_str()) != 0) {
+    SetError(errorText, target);
+    ok = false;
+  }
+  if (!ok) {
+    unlink(temp.c_str());
+  }
+  return ok;
+}
+
+bool SyncParentFolder(const std::string& path) {
+  int fd = open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace lapora

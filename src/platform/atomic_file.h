@@ -1,0 +1,26 @@
+// Whole-file reads and crash-safe whole-file replacement: the new content goes to a temporary
+// file beside the target, is synced, then renamed over the target, so a reader (or a restart
+// after a crash) sees either the old file or the new one, never a part. Thread-safe as long as
+// two threads do not replace the same file at once.
+#pragma once
+
+#include <string>
+
+namespace lapora {
+
+enum class ReadFileResult { kRead, kMissing, kFailed };
+
+// Reads the whole file into content. kMissing when it does not exist.
+ReadFileResult ReadWholeFile(const std::string& path, std::string* content,
+                             std::string* errorText = nullptr);
+
+// Replaces path by a file holding content. An existing file keeps its permissions; a new one
+// gets 0644. A symbolic link is followed: its target is replaced. On failure the old file is
+// unchanged and no temporary file is left.
+[[nodiscard]] bool WriteFileAtomically(const std::string& path, const std::string& content,
+                                       std::string* errorText = nullptr);
+
+// Syncs the folder holding path, so that a rename inside it survives a power loss.
+bool SyncParentFolder(const std::string& path);
+
+}  // namespace lapora

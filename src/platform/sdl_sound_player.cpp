@@ -1,0 +1,219 @@
+#include "platform/sdl_sound_player.h"
+
+#include <SDL.h>
+
+#include <memory>
+
+#include "resources/embedded_sounds.h"
+
+namespace lapora {
+
+namespace {
+
+std::mutex g_sdlAudioMutex;  // SDL's audio subsystem is process-wide
+int g_sdlAudioUsers = 0;     // guarded by g_sdlAudioMutex
+
+// The device format: every sound is converted to it once, so that switching sounds is only a
+// queue swap and never reopens the device.
+constexpr int kDeviceRate = 48000;
+constexpr int kDeviceChannels = 2;
+constexpr Uint16 kDeviceFormat = AUDIO_S16SYS;
+constexpr Uint16 kDeviceSamples = 1024;  // about 21 ms at 48 kHz
+
+struct AudioStreamDeleter {
+  void operator()(SDL_AudioStream* stream) const { SDL_FreeAudioStream(stream); }
+};
+
+struct WavDeleter {
+  void operator()(Uint8* buffer) const { SDL_FreeWAV(buffer); }
+};
+
+}  // namespace
+
+bool AcquireSdlAudio(std::string* error) {
+  std::lock_guard<std::mutex> lock(g_sdlAudioMutex);
+  if (g_sdlAudioUsers == 0) {
+    // The program handles its own signals; SDL must not take SIGINT/SIGTERM.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Lapora");
+    // ADPCM files are padded to whole blocks; the fact chunk holds the true length.
+    SDL_SetHint(SDL_HINT_WAVE_FACT_CHUNK, "truncate");
+  }
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    if (error != nullptr) {
+      *error = SDL_GetError();
+    }
+    if (g_sdlAudioUsers == 0) {
+      SDL_Quit();
+    }
+    return false;
+  }
+  ++g_sdlAudioUsers;
+  return true;
+}
+
+void ReleaseSdlAudio() {
+  std::lock_guard<std::mutex> lock(g_sdlAudioMutex);
+  if (g_sdlAudioUsers == 0) {
+    return;
+  }
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (--g_sdlAudioUsers == 0) {
+    // Lets the next user start again with a fresh driver choice (SDL_AUDIODRIVER).
+    SDL_Quit();
+  }
+}
+
+CSdlSoundPlayer::CSdlSoundPlayer() : CSdlSoundPlayer(FindEmbeddedSound) {}
+
+CSdlSoundPlayer::CSdlSoundPlayer(SoundLookup lookup) : m_lookup(std::move(lookup)) {}
+
+CSdlSoundPlayer::~CSdlSoundPlayer() {
+  std::lock_guard<std::mutex> lock(m_deviceMutex);
+  CloseDeviceLocked();
+}
+
+bool CSdlSoundPlayer::PlaySoundResource(int soundId) {
+  std::lock_guard<std::mutex> lock(m_deviceMutex);
+  const std::span<const std::uint8_t> file =
+      m_lookup ? m_lookup(soundId) : std::span<const std::uint8_t>{};
+  if (file.empty()) {
+    m_lastError = "no sound " + std::to_string(soundId);
+    return false;
+  }
+  if (!EnsureDeviceLocked()) {
+    return false;
+  }
+  const std::vector<std::uint8_t>* samples = DecodedSoundLocked(soundId, file);
+  if (samples == nullptr) {
+    return false;
+  }
+  // Replacing the queue (rather than appending) makes the last sound started win at once.
+  SDL_ClearQueuedAudio(m_device);
+  if (SDL_QueueAudio(m_device, samples->data(), static_cast<Uint32>(samples->size())) != 0) {
+    m_lastError = std::string("cannot queue the sound: ") + SDL_GetError();
+    return false;
+  }
+  m_lastError.clear();
+  return true;
+}
+
+std::string CSdlSoundPlayer::LastError() const {
+  std::lock_guard<std::mutex> lock(m_deviceMutex);
+  return m_lastError;
+}
+
+std::uint32_t CSdlSoundPlayer::QueuedBytes() const {
+  std::lock_guard<std::mutex> lock(m_deviceMutex);
+  return m_device != 0 ? SDL_GetQueuedAudioSize(m_device) : 0;
+}
+
+std::size_t CSdlSoundPlayer::DecodedBytes(int soundId) const {
+  std::lock_guard<std::mutex> lock(m_deviceMutex);
+  const auto found = m_decoded.find(soundId);
+  return found != m_decoded.end() ? found->second.size() : 0;
+}
+
+bool CSdlSoundPlayer::EnsureDeviceLocked() {
+  if (m_device != 0) {
+    // A device unplugged while open stops for good: reopen (maybe another one).
+    if (SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_STOPPED) {
+      return true;
+    }
+    CloseDeviceLocked();
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (now < m_nextOpenAttempt) {
+    return false;  // m_lastError still tells why the last attempt failed
+  }
+  m_nextOpenAttempt = now + kReopenDelay;
+
+  std::string error;
+  if (!AcquireSdlAudio(&error)) {
+    m_lastError = "no audio output: " + error;
+    return false;
+  }
+  m_audioAcquired = true;
+
+  SDL_AudioSpec wanted{};
+  wanted.freq = kDeviceRate;
+  wanted.format = kDeviceFormat;
+  wanted.channels = kDeviceChannels;
+  wanted.samples = kDeviceSamples;
+  wanted.callback = nullptr;  // queue mode: SDL_QueueAudio feeds the device
+  SDL_AudioSpec obtained{};
+  // No allowed changes: SDL converts to the hardware's format itself, so ours stays fixed.
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+  if (device == 0) {
+    m_lastError = std::string("cannot open the audio device: ") + SDL_GetError();
+    CloseDeviceLocked();
+    return false;
+  }
+  m_device = device;
+  if (m_deviceFormat != obtained.format || m_deviceChannels != obtained.channels ||
+      m_deviceRate != obtained.freq) {
+    m_decoded.clear();
+  }
+  m_deviceFormat = obtained.format;
+  m_deviceChannels = obtained.channels;
+  m_deviceRate = obtained.freq;
+  SDL_PauseAudioDevice(m_device, 0);
+  return true;
+}
+
+void CSdlSoundPlayer::CloseDeviceLocked() {
+  if (m_device != 0) {
+    SDL_CloseAudioDevice(m_device);
+    m_device = 0;
+  }
+  if (m_audioAcquired) {
+    ReleaseSdlAudio();
+    m_audioAcquired = false;
+  }
+}
+
+const std::vector<std::uint8_t>* CSdlSoundPlayer::DecodedSoundLocked(
+    int soundId, std::span<const std::uint8_t> file) {
+  if (const auto found = m_decoded.find(soundId); found != m_decoded.end()) {
+    return &found->second;
+  }
+  SDL_RWops* source = SDL_RWFromConstMem(file.data(), static_cast<int>(file.size()));
+  if (source == nullptr) {
+    m_lastError =
+        std::string("cannot read sound ") + std::to_string(soundId) + ": " + SDL_GetError();
+    return nullptr;
+  }
+  SDL_AudioSpec spec{};
+  Uint8* rawBuffer = nullptr;
+  Uint32 rawLength = 0;
+  if (SDL_LoadWAV_RW(source, 1, &spec, &rawBuffer, &rawLength) == nullptr) {
+    m_lastError =
+        std::string("cannot decode sound ") + std::to_string(soundId) + ": " + SDL_GetError();
+    return nullptr;
+  }
+  const std::unique_ptr<Uint8, WavDeleter> wav(rawBuffer);
+
+  const std::unique_ptr<SDL_AudioStream, AudioStreamDeleter> stream(
+      SDL_NewAudioStream(spec.format, spec.channels, spec.freq, m_deviceFormat,
+                         static_cast<Uint8>(m_deviceChannels), m_deviceRate));
+  if (stream == nullptr ||
+      SDL_AudioStreamPut(stream.get(), wav.get(), static_cast<int>(rawLength)) != 0 ||
+      SDL_AudioStreamFlush(stream.get()) != 0) {
+    m_lastError =
+        std::string("cannot convert sound ") + std::to_string(soundId) + ": " + SDL_GetError();
+    return nullptr;
+  }
+  std::vector<std::uint8_t> samples(
+      static_cast<std::size_t>(SDL_AudioStreamAvailable(stream.get())));
+  const int got =
+      SDL_AudioStreamGet(stream.get(), samples.data(), static_cast<int>(samples.size()));
+  if (got < 0) {
+    m_lastError =
+        std::string("cannot convert sound ") + std::to_string(soundId) + ": " + SDL_GetError();
+    return nullptr;
+  }
+  samples.resize(static_cast<std::size_t>(got));
+  return &m_decoded.emplace(soundId, std::move(samples)).first->second;
+}
+
+}  // namespace lapora

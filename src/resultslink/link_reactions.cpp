@@ -1,0 +1,104 @@
+#include "resultslink/link_reactions.h"
+
+#include "foundation/log.h"
+#include "foundation/sound.h"
+#include "resources/messages_resultslink.h"
+#include "resultslink/link_protocol.h"
+#include "resultslink/results_link.h"
+
+namespace lapora {
+
+CLinkReactions::CLinkReactions(CResultsLink& link, CLinkProtocol& protocol, Logger& log)
+    : m_link(link), m_protocol(protocol), m_log(log) {}
+
+LinkReaction CLinkReactions::OnDirectButton(bool pressed, const std::string& host, int port,
+                                            int retrySeconds) {
+  LinkReaction reaction;
+  m_buttonPressed = pressed;
+  if (pressed) {
+    reaction.image = LinkImage::kConnected;
+    if (!m_link.StartLink(host, port, retrySeconds) && !m_link.IsRunning()) {
+      // Nothing runs (the port was refused): the button must not pretend otherwise.
+      m_buttonPressed = false;
+      reaction.image = LinkImage::kNotConnected;
+      reaction.releaseButton = true;
+    }
+  } else {
+    reaction.image = LinkImage::kNotConnected;
+    m_link.StopLink();
+  }
+  return reaction;
+}
+
+LinkReaction CLinkReactions::OnLinkState(int state) {
+  LinkReaction reaction;
+  const int previous = m_lastState;
+  m_lastState = state;
+  switch (state) {
+    case kLinkConnecting:
+      reaction.image = LinkImage::kConnecting;
+      break;
+    case kLinkConnected:
+      m_log.PostLog(80, Tr(kMsgLinkConnected));
+      reaction.image = LinkImage::kConnected;
+      reaction.sounds.push_back(kSoundConnected);
+      reaction.startTimers.push_back({CLinkProtocol::kTimerInitialRequests,
+                                      CLinkProtocol::kInitialRequestsDelayMs, true});
+      break;
+    case kLinkNotConnected:
+      reaction.stopTimers.push_back(CLinkProtocol::kTimerInitialRequests);
+      reaction.image = LinkImage::kNotConnected;
+      m_protocol.ClearDetectorList();
+      if (previous != kLinkConnected) {
+        break;  // an attempt failed; the link thread goes on trying (or was stopped)
+      }
+      if (m_buttonPressed) {
+        // Not the operator's doing: the connection was lost, and it is not re-made.
+        m_buttonPressed = false;
+        reaction.releaseButton = true;
+        reaction.sounds.push_back(kSoundLinkLost);
+        const std::string text = Tr(kMsgLinkLost);
+        m_log.PostAlert(text, false);
+        reaction.balloon = LinkBalloon{"Attention", text};
+        reaction.sounds.push_back(kSoundWarning);
+      } else {
+        reaction.sounds.push_back(kSoundDone);
+        m_log.PostLog(80, Tr(kMsgLinkDisconnected));
+      }
+      break;
+    default:
+      break;
+  }
+  return reaction;
+}
+
+bool CLinkReactions::IsLinkTimer(int id) {
+  return id == CLinkProtocol::kTimerInitialRequests || id == CLinkProtocol::kTimerPing ||
+         id == CLinkProtocol::kTimerRefusal;
+}
+
+LinkReaction CLinkReactions::OnTimer(int id) {
+  LinkReaction reaction;
+  switch (id) {
+    case CLinkProtocol::kTimerInitialRequests:
+      reaction.stopTimers.push_back(id);
+      m_protocol.SendInitialRequests();
+      break;
+    case CLinkProtocol::kTimerPing:
+      m_protocol.SendPing();
+      break;
+    case CLinkProtocol::kTimerRefusal:
+      // The link thread then reports the end of the connection, logged as a disconnection.
+      reaction.stopTimers.push_back(id);
+      m_buttonPressed = false;
+      m_link.StopLink();
+      reaction.releaseButton = true;
+      reaction.messageBox = Tr(kMsgLinkVersionRefused);
+      break;
+    default:
+      break;
+  }
+  return reaction;
+}
+
+}  // namespace lapora

@@ -1,0 +1,152 @@
+// The acquisition station: the state and the algorithms of the main window (opening and
+// closing, the handling of every posted event, the timers, the three running lists, the race
+// day tracking, the operator's list commands), shown through a FrontEnd. Main thread only:
+// every member function, including OnTimer, is called on the thread that runs the front end.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/app_settings.h"
+#include "foundation/events.h"
+#include "foundation/kol_result.h"
+#include "foundation/log.h"
+#include "station/front_end.h"
+
+namespace lapora {
+
+class CChipTable;
+class CSpeechEngine;
+class CRecordedDetections;
+class Clock;
+class SettingsStore;
+class SoundPlayer;
+
+// What the Station works with; everything is owned by the caller and outlives the Station.
+struct StationParts {
+  AppSettings& settings;
+  SettingsStore& store;
+  Logger& log;
+  EventQueue& events;
+  Clock& clock;
+  SoundPlayer& sound;
+  CRecordedDetections& records;
+  CChipTable& chipTable;
+  std::string programFolder;           // the help document and the chip table live here
+  std::string dataFolder;              // the chip table is looked for here first
+  std::string incomingDetectionsPath;  // this run's incoming-detections file
+  std::string versionText;             // "Version 1.40 - ..."
+  // Makes the speech engine when Scroll Lock is on as the window opens; may be empty.
+  std::function<std::unique_ptr<CSpeechEngine>()> makeSpeech;
+};
+
+class Station {
+ public:
+  // Timers of the main window.
+  static constexpr int kTimerDayTracking = 33861;   // 500 ms, repeating
+  static constexpr int kTimerExportStep = 34966;    // 1000 ms, re-armed after each run
+  static constexpr int kTimerConfigDialog = 22662;  // 100 ms, once
+  static constexpr int kTimerPing = 34137;          // 30 s, repeating
+  static constexpr int kTimerRefresh = 17732;       // 500 ms, once
+  static constexpr int kDayTrackingMs = 500;
+  static constexpr int kExportStepMs = 1000;
+  static constexpr int kConfigDialogMs = 100;
+  static constexpr int kPingMs = 30000;
+  static constexpr int kRefreshMs = 500;
+
+  // List caps: reaching the limit deletes the oldest kPurgeCount entries in one go.
+  static constexpr std::size_t kDetectionsPurgeAt = 12001;
+  static constexpr std::size_t kSummaryPurgeAt = 8001;
+  static constexpr std::size_t kPurgeCount = 2000;
+  // After a purge, and when "Scroll" gets checked, the detections list shows its last lines
+  // from this many entries before the end.
+  static constexpr std::size_t kScrollBackLines = 15;
+  // Events handled per drained batch (one list insert and one repaint per batch).
+  static constexpr std::size_t kMaxBatch = 500;
+
+  static constexpr int kBoxSlots = 4;
+
+  Station(StationParts parts, FrontEnd& front);
+  ~Station();
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // The opening sequence of the main window.
+  void Open();
+  // The closing sequence (Exit button, close box, Escape). Without Ctrl held, plays the exit
+  // sound and asks; returns false (nothing changed) when the operator answers No.
+  bool Close();
+  bool IsOpen() const { return m_open; }
+
+  // Handles up to maxEvents posted events, then shows what they added to the lists. Returns
+  // the number handled. May be re-entered from a handler that pumps events.
+  std::size_t DrainEvents(std::size_t maxEvents = kMaxBatch);
+  void OnTimer(int id);
+
+  // Operations of the main window used by the other parts.
+  void RefreshBoxStatesAndCounter();
+  void UpdateLongRaceIndicator();
+  // One run of the race-day tracking (timer 33861).
+  void TrackRaceDay();
+  // Adds entries to the lists at once (posted ones arrive through DrainEvents).
+  void AddDetectionItem(const CLogDetectionItem& item);
+  void AddSummaryEntry(const CSummaryItem& entry);
+
+  // Operator commands.
+  // A command button of the window (F12 gives kInsertDetection); kExit runs Close.
+  void Command(Button button);
+  void ClearList(ListId list);             // the three "Clear those logs" buttons
+  void SetLogDetections(bool checked);     // check box "Detections"
+  void SetScrollDetections(bool checked);  // check box "Scroll"
+  void SelectLogLevel(int entryIndex);     // the level selector
+  void OpenHelpDocument();                 // the help image
+  void BackgroundMenuClosed();             // after the window-background menu
+
+  // The entries of the level selector (build language) and the one that shows a level.
+  static std::vector<std::string> LevelEntries();
+  static int LevelEntryFor(int level);
+
+  // The content of the three lists, for the front ends' views.
+  const std::deque<CLogDetectionItem>& DetectionItems() const { return m_detections; }
+  const std::deque<CSummaryItem>& SummaryEntries() const { return m_summary; }
+  const std::deque<std::string>& LogLines() const { return m_logList.Lines(); }
+
+  AppSettings& Settings() { return m_parts.settings; }
+  // The speech engine, null unless Scroll Lock was on when the window opened.
+  CSpeechEngine* Speech() { return m_speech.get(); }
+  FrontEnd& Front() { return m_front; }
+
+ private:
+  void HandleEvent(const Event& event);
+  void HandleLogLine(const LogLineEvent& event);
+  void FlushBatches();
+  void FlushLog();
+  void FlushDetections();
+  void FlushSummary();
+  void ReadWindowSettings();
+  void UpdateBoxStatus(int index);
+  void StopBoxThreads();
+
+  StationParts m_parts;
+  FrontEnd& m_front;
+  bool m_open = false;
+  bool m_closed = false;
+  std::unique_ptr<CSpeechEngine> m_speech;
+
+  std::deque<CLogDetectionItem> m_detections;
+  std::deque<CSummaryItem> m_summary;
+  LogList m_logList;
+
+  // What the events of the batch being drained add to the lists.
+  std::vector<std::string> m_pendingLog;
+  std::vector<CLogDetectionItem> m_pendingDetections;
+  std::vector<CSummaryItem> m_pendingSummary;
+  bool m_refreshPending = false;
+  int m_drainDepth = 0;
+};
+
+}  // namespace lapora

@@ -1,0 +1,282 @@
+#include "ui/qt_front_end.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QUrl>
+#include <algorithm>
+
+#include "foundation/events.h"
+#include "platform/keyboard_state.h"
+#include "station/station.h"
+#include "ui/lapora_dlg.h"
+#include "ui/list_models.h"
+#include "ui/qt_text.h"
+
+namespace lapora {
+
+namespace {
+
+QMessageBox::Icon ToQtIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::kQuestion:
+      return QMessageBox::Question;
+    case MessageIcon::kExclamation:
+      return QMessageBox::Warning;
+    case MessageIcon::kInformation:
+      return QMessageBox::Information;
+    case MessageIcon::kError:
+      return QMessageBox::Critical;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+QtFrontEnd::QtFrontEnd(EventQueue& events, QObject* parent)
+    : QObject(parent), m_events(events), m_self(std::make_shared<QtFrontEnd*>(this)) {
+  std::shared_ptr<QtFrontEnd*> self = m_self;
+  // Any thread: a queued call into the Qt thread. The application object outlives every
+  // worker; the front end may not, so the call looks it up again once on the Qt thread.
+  m_events.SetWakeCallback([self] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self] {
+          if (*self != nullptr) {
+            (*self)->DrainPosted();
+          }
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+QtFrontEnd::~QtFrontEnd() {
+  m_events.SetWakeCallback(nullptr);
+  *m_self = nullptr;
+  for (auto& [id, timer] : m_timers) {
+    timer->stop();
+  }
+}
+
+void QtFrontEnd::Attach(Station& station) {
+  m_station = &station;
+  m_window = std::make_unique<CLaporaDlg>(station);
+  // Events posted before the window existed.
+  if (m_events.PendingCount() > 0) {
+    ScheduleDrain();
+  }
+}
+
+void QtFrontEnd::ScheduleDrain() {
+  if (m_drainScheduled) {
+    return;
+  }
+  m_drainScheduled = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_drainScheduled = false;
+        DrainPosted();
+      },
+      Qt::QueuedConnection);
+}
+
+void QtFrontEnd::DrainPosted() {
+  if (m_station == nullptr) {
+    return;
+  }
+  m_station->DrainEvents(Station::kMaxBatch);
+  // What is left waits for the next turn of the loop, so the window stays responsive.
+  if (m_events.PendingCount() > 0) {
+    ScheduleDrain();
+  }
+}
+
+void QtFrontEnd::PrepareWindow() {
+  // The window icon is set with the window; the About entry is in the window menu.
+  m_window->setWindowIcon(QIcon(QStringLiteral(":/images/lapora.png")));
+}
+
+void QtFrontEnd::AppendLogLines(const std::vector<std::string>&) {
+  m_window->Model(ListId::kLog)->RowsAppended();
+}
+
+void QtFrontEnd::AppendDetectionItems(const std::vector<CLogDetectionItem>&) {
+  m_window->Model(ListId::kDetections)->RowsAppended();
+}
+
+void QtFrontEnd::AppendSummaryEntries(const std::vector<CSummaryItem>&) {
+  m_window->Model(ListId::kSummary)->RowsAppended();
+  m_window->List(ListId::kSummary)->viewport()->repaint();
+}
+
+void QtFrontEnd::PurgeListFront(ListId list, std::size_t count) {
+  m_window->Model(list)->RowsPurged(count);
+}
+
+void QtFrontEnd::ClearList(ListId list) {
+  m_window->Model(list)->RowsCleared();
+}
+
+void QtFrontEnd::RefreshList(ListId list) {
+  m_window->Model(list)->RowsChanged();
+}
+
+std::size_t QtFrontEnd::ListTopIndex(ListId list) const {
+  QListView* view = m_window->List(list);
+  QModelIndex top = view->indexAt(QPoint(1, 1));
+  if (top.isValid()) {
+    return static_cast<std::size_t>(top.row());
+  }
+  return static_cast<std::size_t>(std::max(0, view->verticalScrollBar()->value()));
+}
+
+void QtFrontEnd::SetListTopIndex(ListId list, std::size_t index) {
+  QListView* view = m_window->List(list);
+  int rows = view->model()->rowCount();
+  if (rows == 0) {
+    return;
+  }
+  // The scroll range follows the rows only once the view has laid them out.
+  view->doItemsLayout();
+  int row = static_cast<int>(std::min<std::size_t>(index, static_cast<std::size_t>(rows - 1)));
+  view->verticalScrollBar()->setValue(row);
+}
+
+void QtFrontEnd::SetCounterText(const std::string& text) {
+  m_window->CounterLabel()->setText(ToQt(text));
+  m_window->CounterLabel()->repaint();
+}
+
+void QtFrontEnd::SetBoxState(int index, BoxDisc disc, const std::string& tooltip) {
+  m_window->ShowBoxState(index, disc, ToQt(tooltip));
+}
+
+void QtFrontEnd::SetButtonState(Button button, bool enabled, bool pressed) {
+  QPushButton* widget = m_window->CommandButton(button);
+  widget->setEnabled(enabled);
+  if (widget->isCheckable()) {
+    widget->setChecked(pressed);
+  }
+}
+
+void QtFrontEnd::SetDirectState(DirectState state) {
+  m_window->ShowDirectState(state);
+}
+
+void QtFrontEnd::SetLongRaceIndicator(bool shown, const std::string& text) {
+  m_window->LongRaceLabel()->setText(ToQt(text));
+  m_window->LongRaceLabel()->setVisible(shown);
+  m_window->LongRaceImage()->setVisible(shown);
+}
+
+void QtFrontEnd::SetVersionText(const std::string& text) {
+  m_window->VersionLabel()->setText(ToQt(text));
+}
+
+void QtFrontEnd::SetCheckBoxes(bool logDetections, bool scrollDetections) {
+  m_window->LogDetectionsBox()->setChecked(logDetections);
+  m_window->ScrollBox()->setChecked(scrollDetections);
+}
+
+void QtFrontEnd::SelectLevelEntry(int index) {
+  m_window->m_levelShown = index;
+  m_window->LevelSelector()->setCurrentIndex(index);
+}
+
+void QtFrontEnd::BringToFront() {
+  m_window->show();
+  m_window->raise();
+  m_window->activateWindow();
+}
+
+void QtFrontEnd::SetWaitCursor(bool waiting) {
+  if (waiting) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+bool QtFrontEnd::AskYesNo(const std::string& text, MessageIcon icon, bool defaultYes) {
+  m_questions.push_back(text);
+  if (m_autoAnswer) {
+    return *m_autoAnswer;
+  }
+  QMessageBox box(ToQtIcon(icon), m_window->windowTitle(), ToQt(text),
+                  QMessageBox::Yes | QMessageBox::No, m_window.get());
+  box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void QtFrontEnd::ShowMessage(const std::string& text, MessageIcon icon) {
+  m_messages.push_back(text);
+  if (m_autoAnswer) {
+    return;
+  }
+  QMessageBox box(ToQtIcon(icon), m_window->windowTitle(), ToQt(text), QMessageBox::Ok,
+                  m_window.get());
+  box.exec();
+}
+
+void QtFrontEnd::StartTimer(int id, int periodMs, bool oneShot) {
+  QTimer*& timer = m_timers[id];
+  if (timer == nullptr) {
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this, id] {
+      if (m_station != nullptr) {
+        m_station->OnTimer(id);
+      }
+    });
+  }
+  timer->setSingleShot(oneShot);
+  timer->start(periodMs);
+}
+
+bool QtFrontEnd::HasTimer(int id) const {
+  auto it = m_timers.find(id);
+  return it != m_timers.end() && it->second->isActive();
+}
+
+void QtFrontEnd::StopTimer(int id) {
+  auto it = m_timers.find(id);
+  if (it != m_timers.end()) {
+    it->second->stop();
+  }
+}
+
+void QtFrontEnd::PumpEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+bool QtFrontEnd::IsCtrlDown() const {
+  if (m_ctrlOverride) {
+    return *m_ctrlOverride;
+  }
+  return (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
+}
+
+bool QtFrontEnd::IsScrollLockOn() const {
+  return ::lapora::IsScrollLockOn();
+}
+
+bool QtFrontEnd::OpenDocument(const std::string& path) {
+  m_opened.push_back(path);
+  if (m_autoAnswer) {
+    return true;
+  }
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+}
+
+void QtFrontEnd::CloseWindow() {
+  m_closed = true;
+  for (auto& [id, timer] : m_timers) {
+    timer->stop();
+  }
+  m_window->done(QDialog::Accepted);
+  emit Closed();
+}
+
+}  // namespace lapora

@@ -1,0 +1,213 @@
+// The box thread against a loopback peer that plays the box: connection, discovery, reading,
+// reconnection and the ways a thread ends.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "boxlink/box_supervisor.h"
+#include "boxlink/ostra_box.h"
+#include "foundation/chrono.h"
+#include "resources/messages_boxlink.h"
+#include "support/boxlink_support.h"
+
+namespace lapora {
+namespace {
+
+using testing::BoxLinkHarness;
+using testing::LoopbackPeer;
+using namespace std::chrono_literals;
+
+// The format of a message after its first "%s" (the log prefix).
+std::string TailFormat(const Message& message) {
+  std::string text = Tr(message);
+  std::size_t at = text.find("%s");
+  return at == std::string::npos ? text : text.substr(at + 2);
+}
+// The fixed text after the log prefix, up to the next argument.
+std::string Tail(const Message& message) {
+  std::string tail = TailFormat(message);
+  return tail.substr(0, tail.find('%'));
+}
+
+std::string TodayDetection(const std::string& chip) {
+  std::string today = TodayCompact();
+  return today.substr(0, 4) + "-" + today.substr(4, 2) + "-" + today.substr(6, 2) +
+         "_10:23:45.120," + chip;
+}
+
+class BoxThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    h.settings.GVarnexConnectionTimeout = 1;
+    box.ConfigureTransport("31", "127.0.0.1", peer.Port());
+    h.onStatus = [this](int number, int failed) { supervisor.OnBoxStatus(number, failed); };
+  }
+  void TearDown() override { box.StopBoxThread([this] { h.Pump(); }); }
+
+  BoxLinkHarness h;
+  LoopbackPeer peer;
+  COstraBox box{h.services, 1};
+  BoxSupervisor supervisor{h.services,
+                           {[this](int n) { return n == 1 ? &box : nullptr; },
+                            [this](int) { ++refreshes; }, [this] { ++timerRestarts; },
+                            [this] { h.Pump(); }}};
+  int refreshes = 0;
+  int timerRestarts = 0;
+};
+
+TEST_F(BoxThreadTest, DeviceIdFromADetectionThatIsRecordedThenARequestedDisconnection) {
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  peer.Send("57@epc@0001@" + TodayDetection("E2003412") + ";");
+  // The channels are opened with the learned id, in order, each a write of its own.
+  EXPECT_EQ(peer.ReceiveCommands(4),
+            "57@readerOpen@0000@1;57@readerOpen@0001@2;57@readerOpen@0002@3;"
+            "57@readerOpen@0003@4;");
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 1; })) << h.AllLogs();
+  EXPECT_EQ(box.DeviceId(), "57");
+  EXPECT_TRUE(h.HasLog(Tail(kMsgDeviceIdFound) + "57"));
+  EXPECT_TRUE(h.WaitForLog(Tail(kMsgConnectionSuccessful)));
+  EXPECT_EQ(h.sound.Count(kSoundBoxConnected), 1);
+  EXPECT_EQ(h.records.Snapshot()[0].detectorLabel, "31");
+
+  // Later lines, the empty ones after ";\n" included, keep the box connected.
+  peer.Send("57@epc@0002@" + TodayDetection("E2003413") + ";\n57@heartBeat@0003@x;\n");
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 2; }));
+  peer.Send("57@epc@0004@" + TodayDetection("E2003414") + ";\n");
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 3; }));
+  EXPECT_TRUE(box.Transport()->IsConnected());
+
+  box.StopBoxThread([&] { h.Pump(); });
+  h.Pump();
+  EXPECT_FALSE(box.IsThreadRunning());
+  int requested = h.IndexOf(Tail(kMsgDisconnectionRequested));
+  int stopped = h.IndexOf(Tail(kMsgThreadStopped) + "\n");
+  ASSERT_GE(requested, 0) << h.AllLogs();
+  EXPECT_GT(h.IndexOf(Tail(kMsgClearDetectionsCache)), requested);
+  EXPECT_FALSE(h.HasLog(Tail(kMsgBoxReceptionFailed)));
+  EXPECT_EQ(h.sound.Count(kSoundBoxError), 0);
+  EXPECT_EQ(h.failedStatusEvents, 0);
+  EXPECT_EQ(stopped, -1);  // (the text has no line end: checked below by the exact ending)
+  EXPECT_EQ(h.CountLogs(Tail(kMsgThreadStopped)), 1);
+  EXPECT_TRUE(h.HasLog("APP CNX ERROR for box 1. Expected = YES. StopBoxThread"));
+  EXPECT_TRUE(peer.WaitForClose());
+  EXPECT_EQ(h.shared.runningThreads.load(), 0);
+}
+
+TEST_F(BoxThreadTest, ABoxThatClosesTheConnectionIsReconnectedWithTheAlarm) {
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  peer.Send("57@heartBeat@0001@x;");
+  peer.ReceiveCommands(4);
+  ASSERT_TRUE(h.WaitForLog(Tail(kMsgConnectionSuccessful)));
+  peer.CloseClient();
+  ASSERT_TRUE(h.WaitForLog("APP FOUND UNEXPECTED CNX ERROR for box 1 and will restart BoxThread"))
+      << h.AllLogs();
+  EXPECT_TRUE(h.HasLog(TrIn(BuildLanguage(), {"(recv) returned 0", "(recv) a retourn\xc3\xa9 0"})));
+  EXPECT_TRUE(h.HasLog(Tail(kMsgBoxReceptionFailed)));
+  EXPECT_TRUE(h.HasLog("APP CNX ERROR for box 1. Expected = NO. StopBoxThread"));
+  EXPECT_EQ(h.sound.Count(kSoundBoxError), 1);
+  EXPECT_GE(timerRestarts, 1);
+  // The new thread connects again and gets the next sequence numbers.
+  ASSERT_TRUE(peer.Accept());
+  peer.ClearReceived();
+  peer.Send("57@heartBeat@0002@x;");
+  EXPECT_EQ(peer.ReceiveCommands(4).substr(0, 21), "57@readerOpen@0004@1;");
+  EXPECT_TRUE(h.PumpUntil([&] { return h.CountLogs(Tail(kMsgConnectionSuccessful)) == 2; }));
+  EXPECT_TRUE(h.HasLog(Tail(kMsgAttemptToConnect)));
+}
+
+TEST_F(BoxThreadTest, NoReconnectionTimeTriesOnceAndEndsWithoutAlarm) {
+  h.settings.GBoxReconnectSeconds = 0;
+  peer.CloseListener();  // nobody answers
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(h.PumpUntil([&] { return !box.IsThreadRunning(); }));
+  h.Pump();
+  EXPECT_TRUE(h.HasLog(StrF(TailFormat(kMsgAttemptToConnect).c_str(), 0))) << h.AllLogs();
+  EXPECT_EQ(h.CountLogs("Unable to Connect"), 1);
+  EXPECT_GE(h.statusEvents, 7);  // six while waiting, one at the end
+  EXPECT_FALSE(h.HasLog(Tail(kMsgThreadStopped)));
+  EXPECT_EQ(h.sound.Count(kSoundBoxError), 0);
+  EXPECT_TRUE(h.HasLog("APP CNX ERROR for box 1. Expected = YES. StopBoxThread"));
+  EXPECT_FALSE(h.HasLog("will restart"));
+}
+
+TEST_F(BoxThreadTest, StopWhileConnectingEndsWithItsOwnText) {
+  peer.CloseListener();
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(h.WaitForLog("Unable to Connect"));
+  box.StopBoxThread([&] { h.Pump(); });
+  h.Pump();
+  EXPECT_TRUE(h.HasLog(Tail(kMsgThreadStoppedNoConnect))) << h.AllLogs();
+  EXPECT_EQ(h.CountLogs(Tail(kMsgThreadStopped)), 1);  // only as part of the text above
+  EXPECT_FALSE(h.HasLog(Tail(kMsgClearDetectionsCache)));
+  EXPECT_FALSE(box.Transport()->IsReconnecting());
+}
+
+TEST_F(BoxThreadTest, StopDuringDiscoveryIsNotLost) {
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  ASSERT_TRUE(h.WaitForLog(StrF(Tr(kMsgBoxInitialized).c_str(), 1, "127.0.0.1", peer.Port(), "31")));
+  box.StopBoxThread([&] { h.Pump(); });  // returns: the thread saw the stop
+  EXPECT_FALSE(box.IsThreadRunning());
+  h.Pump();
+  EXPECT_FALSE(h.HasLog(Tail(kMsgBoxReceptionFailed)));
+  EXPECT_EQ(h.sound.Count(kSoundBoxError), 0);
+}
+
+TEST_F(BoxThreadTest, InitBoxOnTheMainThreadThenAThreadHandlesTheFirstLine) {
+  std::thread peerSide([&] {
+    ASSERT_TRUE(peer.Accept());
+    peer.Send("\n57@epc@0001@" + TodayDetection("E2003412") + ";");  // an empty line first
+  });
+  ASSERT_TRUE(box.InitBox());
+  peerSide.join();
+  EXPECT_EQ(box.DeviceId(), "57");
+  EXPECT_EQ(h.records.RecordCount(), 0u);  // not yet: the box thread handles it
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 1; })) << h.AllLogs();
+  EXPECT_FALSE(h.HasLog(Tail(kMsgAttemptToConnect)));  // it started on a connected box
+}
+
+TEST_F(BoxThreadTest, UnrecognisedFirstLineKeepsThePreviousDeviceId) {
+  box.SetDeviceId("12");
+  std::thread peerSide([&] {
+    ASSERT_TRUE(peer.Accept());
+    peer.Send("garbage;");
+  });
+  ASSERT_TRUE(box.InitBox());
+  peerSide.join();
+  EXPECT_EQ(box.DeviceId(), "12");
+  EXPECT_EQ(peer.ReceiveCommands(4).substr(0, 21), "12@readerOpen@0000@1;");
+  h.Pump();
+  EXPECT_TRUE(h.HasLog(Tail(kMsgDeviceIdInvalidInput) + "garbage;"));
+}
+
+TEST_F(BoxThreadTest, InitBoxFailureIsAnAlertWithTheReason) {
+  peer.CloseListener();
+  EXPECT_FALSE(box.InitBox());
+  h.Pump();
+  std::string expected = StrF(Tr(kMsgCannotConnect).c_str(), box.ConnectionName().c_str(),
+                              "127.0.0.1", peer.Port(), "31", "Unable to Connect");
+  EXPECT_TRUE(h.HasLog("######## ## ")) << h.AllLogs();
+  EXPECT_TRUE(h.HasLog(expected.substr(expected.find(" : ")))) << h.AllLogs();
+  box.Transport()->SetConfig("31", "127.0.0.1", 0);
+  EXPECT_FALSE(box.InitBox());  // no port: not even tried
+}
+
+TEST(BoxThreadSilentTest, ASilentBoxGivesUpDiscoveryAfterTenSecondsAndOpensTheChannels) {
+  BoxLinkHarness h;
+  LoopbackPeer peer;
+  COstraBox box(h.services, 3);
+  box.ConfigureTransport("31", "127.0.0.1", peer.Port());
+  std::thread peerSide([&] { ASSERT_TRUE(peer.Accept()); });
+  ASSERT_TRUE(box.InitBox());
+  peerSide.join();
+  EXPECT_EQ(peer.ReceiveCommands(4),
+            "@readerOpen@0000@1;@readerOpen@0001@2;@readerOpen@0002@3;@readerOpen@0003@4;");
+  h.Pump();
+  EXPECT_TRUE(h.HasLog(StrF(TailFormat(kMsgNoDataReceived).c_str(), 10))) << h.AllLogs();
+}
+
+}  // namespace
+}  // namespace lapora

@@ -1,0 +1,182 @@
+#include "foundation/startup.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "foundation/app_settings.h"
+#include "foundation/chrono.h"
+#include "foundation/clock.h"
+#include "foundation/events.h"
+#include "foundation/folders.h"
+#include "foundation/instance_lock.h"
+#include "foundation/log.h"
+#include "foundation/settings_store.h"
+#include "foundation/version.h"
+#include "resources/messages_foundation.h"
+#include "support/temp_dir.h"
+
+namespace lapora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets an environment variable for one test and puts the old value back.
+class EnvOverride {
+ public:
+  EnvOverride(const char* name, const std::string& value) : m_name(name) {
+    const char* old = getenv(name);
+    m_had = old != nullptr;
+    m_old = m_had ? old : "";
+    setenv(name, value.c_str(), 1);
+  }
+  ~EnvOverride() {
+    if (m_had) {
+      setenv(m_name, m_old.c_str(), 1);
+    } else {
+      unsetenv(m_name);
+    }
+  }
+
+ private:
+  const char* m_name;
+  bool m_had = false;
+  std::string m_old;
+};
+
+// One run of the application's start-up on its own objects.
+struct Instance {
+  explicit Instance(const Folders& folders, const Clock& clock)
+      : startup(store, settings, folders, log, instanceLock, clock) {}
+
+  SettingsStore store;
+  AppSettings settings;
+  EventQueue events;
+  Logger log{events};
+  CInstanceLock instanceLock;
+  Startup startup;
+};
+
+class StartupTest : public ::testing::Test {
+ protected:
+  std::string Data() const { return m_dir.File("data"); }
+
+  testing::TempDir m_dir;
+  EnvOverride m_home{"HOME", m_dir.File("home")};
+  EnvOverride m_config{"XDG_CONFIG_HOME", m_dir.File("config")};
+  Folders m_folders{m_dir.File("bin"), m_dir.File("data")};
+  ManualClock m_clock{1336901025000LL};  // a fixed instant
+};
+
+TEST_F(StartupTest, FirstStartWritesEveryKeyWithItsDefaultInOrder) {
+  fs::create_directories(m_dir.File("home"));
+  Instance app(m_folders, m_clock);
+  StartupResult result = app.startup.Run();
+  ASSERT_TRUE(result.ok) << result.errorText;
+  EXPECT_FALSE(result.alreadyStarted);
+  EXPECT_TRUE(app.instanceLock.IsHeld());
+  // The main window's keys follow when it opens.
+  ReadMainWindowSettings(app.store, app.settings);
+
+  const std::string home = m_dir.File("home");
+  EXPECT_EQ(result.settingsFilePath, Data() + "/Lapora.ini");
+  EXPECT_EQ(testing::ReadFile(result.settingsFilePath),
+            "[Settings]\r\n"
+            "GVarnexIgnoreInputMsDelta=50\r\n"
+            "GVarnexIgnoreOutputMsDelta=300\r\n"
+            "GVarnexReadMsDelta=1\r\n"
+            "GVarnexConnectionTimeout=2\r\n"
+            "GVarnexEmptyDetectionsActions=-\r\n"
+            "GVarnexExportFile=" +
+                home +
+                "/Lapora.kol\r\n"
+                "GVarnexIgnoreUnknownTags=0\r\n"
+                "SleepMilliAfterLeadingStart=3000\r\n"
+                "SleepMilliAfterLeadingStop=3000\r\n"
+                "SleepMilliAfterSetTime=2000\r\n"
+                "GBoxReconnectSeconds=30\r\n"
+                "GDaysToAdd=0\r\n"
+                "BAbsClock=0\r\n"
+                "LogWinLevel=50\r\n"
+                "LogFileLevel=75\r\n"
+                "BLogDetections=1\r\n"
+                "BScrollDetections=1\r\n"
+                "[DirectConnection]\r\n"
+                "Port=8283\r\n"
+                "Host=localhost\r\n"
+                "ReconnectSeconds=15\r\n"
+                "[Application]\r\n"
+                "SoftwareLocation=" +
+                m_dir.File("bin") + "\r\n");
+
+  const std::time_t now = m_clock.NowUnix();
+  EXPECT_EQ(result.logFilePath, Data() + "/logfiles/Lapora.log");
+  EXPECT_EQ(app.log.LogFilePath(), result.logFilePath);
+  EXPECT_EQ(result.incomingDetectionsFilePath,
+            Data() + "/logfiles/Lapora-" + TodayCompact(now) + "-" + NowCompactTime(now) + ".dat");
+  EXPECT_EQ(app.settings.RaceDayDates(),
+            (std::array<std::string, 4>{DateFromToday(0, now), DateFromToday(1, now),
+                                        DateFromToday(2, now), DateFromToday(3, now)}));
+  EXPECT_EQ(app.settings.GVarnexExportFile, home + "/Lapora.kol");
+  EXPECT_TRUE(fs::exists(Data() + "/Lapora.mtx"));
+}
+
+TEST_F(StartupTest, RestartKeepsTheFileAsItIs) {
+  Instance first(m_folders, m_clock);
+  ASSERT_TRUE(first.startup.Run().ok);
+  first.instanceLock.Release();
+  const std::string path = Data() + "/Lapora.ini";
+  const std::string afterFirst = testing::ReadFile(path);
+  testing::WriteFile(path, afterFirst + "[OstraBoxes]\r\nBox1=x\r\n");
+
+  Instance second(m_folders, m_clock);
+  ASSERT_TRUE(second.startup.Run().ok);
+  EXPECT_EQ(testing::ReadFile(path), afterFirst + "[OstraBoxes]\r\nBox1=x\r\n");
+}
+
+TEST_F(StartupTest, SecondStartEndsWithTheAlreadyStartedText) {
+  Instance first(m_folders, m_clock);
+  ASSERT_TRUE(first.startup.Run().ok);
+
+  Instance second(m_folders, m_clock);
+  StartupResult refused = second.startup.Run();
+  EXPECT_FALSE(refused.ok);
+  EXPECT_TRUE(refused.alreadyStarted);
+  EXPECT_EQ(refused.errorText, Tr(kMsgAlreadyStarted));
+  EXPECT_FALSE(refused.instanceLockError.empty());
+  EXPECT_TRUE(first.instanceLock.IsHeld());
+  EXPECT_FALSE(second.instanceLock.IsHeld());
+
+  // Ctrl held when the message is dismissed: start-up goes on.
+  std::string shown;
+  Instance third(m_folders, m_clock);
+  third.startup.SetAlreadyStartedHandler([&](const std::string& text) {
+    shown = text;
+    return true;
+  });
+  StartupResult forced = third.startup.Run();
+  EXPECT_TRUE(forced.ok);
+  EXPECT_TRUE(forced.alreadyStarted);
+  EXPECT_EQ(shown, Tr(kMsgAlreadyStarted));
+
+  // Another data folder is another installation: it starts.
+  Folders elsewhere(m_dir.File("bin"), m_dir.File("other"));
+  Instance fourth(elsewhere, m_clock);
+  EXPECT_TRUE(fourth.startup.Run().ok);
+}
+
+TEST(VersionTest, BannerTextsInBothLanguages) {
+  EXPECT_STREQ(kVersionText, "Version 1.40 - 9 jun 2o26");
+  EXPECT_EQ(StrF(TrIn(Language::kEnglish, kMsgStartBanner).c_str(), kVersionText),
+            "------------------------ Starting Lapora version Version 1.40 - 9 jun 2o26");
+  EXPECT_EQ(StrF(TrIn(Language::kFrench, kMsgStartBanner).c_str(), kVersionText),
+            "------------------------ Lancement Lapora version Version 1.40 - 9 jun 2o26");
+  EXPECT_EQ(StartBannerText(), StrF(Tr(kMsgStartBanner).c_str(), kVersionText));
+  EXPECT_EQ(TrIn(Language::kFrench, kMsgAlreadyStarted),
+            "D\xE9sol\xE9...\nLapora est d\xE9j\xE0 lanc\xE9 et ne peut \xEAtre lanc\xE9 "
+            "plusieurs fois...");
+}
+
+}  // namespace
+}  // namespace lapora

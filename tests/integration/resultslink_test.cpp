@@ -1,0 +1,576 @@
+// The direct connection against the results-software simulator over loopback: the bytes of
+// every request, the replies decoded as the main window shows them, the link's states and
+// reactions, a lost connection, a stop while trying, four box threads pushing at once and a
+// results software that stops reading.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foundation/events.h"
+#include "foundation/log.h"
+#include "foundation/resource_mutex.h"
+#include "foundation/sound.h"
+#include "foundation/speech.h"
+#include "resources/messages_resultslink.h"
+#include "resultslink/link_codes.h"
+#include "resultslink/link_protocol.h"
+#include "resultslink/link_reactions.h"
+#include "resultslink/results_link.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace lapora {
+namespace {
+
+using lapora::testing::ReadFile;
+using lapora::testing::TempDir;
+using lapora::testing::WriteFile;
+using Clock = std::chrono::steady_clock;
+using Texts = std::vector<std::string>;
+
+constexpr auto kDeadline = std::chrono::seconds(15);
+
+// The simulator as a child process; its stdout event lines come through a pipe.
+class CSimulator {
+ public:
+  ~CSimulator() { Stop(); }
+
+  bool Start(const Texts& options) {
+    Texts args = {RESULTSIM_PATH, "--port", "0", "--bind", "127.0.0.1"};
+    args.insert(args.end(), options.begin(), options.end());
+    int fds[2];
+    if (pipe(fds) != 0) {
+      return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const int failed = posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    m_stdout = fds[0];
+    if (failed != 0) {
+      m_pid = -1;
+      return false;
+    }
+    const std::string line = WaitFor("listening on ");
+    m_port = line.empty() ? 0 : std::atoi(line.c_str() + std::strlen("listening on "));
+    return m_port > 0;
+  }
+
+  // The next event line starting with prefix; empty when none came in time.
+  std::string WaitFor(const std::string& prefix) {
+    const auto deadline = Clock::now() + kDeadline;
+    while (true) {
+      for (; m_scanned < m_events.size(); ++m_scanned) {
+        if (m_events[m_scanned].rfind(prefix, 0) == 0) {
+          return m_events[m_scanned++];
+        }
+      }
+      if (!ReadMore(deadline)) {
+        return "";
+      }
+    }
+  }
+
+  void Stop() {
+    if (m_pid > 0) {
+      kill(m_pid, SIGTERM);
+      int status = 0;
+      waitpid(m_pid, &status, 0);
+      m_pid = -1;
+    }
+    if (m_stdout >= 0) {
+      close(m_stdout);
+      m_stdout = -1;
+    }
+  }
+
+  int Port() const { return m_port; }
+
+ private:
+  bool ReadMore(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd fd{m_stdout, POLLIN, 0};
+    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+      return false;
+    }
+    char buffer[4096];
+    const ssize_t n = read(m_stdout, buffer, sizeof buffer);
+    if (n <= 0) {
+      return false;
+    }
+    m_partial.append(buffer, static_cast<size_t>(n));
+    size_t end;
+    while ((end = m_partial.find('\n')) != std::string::npos) {
+      m_events.push_back(m_partial.substr(0, end));
+      m_partial.erase(0, end + 1);
+    }
+    return true;
+  }
+
+  pid_t m_pid = -1;
+  int m_stdout = -1;
+  int m_port = 0;
+  std::string m_partial;
+  Texts m_events;
+  size_t m_scanned = 0;
+};
+
+class RecordingVoice final : public TextToSpeech {
+ public:
+  explicit RecordingVoice(Texts* spoken) : m_spoken(spoken) {}
+  bool Speak(std::string_view utf8, bool) override {
+    m_spoken->emplace_back(utf8);
+    return true;
+  }
+  void Cancel() override {}
+  void WaitUntilDone() override {}
+
+ private:
+  Texts* m_spoken;
+};
+
+CKolResult Detection(const std::string& label, const std::string& bib, const std::string& time) {
+  CKolResult record;
+  record.detectorLabel = label;
+  record.bibText = bib;
+  record.timeText = time;
+  return record;
+}
+
+std::string RankTextOf(int overall, int category, int sex, const char* sexCode,
+                       const char* categoryCode) {
+  CRunnerResult result;
+  result.rankOverall = overall;
+  result.rankCategory = category;
+  result.rankSex = sex;
+  result.sex = sexCode;
+  result.categoryCode = categoryCode;
+  return CLinkProtocol::RankText(result);
+}
+
+// What the main window holds around the link: the link, its protocol and reactions, the
+// event handling, and what reached the operator.
+class ResultsLinkTest : public ::testing::Test {
+ protected:
+  ResultsLinkTest()
+      : m_log(m_events),
+        m_summaryLock("Summary", m_dir.path()),
+        m_link(m_events, m_log),
+        m_speech(std::make_unique<RecordingVoice>(&m_spoken)),
+        m_protocol(m_link, m_log, m_summaryLock,
+                   LinkProtocolHooks{
+                       [this](const CSummaryItem& entry) { m_entries.push_back(entry); },
+                       [this](const std::string& first, const std::string& last) {
+                         m_speech.SayRunnerName(first, last);
+                       },
+                       [this] { ++m_refusalTimers; }}),
+        m_reactions(m_link, m_protocol, m_log) {
+    m_log.SetPostingEnabled(true);
+  }
+  ~ResultsLinkTest() override { m_link.StopLink(); }
+
+  std::string StartList() {
+    const std::string path = m_dir.File("start-list.txt");
+    WriteFile(path,
+              "123;Durand;Marie;F;SEN;Senior;AC Lyon;FRA;10 km\n"
+              "7;Petit;Luc;M;V1;Veteran 1;;FRA;10 km\n");
+    return path;
+  }
+
+  // Handles posted events as the main window does until the condition holds.
+  bool PumpUntil(const std::function<bool()>& done) {
+    const auto deadline = Clock::now() + kDeadline;
+    while (!done()) {
+      if (Clock::now() >= deadline) {
+        return false;
+      }
+      m_events.WaitForEvents(std::chrono::milliseconds(20));
+      m_events.Dispatch([this](const Event& event) { Handle(event); });
+    }
+    return true;
+  }
+
+  void Handle(const Event& event) {
+    if (const auto* state = std::get_if<LinkStateEvent>(&event)) {
+      m_states.push_back(state->state);
+      m_stateReactions.push_back(m_reactions.OnLinkState(state->state));
+    } else if (const auto* line = std::get_if<LinkLineEvent>(&event)) {
+      m_lines.push_back(line->line);
+      m_protocol.HandleLinkLine(line->line);
+    } else if (const auto* log = std::get_if<LogLineEvent>(&event)) {
+      m_logs.push_back(log->text);
+    }
+  }
+
+  bool Logged(const std::string& text) const {
+    return std::find(m_logs.begin(), m_logs.end(), text) != m_logs.end();
+  }
+
+  // Presses the button and waits until connected; then runs the initial-requests timer.
+  bool Connect(int port, bool initialRequests = true) {
+    m_reactions.OnDirectButton(true, "127.0.0.1", port, 1);
+    if (!PumpUntil([this] { return m_link.IsLinkConnected() && !m_states.empty() &&
+                                   m_states.back() == kLinkConnected; })) {
+      return false;
+    }
+    if (initialRequests) {
+      m_reactions.OnTimer(CLinkProtocol::kTimerInitialRequests);
+    }
+    return true;
+  }
+
+  // The lines of the simulator's receive log (escaped, without the time stamp), waiting until
+  // there are at least count.
+  Texts ReceivedLines(const std::string& logPath, size_t count) {
+    Texts lines;
+    const auto deadline = Clock::now() + kDeadline;
+    while (Clock::now() < deadline) {
+      lines.clear();
+      const std::string content = ReadFile(logPath);
+      size_t start = 0;
+      size_t end;
+      while ((end = content.find('\n', start)) != std::string::npos) {
+        const std::string line = content.substr(start, end - start);
+        const size_t blank = line.find(' ');
+        lines.push_back(blank == std::string::npos ? line : line.substr(blank + 1));
+        start = end + 1;
+      }
+      if (lines.size() >= count) {
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return lines;
+  }
+
+  TempDir m_dir;
+  EventQueue m_events;
+  Logger m_log;
+  CResourceMutex m_summaryLock;
+  CResultsLink m_link;
+  Texts m_spoken;
+  CSpeechEngine m_speech;
+  std::vector<CSummaryItem> m_entries;
+  int m_refusalTimers = 0;
+  CLinkProtocol m_protocol;
+  CLinkReactions m_reactions;
+
+  std::vector<int> m_states;
+  std::vector<LinkReaction> m_stateReactions;
+  Texts m_lines;
+  Texts m_logs;
+};
+
+TEST_F(ResultsLinkTest, RequestsGoOutExactlyAndRepliesAreDecoded) {
+  CSimulator sim;
+  const std::string log = m_dir.File("received.log");
+  ASSERT_TRUE(sim.Start({"--start-list", StartList(), "--log", log, "--detectors", "31,32",
+                         "--race-start", "10:00:00"}));
+  ASSERT_TRUE(Connect(sim.Port()));
+  EXPECT_EQ(m_stateReactions.back().startTimers.at(0).id, CLinkProtocol::kTimerInitialRequests);
+  EXPECT_EQ(m_stateReactions.back().startTimers.at(0).periodMs, 300);
+  EXPECT_TRUE(Logged(Tr(kMsgLinkConnected)));
+
+  m_link.PushDetection(Detection("31", "123", "10:23:45.12"));
+  m_protocol.SendPing();
+  const Texts received = ReceivedLines(log, 9);
+  EXPECT_EQ(received, (Texts{"GetMode()\\r", "GetUserName()\\r", "GetCompetitionName()\\r",
+                             "GetFilename()\\r", "GetVersion()\\r", "GetPrintableVersion()\\r",
+                             "GetDetectorList()\\r",
+                             "AddKolClock(1\\t31\\t123\\t1\\t10:23:45.12)\\r", "Ping()\\r"}));
+
+  ASSERT_TRUE(PumpUntil([this] { return m_lines.size() >= 9; }));
+  EXPECT_EQ(m_protocol.DetectorList(), (Texts{"31", "32"}));
+  EXPECT_TRUE(Logged("$$$ " + CommandName(24) + ": Chrono"));
+  EXPECT_TRUE(Logged("$$$ Version: 4,4,0,1"));
+  EXPECT_TRUE(Logged(">>> NFO:20"));
+  EXPECT_FALSE(Logged("$$$ Ping"));
+  EXPECT_EQ(m_refusalTimers, 0);
+  ASSERT_EQ(m_entries.size(), 1u);
+  EXPECT_EQ(m_entries[0].bib, 123);
+  EXPECT_EQ(m_entries[0].timeText, "00:23:45");
+  EXPECT_EQ(m_entries[0].passText, ".");
+  EXPECT_EQ(m_entries[0].error, 0);
+  EXPECT_EQ(m_spoken, (Texts{"Marie  Durand"}));
+}
+
+TEST_F(ResultsLinkTest, EveryLayoutOfTheSimulatorIsDecoded) {
+  for (const char* layout : {"nq04", "nq05", "nq06", "res1"}) {
+    SCOPED_TRACE(layout);
+    CSimulator sim;
+    ASSERT_TRUE(sim.Start({"--start-list", StartList(), "--layout", layout, "--race-start",
+                           "11:00:00", "--control-detectors", "99", "--quiet"}));
+    m_entries.clear();
+    m_logs.clear();
+    m_spoken.clear();
+    m_speech.ForgetLastName();
+    ASSERT_TRUE(Connect(sim.Port(), false));
+    m_link.PushDetection(Detection("31", "123", "10:23:45.12"));  // before the start: 00:00:00
+    m_link.PushDetection(Detection("31", "123", "11:23:45.12"));  // the same runner again
+    m_link.PushDetection(Detection("99", "123", "11:30:00.00"));  // control time: silent
+    m_link.PushDetection(Detection("31", "555", "11:31:00.00"));  // unknown runner
+    ASSERT_TRUE(PumpUntil([this] { return m_lines.size() >= 4; }));
+    m_lines.clear();
+    ASSERT_EQ(m_entries.size(), 3u);
+    EXPECT_EQ(m_entries[0].timeText, "        ");
+    EXPECT_EQ(m_entries[0].nameText, "Marie Durand                  ");
+    EXPECT_EQ(m_entries[0].resultText, RankTextOf(1, 1, 1, "F", "SEN"));
+    EXPECT_EQ(m_entries[1].passText, "p2");
+    EXPECT_EQ(m_entries[1].timeText, "00:23:45");
+    EXPECT_EQ(m_entries[2].bib, 555);
+    EXPECT_EQ(m_entries[2].error, 1);
+    EXPECT_EQ(m_entries[2].resultText, StatusText(-5));
+    EXPECT_TRUE(Logged("------------------------ " + StatusText(-5)));
+    EXPECT_FALSE(Logged("------------------------ " + StatusText(-8)));
+    EXPECT_EQ(m_spoken.front(), "Marie  Durand");
+    EXPECT_EQ(std::count(m_spoken.begin(), m_spoken.end(), "Marie  Durand"), 1);
+    m_reactions.OnDirectButton(false, "", 0, 0);
+    ASSERT_TRUE(PumpUntil([this] { return m_states.back() == kLinkNotConnected; }));
+    EXPECT_EQ(m_stateReactions.back().sounds, (std::vector<int>{kSoundDone}));
+  }
+}
+
+TEST_F(ResultsLinkTest, ScriptedRepliesAsTheOperatorSeesThem) {
+  const std::string script = m_dir.File("script.txt");
+  WriteFile(script,
+            "on GetMode()\n"
+            "  raw \\n\n"
+            "  raw NFO:24 Chrono \\r\\n\n"
+            "  send ERR:103\n"
+            "  send ERR:x\n"
+            "  send NFO:20 still here\n"
+            "  send NFO:7 D1\\\\D2\\\\\\\\D3\n"
+            "  send nq04\\\\1\\\\0\\\\0\\\\0\\\\7\\\\Petit\\\\Luc\\\\M\\\\V1\\\\V1\\\\\\\\00:00:00\\\\0\\\\3\n"
+            "  send RES:1\\\\31\\\\7\\\\1\\\\0\\\\\\\\\\\\0\\\\0\\\\0\\\\7\\\\Petit\\\\Luc\\\\M\\\\V1\\\\V1"
+            "\\\\\\\\00:00:00\\\\0\\\\3\n"
+            "  send nq04\\\\1\\\\12\\\\3\\\\1\\\\123\\\\Durand\\\\Marie\\\\F\\\\SEN\\\\Senior\\\\AC Lyon"
+            "\\\\00:23:45\\\\0\\\\2\n"
+            "  send nq04\\\\1\\\\12\\\\3\\\\1\\\\123\\\\Durand\\\\Marie\\\\F\\\\SEN\\\\Senior\\\\AC Lyon"
+            "\\\\00:23:45\\\\0\\\\3\n");
+  CSimulator sim;
+  ASSERT_TRUE(sim.Start({"--script", script}));
+  ASSERT_TRUE(Connect(sim.Port(), false));
+  ASSERT_TRUE(m_link.SendLinkLine("GetMode()"));
+  ASSERT_TRUE(PumpUntil([this] { return m_lines.size() >= 9; })) << ::testing::PrintToString(m_lines);
+
+  // The bare line end is not passed on; the blank before CR LF is kept.
+  EXPECT_EQ(m_lines.front(), "NFO:24 Chrono ");
+  EXPECT_TRUE(Logged("$$$ Application: Chrono "));
+  EXPECT_TRUE(Logged("$$$ Commande inconnue"));
+  EXPECT_TRUE(Logged("$$$ Can't decode ERR:x"));
+  EXPECT_FALSE(Logged("$$$ Ping: still here"));
+  EXPECT_EQ(m_protocol.DetectorList(), (Texts{"D1", "D2", "D3"}));
+  EXPECT_TRUE(Logged("$$$ " + CommandName(7) + ": D1\\D2\\\\D3"));
+  EXPECT_TRUE(Logged(StrF(Tr(kMsgLinkDecodeError).c_str(), 6)));  // nq04 with an empty TEAM
+  ASSERT_EQ(m_entries.size(), 3u);
+  EXPECT_EQ(m_entries[0].bib, 7);  // the same runner in the split layout
+  EXPECT_EQ(m_entries[0].timeText, "        ");
+  EXPECT_EQ(m_entries[1].error, 1);
+  EXPECT_EQ(m_entries[1].resultText, StatusText(2));
+  EXPECT_TRUE(Logged("------------------------ " + StatusText(2)));
+  EXPECT_EQ(m_entries[2].error, 0);
+  EXPECT_EQ(m_entries[2].resultText, RankTextOf(12, 3, 1, "F", "SEN"));
+  if (BuildLanguage() == Language::kFrench) {
+    EXPECT_EQ(m_entries[2].resultText, Utf8ToCp1252("12ème - 1ère F - 3ème SEN"));
+  }
+  // Durand after Petit after Petit: each spoken once.
+  EXPECT_EQ(m_spoken, (Texts{"Luc  Petit", "Marie  Durand"}));
+}
+
+TEST_F(ResultsLinkTest, VersionCheck) {
+  struct Case {
+    const char* version;
+    bool refused;
+  };
+  for (const Case& c : {Case{"4,3,9,0", true}, Case{"10,0,0,0", false}, Case{"4,4,0,0", false},
+                        Case{"4,4,0,1", false}}) {
+    SCOPED_TRACE(c.version);
+    CSimulator sim;
+    ASSERT_TRUE(sim.Start({"--version", c.version, "--quiet"}));
+    m_refusalTimers = 0;
+    m_logs.clear();
+    ASSERT_TRUE(Connect(sim.Port()));
+    ASSERT_TRUE(PumpUntil([this] { return Logged("$$$ " + CommandName(28) + ": 4.40a"); }));
+    EXPECT_TRUE(Logged(std::string("$$$ Version: ") + c.version));
+    EXPECT_EQ(m_refusalTimers, c.refused ? 1 : 0);
+    if (c.refused) {
+      LinkReaction refusal = m_reactions.OnTimer(CLinkProtocol::kTimerRefusal);
+      EXPECT_TRUE(refusal.releaseButton);
+      EXPECT_EQ(refusal.messageBox, Tr(kMsgLinkVersionRefused));
+      EXPECT_FALSE(m_link.IsLinkConnected());
+    } else {
+      EXPECT_TRUE(m_link.IsLinkConnected());
+      m_reactions.OnDirectButton(false, "", 0, 0);
+    }
+    ASSERT_TRUE(PumpUntil([this] { return m_states.back() == kLinkNotConnected; }));
+    EXPECT_TRUE(Logged(Tr(kMsgLinkDisconnected)));
+    EXPECT_FALSE(m_stateReactions.back().balloon);
+  }
+}
+
+TEST_F(ResultsLinkTest, LostConnectionIsReportedAndNotRetried) {
+  CSimulator sim;
+  ASSERT_TRUE(sim.Start({"--close-after", "1"}));
+  ASSERT_TRUE(Connect(sim.Port(), false));
+  m_protocol.DecodeLinkReply("NFO:7 31");
+  EXPECT_TRUE(m_link.SendLinkLine("GetMode()"));
+  ASSERT_TRUE(PumpUntil([this] { return m_states.back() == kLinkNotConnected; }));
+  const LinkReaction& lost = m_stateReactions.back();
+  EXPECT_TRUE(lost.releaseButton);
+  EXPECT_EQ(lost.sounds, (std::vector<int>{kSoundLinkLost, kSoundWarning}));
+  ASSERT_TRUE(lost.balloon);
+  EXPECT_EQ(lost.balloon->text, Tr(kMsgLinkLost));
+  EXPECT_TRUE(Logged("######## " + Tr(kMsgLinkLost)));
+  EXPECT_TRUE(m_protocol.DetectorList().empty());
+  EXPECT_FALSE(m_reactions.IsButtonPressed());
+  // The thread has ended: nothing tries again, sends go nowhere.
+  EXPECT_FALSE(m_link.IsRunning());
+  EXPECT_FALSE(m_link.IsLinkConnecting());
+  EXPECT_FALSE(m_link.SendLinkLine("Ping()"));
+  EXPECT_EQ(m_states, (std::vector<int>{1, 2, 3}));
+  // Pressing again connects again.
+  ASSERT_TRUE(Connect(sim.Port(), false));
+}
+
+TEST_F(ResultsLinkTest, StopWhileTryingEndsTheAttempts) {
+  // A port nobody listens on.
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  const int port = ntohs(address.sin_port);
+  close(fd);
+
+  m_reactions.OnDirectButton(true, "127.0.0.1", port, 1);
+  // Two failed attempts a retry interval apart: connecting, not connected, connecting...
+  ASSERT_TRUE(PumpUntil([this] { return m_states.size() >= 4; }));
+  EXPECT_EQ((std::vector<int>(m_states.begin(), m_states.begin() + 4)),
+            (std::vector<int>{1, 3, 1, 3}));
+  for (const LinkReaction& reaction : m_stateReactions) {
+    EXPECT_FALSE(reaction.releaseButton);
+    EXPECT_FALSE(reaction.balloon);
+  }
+  EXPECT_TRUE(m_link.IsLinkConnecting() || m_link.IsRunning());
+  m_reactions.OnDirectButton(false, "", 0, 0);
+  EXPECT_FALSE(m_link.IsRunning());
+  EXPECT_FALSE(m_link.IsLinkConnecting());
+  // The thread ended inside StopLink: whatever it posted is already queued, nothing follows.
+  m_events.Dispatch([this](const Event& event) { Handle(event); });
+  const size_t seen = m_states.size();
+  EXPECT_EQ(m_events.PendingCount(), 0u);
+  EXPECT_EQ(m_states.size(), seen);
+  EXPECT_FALSE(m_link.SendLinkLine("Ping()"));
+}
+
+TEST_F(ResultsLinkTest, FourBoxThreadsPushingAtOnceKeepLinesWhole) {
+  CSimulator sim;
+  const std::string log = m_dir.File("received.log");
+  ASSERT_TRUE(sim.Start({"--log", log, "--quiet", "--generate", "10"}));
+  ASSERT_TRUE(Connect(sim.Port(), false));
+  constexpr int kBoxes = 4;
+  constexpr int kPerBox = 500;
+  std::vector<std::thread> boxes;
+  for (int box = 0; box < kBoxes; ++box) {
+    boxes.emplace_back([this, box] {
+      for (int i = 0; i < kPerBox; ++i) {
+        m_link.PushDetection(Detection("D" + std::to_string(box), std::to_string(i),
+                                       StrF("10:%02d:%02d.%02d", i / 60 % 60, i % 60, box)));
+      }
+    });
+  }
+  // The main thread sends meanwhile too.
+  for (int i = 0; i < 50; ++i) {
+    m_protocol.SendPing();
+  }
+  for (std::thread& box : boxes) {
+    box.join();
+  }
+  const Texts received = ReceivedLines(log, kBoxes * kPerBox + 50);
+  ASSERT_EQ(received.size(), static_cast<size_t>(kBoxes * kPerBox + 50));
+  const std::regex whole(R"(AddKolClock\(1\\tD(\d)\\t(\d+)\\t1\\t10:\d\d:\d\d\.0(\d)\)\\r)");
+  std::map<int, int> next;
+  int pings = 0;
+  for (const std::string& line : received) {
+    if (line == "Ping()\\r") {
+      ++pings;
+      continue;
+    }
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, whole)) << line;
+    const int box = std::stoi(match[1]);
+    EXPECT_EQ(std::stoi(match[3]), box);
+    EXPECT_EQ(std::stoi(match[2]), next[box]) << "box " << box;
+    next[box] = std::stoi(match[2]) + 1;
+  }
+  EXPECT_EQ(pings, 50);
+  for (int box = 0; box < kBoxes; ++box) {
+    EXPECT_EQ(next[box], kPerBox);
+  }
+}
+
+TEST_F(ResultsLinkTest, StalledResultsSoftwareCostsTheIntakeAtMostTheSendTimeOut) {
+  CSimulator sim;
+  ASSERT_TRUE(sim.Start({"--stop-reading-after", "1", "--rcvbuf", "4096", "--quiet"}));
+  ASSERT_TRUE(Connect(sim.Port(), false));
+  ASSERT_TRUE(m_link.SendLinkLine("GetMode()"));
+  // Push until the kernel buffers are full and a send gives up; no push may take much longer
+  // than the send time-out.
+  const std::string bib(200, '9');
+  std::chrono::milliseconds longest{0};
+  int pushes = 0;
+  while (m_link.IsLinkConnected() && pushes < 2000000) {
+    const auto start = Clock::now();
+    m_link.PushDetection(Detection("31", bib, "10:23:45.12"));
+    longest = std::max(longest,
+                       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start));
+    ++pushes;
+  }
+  EXPECT_FALSE(m_link.IsLinkConnected());
+  EXPECT_LE(longest.count(), 2500);
+  // A push after the end returns at once without sending.
+  m_link.PushDetection(Detection("31", "1", "10:23:45.12"));
+  ASSERT_TRUE(PumpUntil([this] { return m_states.back() == kLinkNotConnected; }));
+  EXPECT_TRUE(m_stateReactions.back().releaseButton);
+  EXPECT_TRUE(Logged("######## " + Tr(kMsgLinkLost)));
+  bool sendFailureLogged = false;
+  const std::string prefix = Tr(kMsgLinkSendFailed).substr(0, 10);
+  for (const std::string& text : m_logs) {
+    sendFailureLogged = sendFailureLogged || text.rfind(prefix, 0) == 0;
+  }
+  EXPECT_TRUE(sendFailureLogged);
+}
+
+}  // namespace
+}  // namespace lapora

@@ -1,0 +1,448 @@
+#include "station/station.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "detections/chip_table.h"
+#include "detections/detection_intake.h"
+#include "detections/recorded_detections.h"
+#include "foundation/chrono.h"
+#include "foundation/clock.h"
+#include "foundation/events.h"
+#include "foundation/log.h"
+#include "foundation/settings_store.h"
+#include "foundation/sound.h"
+#include "resources/messages_foundation.h"
+#include "resources/messages_station.h"
+#include "station/recording_front_end.h"
+#include "support/temp_dir.h"
+
+namespace lapora {
+namespace {
+
+using testing::ReadFile;
+using testing::RecordingFrontEnd;
+using testing::TempDir;
+
+class RecordingSound : public SoundPlayer {
+ public:
+  bool PlaySoundResource(int soundId) override {
+    played.push_back(soundId);
+    return true;
+  }
+  std::vector<int> played;
+};
+
+// Local noon of the given day, as Unix milliseconds.
+std::int64_t LocalMs(int year, int month, int day, int hour, int minute, int second, int ms) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return static_cast<std::int64_t>(std::mktime(&tm)) * 1000 + ms;
+}
+
+class StationTest : public ::testing::Test {
+ protected:
+  StationTest()
+      : store(dir.File("Lapora.ini")),
+        log(events),
+        records(log),
+        clock(LocalMs(2026, 6, 9, 10, 0, 0, 0)) {
+    log.SetLogFilePath(dir.File("Lapora.log"));
+  }
+
+  Station& MakeStation() {
+    station = std::make_unique<Station>(StationParts{settings,
+                                                     store,
+                                                     log,
+                                                     events,
+                                                     clock,
+                                                     sound,
+                                                     records,
+                                                     chipTable,
+                                                     dir.path(),
+                                                     dir.path(),
+                                                     dir.File("Lapora-20260609-100000.dat"),
+                                                     "Version 1.40 - test",
+                                                     {}},
+                                        front);
+    return *station;
+  }
+
+  CLogDetectionItem Item(int n) {
+    return CLogDetectionItem{"10:00:" + std::to_string(n) + "\tBox 1\t# " + std::to_string(n),
+                             CKolResult{}};
+  }
+
+  std::string LogFile() const { return ReadFile(dir.File("Lapora.log")); }
+
+  TempDir dir;
+  AppSettings settings;
+  SettingsStore store;
+  EventQueue events;
+  Logger log;
+  CRecordedDetections records;
+  CChipTable chipTable;
+  ManualClock clock;
+  RecordingSound sound;
+  RecordingFrontEnd front;
+  std::unique_ptr<Station> station;
+};
+
+bool InOrder(const std::vector<std::string>& calls, const std::vector<std::string>& expected) {
+  auto it = calls.begin();
+  for (const std::string& want : expected) {
+    it = std::find(it, calls.end(), want);
+    if (it == calls.end()) {
+      return false;
+    }
+    ++it;
+  }
+  return true;
+}
+
+TEST_F(StationTest, OpeningRunsItsStepsInOrderAndWritesTheBanner) {
+  Station& s = MakeStation();
+  s.Open();
+  EXPECT_TRUE(InOrder(
+      front.calls, {"PrepareWindow", "SetCheckBoxes", "SetDirectState", "SetCounterText",
+                    "SetVersionText", "SelectLevelEntry 2", "StartTimer 33861", "StartTimer 34966",
+                    "SetCounterText", "StartTimer 22662", "StartTimer 34137"}));
+  EXPECT_EQ(front.timers[Station::kTimerDayTracking].periodMs, 500);
+  EXPECT_FALSE(front.timers[Station::kTimerDayTracking].oneShot);
+  EXPECT_TRUE(front.timers[Station::kTimerConfigDialog].oneShot);
+  EXPECT_EQ(front.timers[Station::kTimerConfigDialog].periodMs, 100);
+  EXPECT_EQ(front.timers[Station::kTimerPing].periodMs, 30000);
+  EXPECT_EQ(front.versionText, "Version 1.40 - test");
+  EXPECT_TRUE(records.IsDetectionFileOpen());
+
+  // The log file starts with an empty line and the start banner.
+  std::string file = LogFile();
+  ASSERT_EQ(file.substr(0, 2), "\r\n");
+  EXPECT_NE(file.find(" : " + StrF(Tr(kMsgStartBanner).c_str(), "Version 1.40 - test") + "\r\n"),
+            std::string::npos);
+
+  // The window settings were written back with their defaults.
+  std::string ini = ReadFile(dir.File("Lapora.ini"));
+  for (const char* key : {"BAbsClock=0", "LogWinLevel=50", "LogFileLevel=75", "BLogDetections=1",
+                          "BScrollDetections=1"}) {
+    EXPECT_NE(ini.find(key), std::string::npos) << key;
+  }
+
+  // Posted texts reach the log list once the queue is drained: the incoming file first, then
+  // the chip table's result.
+  s.DrainEvents();
+  ASSERT_GE(front.logLines.size(), 2u);
+  EXPECT_NE(front.logLines[0].find("+++ "), std::string::npos);
+  EXPECT_NE(front.logLines[0].find("Lapora-20260609-100000.dat"), std::string::npos);
+  EXPECT_EQ(s.LogLines().size(), front.logLines.size());
+}
+
+TEST_F(StationTest, ClosingAsksThenShutsDownInOrder) {
+  Station& s = MakeStation();
+  s.Open();
+  records.AddDetectionRecord("Box 1", "12", CChrono(), CChrono(), 0, true);
+  ASSERT_TRUE(chipTable.AddChipEntry("E200", 7));
+  front.calls.clear();
+
+  ASSERT_TRUE(s.Close());
+  EXPECT_EQ(sound.played, std::vector<int>{kSoundExit});
+  EXPECT_TRUE(
+      InOrder(front.calls, {"AskYesNo", "StopTimer 22662", "StartTimer 17732", "CloseWindow"}));
+  EXPECT_EQ(front.questions.at(0), Tr(kMsgExitQuestion));
+  EXPECT_FALSE(records.IsDetectionFileOpen());
+  EXPECT_EQ(records.CountValidRecords(), 0);
+  EXPECT_EQ(chipTable.ChipTableCount(), 0u);
+  EXPECT_FALSE(s.IsOpen());
+  EXPECT_TRUE(front.timers.empty());
+
+  // The farewell line, then the exit banner, end the log file.
+  std::string file = LogFile();
+  std::size_t farewell = file.find(" : + Sortie du module d'acquisition...\r\n");
+  std::size_t banner = file.find(" : ------------------------ Sortie Lapora\r\n");
+  ASSERT_NE(farewell, std::string::npos);
+  ASSERT_NE(banner, std::string::npos);
+  EXPECT_LT(farewell, banner);
+  EXPECT_EQ(file.size(),
+            banner + std::string(" : ------------------------ Sortie Lapora\r\n").size());
+
+  // Texts posted after closing are dropped.
+  log.PostLog(0, "late");
+  EXPECT_EQ(events.PendingCount(), 0u);
+}
+
+TEST_F(StationTest, AnsweringNoLeavesEverythingRunning) {
+  Station& s = MakeStation();
+  s.Open();
+  front.answer = false;
+  front.calls.clear();
+  EXPECT_FALSE(s.Close());
+  EXPECT_TRUE(s.IsOpen());
+  EXPECT_TRUE(records.IsDetectionFileOpen());
+  EXPECT_EQ(front.timers.count(Station::kTimerConfigDialog), 1u);
+  EXPECT_TRUE(front.CallsStartingWith("CloseWindow").empty());
+  EXPECT_EQ(LogFile().find("Sortie Lapora"), std::string::npos);
+}
+
+TEST_F(StationTest, CtrlHeldClosesAtOnceAndBeepSettingSilencesTheExit) {
+  {
+    Station& s = MakeStation();
+    s.Open();
+    front.ctrlDown = true;
+    ASSERT_TRUE(s.Close());
+    EXPECT_TRUE(sound.played.empty());
+    EXPECT_TRUE(front.questions.empty());
+  }
+  {
+    front = RecordingFrontEnd{};
+    settings.GVarnexBeepWhenQuit = 0;
+    Station& s = MakeStation();
+    s.Open();
+    ASSERT_TRUE(s.Close());
+    EXPECT_TRUE(sound.played.empty());
+    EXPECT_EQ(front.questions.size(), 1u);
+  }
+}
+
+TEST_F(StationTest, DayTrackingCountsUpPastMidnight) {
+  // A race that started on 9 June: race days 0..3 are 9 to 12 June.
+  clock.SetUnixMs(LocalMs(2026, 6, 9, 23, 59, 59, 800));
+  settings.SetRaceDayDates({DateFromToday(0, clock.NowUnix()), DateFromToday(1, clock.NowUnix()),
+                            DateFromToday(2, clock.NowUnix()), DateFromToday(3, clock.NowUnix())});
+  Station& s = MakeStation();
+  s.Open();
+  s.OnTimer(Station::kTimerDayTracking);
+  EXPECT_EQ(settings.GDaysToAdd, 0);
+  EXPECT_FALSE(front.longRaceShown);
+
+  clock.Advance(500);  // 00:00:00.300 on 10 June
+  s.OnTimer(Station::kTimerDayTracking);
+  EXPECT_EQ(settings.GDaysToAdd, 1);
+  EXPECT_TRUE(front.longRaceShown);
+  EXPECT_EQ(front.longRaceText, "+24h");
+  EXPECT_EQ(store.ReadSettingInt("Settings", "GDaysToAdd", -1), 1);
+
+  clock.Advance(24 * 3600 * 1000);
+  s.OnTimer(Station::kTimerDayTracking);
+  EXPECT_EQ(settings.GDaysToAdd, 2);
+  EXPECT_EQ(front.longRaceText, "+48h");
+  EXPECT_EQ(store.ReadSettingInt("Settings", "GDaysToAdd", -1), 2);
+
+  // Past the last race day nothing matches: back to day 0, indicator hidden.
+  clock.Advance(2 * 24 * 3600 * 1000);
+  s.OnTimer(Station::kTimerDayTracking);
+  EXPECT_EQ(settings.GDaysToAdd, 0);
+  EXPECT_FALSE(front.longRaceShown);
+  EXPECT_EQ(store.ReadSettingInt("Settings", "GDaysToAdd", -1), 0);
+}
+
+TEST_F(StationTest, LevelSelectorShowsAndSetsTheLevel) {
+  EXPECT_EQ(Station::LevelEntryFor(0), 0);
+  EXPECT_EQ(Station::LevelEntryFor(75), 3);
+  EXPECT_EQ(Station::LevelEntryFor(100), 4);
+  EXPECT_EQ(Station::LevelEntryFor(40), 1);  // no entry: the second one, level unchanged
+
+  ASSERT_TRUE(store.WriteSettingInt("Settings", "LogWinLevel", 40));
+  Station& s = MakeStation();
+  s.Open();
+  EXPECT_EQ(front.levelEntry, 1);
+  EXPECT_EQ(log.Level(), 40);
+  s.DrainEvents();
+  std::size_t shown = front.logLines.size();
+  log.PostLog(40, "+ at forty");
+  log.PostLog(45, "+ at forty-five");
+  s.DrainEvents();
+  ASSERT_EQ(front.logLines.size(), shown + 1);
+  EXPECT_NE(front.logLines.back().find("+ at forty"), std::string::npos);
+
+  s.SelectLogLevel(1);
+  s.DrainEvents();
+  EXPECT_NE(front.logLines.back().find("+ Log level set to 25"), std::string::npos);
+  EXPECT_EQ(log.Level(), 25);
+  EXPECT_EQ(settings.LogWinLevel, 25);
+  EXPECT_EQ(store.ReadSettingInt("Settings", "LogWinLevel", -1), 25);
+
+  s.SelectLogLevel(7);  // no such entry: nothing changes
+  EXPECT_EQ(log.Level(), 25);
+}
+
+TEST_F(StationTest, DetectionsListPurgesAtTwelveThousandAndOne) {
+  Station& s = MakeStation();
+  s.Open();
+  settings.BScrollDetections = 0;
+  for (int i = 0; i < 12000; ++i) {
+    s.AddDetectionItem(Item(i));
+  }
+  EXPECT_EQ(s.DetectionItems().size(), 12000u);
+  EXPECT_EQ(LogFile().find("Purge Detections"), std::string::npos);
+
+  settings.BScrollDetections = 1;
+  s.AddDetectionItem(Item(12000));
+  EXPECT_EQ(s.DetectionItems().size(), 10001u);
+  EXPECT_EQ(front.detectionRows, 10001u);
+  EXPECT_EQ(s.DetectionItems().front().text, Item(2000).text);
+  EXPECT_EQ(front.topIndex[ListId::kDetections], 10001u - 15);
+  std::string file = LogFile();
+  EXPECT_NE(file.find(" : Purge Detections Window content...\r\n"), std::string::npos);
+  EXPECT_NE(file.find(" : Purge Detections Window done\r\n"), std::string::npos);
+}
+
+TEST_F(StationTest, PostedDetectionsArriveAsOneBatchAndScrollAlong) {
+  Station& s = MakeStation();
+  s.Open();
+  s.DrainEvents();
+  front.calls.clear();
+  front.topIndex[ListId::kDetections] = 4;
+  for (int i = 0; i < 300; ++i) {
+    events.Post(DetectionItemEvent{Item(i)});
+  }
+  events.Post(RefreshRequestEvent{});
+  events.Post(RefreshRequestEvent{});
+  EXPECT_EQ(s.DrainEvents(), 302u);
+  EXPECT_EQ(front.CallsStartingWith("AppendDetectionItems"),
+            std::vector<std::string>{"AppendDetectionItems 300"});
+  EXPECT_EQ(front.CallsStartingWith("SetCounterText").size(), 1u);  // refreshes coalesced
+  EXPECT_EQ(front.topIndex[ListId::kDetections], 304u);
+  EXPECT_EQ(s.DetectionItems().back().text, Item(299).text);
+
+  // Without "Scroll" the list stays where it is.
+  settings.BScrollDetections = 0;
+  events.Post(DetectionItemEvent{Item(300)});
+  s.DrainEvents();
+  EXPECT_EQ(front.topIndex[ListId::kDetections], 304u);
+}
+
+TEST_F(StationTest, SummaryAndLogListsPurgeAtEightThousandAndOne) {
+  Station& s = MakeStation();
+  s.Open();
+  s.DrainEvents();
+  for (int i = 0; i < 8000; ++i) {
+    s.AddSummaryEntry(CSummaryItem{"Runner", i, "10:00:00", "1", "1st", 0});
+  }
+  EXPECT_EQ(s.SummaryEntries().size(), 8000u);
+  s.AddSummaryEntry(CSummaryItem{"Runner", 8000, "10:00:00", "1", "1st", 0});
+  EXPECT_EQ(s.SummaryEntries().size(), 6001u);
+  EXPECT_EQ(front.summaryRows, 6001u);
+  EXPECT_EQ(s.SummaryEntries().front().bib, 2000);
+  std::string file = LogFile();
+  EXPECT_NE(file.find(" : Purge Summary Window content...\r\n"), std::string::npos);
+  EXPECT_NE(file.find(" : Purge Summary Window done\r\n"), std::string::npos);
+
+  // The log list: lines already there plus posted ones up to 8001.
+  std::size_t already = s.LogLines().size();
+  for (std::size_t i = already; i < 8001; ++i) {
+    log.PostLog(0, "+ line " + std::to_string(i));
+  }
+  while (s.DrainEvents() > 0) {
+  }
+  EXPECT_EQ(s.LogLines().size(), 6001u);
+  EXPECT_EQ(front.logLines.size(), 6001u);
+  EXPECT_NE(front.logLines.back().find("+ line 8000"), std::string::npos);
+  EXPECT_NE(LogFile().find(" : Purge Log Window done\r\n"), std::string::npos);
+}
+
+TEST_F(StationTest, CheckBoxesStoreTheirStateAndScrollShowsTheLastFifteen) {
+  Station& s = MakeStation();
+  s.Open();
+  settings.BScrollDetections = 0;
+  for (int i = 0; i < 100; ++i) {
+    s.AddDetectionItem(Item(i));
+  }
+  s.SetScrollDetections(false);
+  EXPECT_EQ(store.ReadSettingInt("Settings", "BScrollDetections", -1), 0);
+  s.SetScrollDetections(true);
+  EXPECT_EQ(front.topIndex[ListId::kDetections], 85u);  // the 86th entry is the first visible
+  EXPECT_EQ(settings.BScrollDetections, 1);
+  EXPECT_EQ(store.ReadSettingInt("Settings", "BScrollDetections", -1), 1);
+
+  s.SetLogDetections(false);
+  EXPECT_EQ(settings.BLogDetections, 0);
+  EXPECT_EQ(store.ReadSettingInt("Settings", "BLogDetections", -1), 0);
+}
+
+TEST_F(StationTest, CounterAndButtonsFollowTheValidRecords) {
+  Station& s = MakeStation();
+  s.Open();
+  EXPECT_EQ(front.counterText, DetectionCounterText(0));
+  EXPECT_FALSE(front.buttons[Button::kExportAll].enabled);
+  EXPECT_FALSE(front.buttons[Button::kForget].enabled);
+  EXPECT_FALSE(front.buttons[Button::kSyncClocks].enabled);
+  EXPECT_FALSE(front.buttons[Button::kShowClocks].enabled);
+  EXPECT_FALSE(front.buttons[Button::kConnectBoxes].pressed);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(front.boxes[i].disc, BoxDisc::kGrey);
+  }
+
+  records.AddDetectionRecord("Box 1", "12", CChrono(), CChrono(), 0, false);
+  records.AddDetectionRecord("Box 1", "13", CChrono(), CChrono(), 0, false);
+  events.Post(RefreshRequestEvent{});
+  s.DrainEvents();
+  EXPECT_EQ(front.counterText, DetectionCounterText(2));
+  EXPECT_TRUE(front.buttons[Button::kExportAll].enabled);
+  EXPECT_TRUE(front.buttons[Button::kForget].enabled);
+}
+
+TEST_F(StationTest, ClearingAListEmptiesItAndPlaysTheSound) {
+  Station& s = MakeStation();
+  s.Open();
+  s.AddDetectionItem(Item(1));
+  s.AddSummaryEntry(CSummaryItem{"A  B", 5, "10:00:00", "1", "1st", 0});
+  s.DrainEvents();
+  s.ClearList(ListId::kDetections);
+  s.ClearList(ListId::kSummary);
+  s.ClearList(ListId::kLog);
+  EXPECT_TRUE(s.DetectionItems().empty());
+  EXPECT_TRUE(s.SummaryEntries().empty());
+  EXPECT_TRUE(s.LogLines().empty());
+  EXPECT_EQ(front.detectionRows, 0u);
+  EXPECT_TRUE(front.logLines.empty());
+  EXPECT_EQ(sound.played, (std::vector<int>{134, 134, 134}));
+}
+
+TEST_F(StationTest, HelpDocumentOpensWhenPresentElseSaysSo) {
+  Station& s = MakeStation();
+  s.Open();
+  s.OpenHelpDocument();
+  EXPECT_EQ(front.messages, std::vector<std::string>{Tr(kMsgHelpNotFound)});
+  EXPECT_TRUE(front.openedDocuments.empty());
+
+  testing::WriteFile(dir.File("Lapora.pdf"), "%PDF-1.4\n");
+  s.OpenHelpDocument();
+  EXPECT_EQ(front.openedDocuments, std::vector<std::string>{dir.File("Lapora.pdf")});
+  EXPECT_EQ(front.messages.size(), 1u);
+}
+
+TEST_F(StationTest, AlertsBringTheWindowUpWithTheirMessage) {
+  Station& s = MakeStation();
+  s.Open();
+  s.DrainEvents();
+  front.calls.clear();
+  log.PostAlert("Something bad", true);
+  s.DrainEvents();
+  EXPECT_TRUE(InOrder(front.calls, {"BringToFront", "ShowMessage", "AppendLogLines 1"}));
+  EXPECT_EQ(front.messages.back(), "Something bad");
+  EXPECT_NE(front.logLines.back().find("######## Something bad"), std::string::npos);
+}
+
+TEST_F(StationTest, ExportTimerIsReArmedAfterEachRun) {
+  Station& s = MakeStation();
+  s.Open();
+  front.timers.erase(Station::kTimerExportStep);
+  s.OnTimer(Station::kTimerExportStep);
+  ASSERT_EQ(front.timers.count(Station::kTimerExportStep), 1u);
+  EXPECT_TRUE(front.timers[Station::kTimerExportStep].oneShot);
+  EXPECT_EQ(front.timers[Station::kTimerExportStep].periodMs, 1000);
+}
+
+}  // namespace
+}  // namespace lapora

@@ -1,0 +1,123 @@
+// A loopback TCP peer for tests: listens on a free port of 127.0.0.1, accepts one client,
+// sends and receives bytes with deadlines. Used from one test thread.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+namespace lapora::testing {
+
+using namespace std::chrono_literals;
+
+// A loopback TCP peer that plays the box: listens, accepts, sends and receives bytes.
+class LoopbackPeer {
+ public:
+  LoopbackPeer() {
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(m_listen, 8);
+    socklen_t length = sizeof address;
+    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+  }
+  ~LoopbackPeer() {
+    CloseClient();
+    if (m_listen >= 0) {
+      ::close(m_listen);
+    }
+  }
+  int Port() const { return m_port; }
+
+  // Waits for the box's connection; true when one came.
+  bool Accept(std::chrono::milliseconds deadline = 10000ms) {
+    pollfd waited{m_listen, POLLIN, 0};
+    if (::poll(&waited, 1, static_cast<int>(deadline.count())) <= 0) {
+      return false;
+    }
+    CloseClient();
+    m_client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+    return m_client >= 0;
+  }
+  void Send(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t put = ::send(m_client, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (put <= 0) {
+        return;
+      }
+      done += static_cast<std::size_t>(put);
+    }
+  }
+  // Reads until the received bytes hold `count` occurrences of ";" or the deadline passes.
+  std::string ReceiveCommands(int count, std::chrono::milliseconds deadline = 10000ms) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (CountOf(m_received, ';') < count && std::chrono::steady_clock::now() < end) {
+      pollfd waited{m_client, POLLIN, 0};
+      if (::poll(&waited, 1, 20) > 0) {
+        char buffer[4096];
+        ssize_t got = ::recv(m_client, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+          break;
+        }
+        m_received.append(buffer, static_cast<std::size_t>(got));
+      }
+    }
+    return m_received;
+  }
+  void ClearReceived() { m_received.clear(); }
+  // True when the box closed its end (read returns 0) within the deadline.
+  bool WaitForClose(std::chrono::milliseconds deadline = 10000ms) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd waited{m_client, POLLIN, 0};
+      if (::poll(&waited, 1, 20) > 0) {
+        char buffer[4096];
+        ssize_t got = ::recv(m_client, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+          return true;
+        }
+        m_received.append(buffer, static_cast<std::size_t>(got));
+      }
+    }
+    return false;
+  }
+  void CloseClient() {
+    if (m_client >= 0) {
+      ::close(m_client);
+      m_client = -1;
+    }
+  }
+  void CloseListener() {
+    if (m_listen >= 0) {
+      ::close(m_listen);
+      m_listen = -1;
+    }
+  }
+
+ private:
+  static int CountOf(const std::string& text, char c) {
+    int n = 0;
+    for (char x : text) {
+      n += x == c ? 1 : 0;
+    }
+    return n;
+  }
+
+  int m_listen = -1;
+  int m_client = -1;
+  int m_port = 0;
+  std::string m_received;
+};
+
+}  // namespace lapora::testing

@@ -1,0 +1,236 @@
+// The box link with the direct connection on: one box simulator (tools/boxsim) feeding one box
+// thread, every recorded detection pushed to the results-software simulator (tools/resultsim)
+// over loopback, whose answers the main thread drains. Prints the one-box lines/s with the link
+// on, and at a steady 1 000 lines/s the delay from a line leaving the box simulator to its
+// request reaching the results-software simulator.
+//
+// Usage: resultslink_bench [LINES_ONE_BOX] [LATENCY_LINES]
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "boxlink/ostra_box.h"
+#include "detections/chip_table.h"
+#include "detections/detection_intake.h"
+#include "detections/recorded_detections.h"
+#include "foundation/app_settings.h"
+#include "foundation/clock.h"
+#include "foundation/events.h"
+#include "foundation/log.h"
+#include "resultslink/results_link.h"
+#include "support/boxsim_process.h"
+
+namespace lapora {
+namespace {
+
+const std::string kBoxSim = LAPORA_BINARY_DIR "/tools/boxsim/boxsim";
+const std::string kResultSim = LAPORA_BINARY_DIR "/tools/resultsim/resultsim";
+
+struct Run {
+  explicit Run(const std::string& folder)
+      : log(events),
+        records(log),
+        link(events, log),
+        intake(log, events, settings, nullptr, SystemClock(), chipTable, records, &link),
+        services{log, events, settings, SystemClock(), intake, shared, nullptr} {
+    log.SetPostingEnabled(true);
+    log.SetLevel(50);
+    settings.GVarnexIgnoreInputMsDelta = 0;  // every line recorded: nothing is a repeat
+    settings.GVarnexBeepDetections = 0;
+    records.OpenDetectionFile(folder + "/incoming.dat");
+  }
+  ~Run() { link.StopLink(); }
+  // The main thread's share: take the posted events (log texts, link lines) off the queue.
+  void Drain() {
+    events.Dispatch([this](const Event& event) {
+      if (std::holds_alternative<LinkLineEvent>(event)) {
+        ++replies;
+      }
+    });
+  }
+  bool Connect(int port) {
+    if (!link.StartLink("127.0.0.1", port, 1)) {
+      return false;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!link.IsLinkConnected() && std::chrono::steady_clock::now() < deadline) {
+      Drain();
+      events.WaitForEvents(std::chrono::milliseconds(5));
+    }
+    return link.IsLinkConnected();
+  }
+
+  EventQueue events;
+  Logger log;
+  AppSettings settings;
+  CChipTable chipTable;
+  CRecordedDetections records;
+  CResultsLink link;
+  CBoxLinkShared shared;
+  DetectionIntake intake;
+  BoxLinkServices services;
+  std::size_t replies = 0;
+};
+
+std::vector<std::string> BoxSimArgs(long long count, const std::string& rate,
+                                    const std::string& sendLog) {
+  std::vector<std::string> args = {"--tcp",         "0",          "--race",     "--runners",
+                                    "50000",         "--count",    std::to_string(count),
+                                    "--start-delay-ms", "300",     "--heartbeat-ms", "0",
+                                    "--status-ms",   "0"};
+  if (!rate.empty()) {
+    args.insert(args.end(), {"--rate", rate});
+  }
+  if (!sendLog.empty()) {
+    args.insert(args.end(), {"--send-log", sendLog});
+  }
+  return args;
+}
+
+std::unique_ptr<testing::BoxSimProcess> StartResultSim(const std::string& receiveLog) {
+  std::vector<std::string> args = {"--port", "0", "--bind", "127.0.0.1", "--quiet",
+                                   "--generate", "1000"};
+  if (!receiveLog.empty()) {
+    args.insert(args.end(), {"--log", receiveLog});
+  }
+  if (const char* script = std::getenv("LINKBENCH_SCRIPT")) {
+    args.insert(args.end(), {"--script", script});
+  }
+  return std::make_unique<testing::BoxSimProcess>(kResultSim, args);
+}
+
+int PortOf(testing::BoxSimProcess& sim) {
+  std::string port = sim.WaitEvent("listening on ");
+  return port.empty() ? 0 : std::atoi(port.c_str());
+}
+
+// One box of `lines` lines with the link on; returns lines/s from the first record to the last.
+double Throughput(const std::string& folder, long long lines) {
+  Run run(folder);
+  auto results = StartResultSim("");
+  if (!run.Connect(PortOf(*results))) {
+    std::fprintf(stderr, "the direct connection did not come up\n");
+    return 0;
+  }
+  testing::BoxSimProcess sim(kBoxSim, BoxSimArgs(lines, "", ""));
+  const int port = PortOf(sim);
+  COstraBox box(run.services, 1);
+  box.ConfigureTransport("31", "127.0.0.1", port);
+  box.StartBoxThread();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+  std::chrono::steady_clock::time_point first{};
+  while (run.records.RecordCount() < static_cast<std::size_t>(lines) &&
+         std::chrono::steady_clock::now() < deadline) {
+    if (first == std::chrono::steady_clock::time_point{} && run.records.RecordCount() > 0) {
+      first = std::chrono::steady_clock::now();
+    }
+    run.Drain();
+    run.events.WaitForEvents(std::chrono::milliseconds(2));
+  }
+  auto last = std::chrono::steady_clock::now();
+  std::size_t recorded = run.records.RecordCount();
+  bool stillConnected = run.link.IsLinkConnected();
+  box.StopBoxThread([&] { run.Drain(); });
+  double seconds = std::chrono::duration<double>(last - first).count();
+  std::printf("  %zu of %lld lines recorded in %.2f s, link %s, %zu replies drained\n", recorded,
+              lines, seconds, stillConnected ? "still connected" : "LOST", run.replies);
+  return seconds > 0 ? static_cast<double>(recorded) / seconds : 0;
+}
+
+// At a steady 1 000 lines/s: from the box simulator's send stamp of each line to the results
+// simulator's receive stamp of its request (both CLOCK_REALTIME, in µs). Returns the 99th
+// percentile in ms.
+double LatencyP99(const std::string& folder, long long lines, double* median) {
+  Run run(folder);
+  const std::string receiveLog = folder + "/received.log";
+  auto results = StartResultSim(receiveLog);
+  if (!run.Connect(PortOf(*results))) {
+    std::fprintf(stderr, "the direct connection did not come up\n");
+    return -1;
+  }
+  const std::string sendLog = folder + "/send.log";
+  testing::BoxSimProcess sim(kBoxSim, BoxSimArgs(lines, "1000", sendLog));
+  COstraBox box(run.services, 1);
+  box.ConfigureTransport("31", "127.0.0.1", PortOf(sim));
+  box.StartBoxThread();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  while (run.records.RecordCount() < static_cast<std::size_t>(lines) &&
+         std::chrono::steady_clock::now() < deadline) {
+    run.Drain();
+    run.events.WaitForEvents(std::chrono::milliseconds(2));
+  }
+  // Let the last requests reach the simulator's log.
+  auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (std::chrono::steady_clock::now() < settle) {
+    run.Drain();
+    run.events.WaitForEvents(std::chrono::milliseconds(10));
+  }
+  box.StopBoxThread([&] { run.Drain(); });
+  sim.WaitEvent("done:", std::chrono::seconds(2));
+  std::vector<long long> sent;
+  {
+    std::ifstream in(sendLog);
+    long long stamp;
+    std::string rest;
+    while (in >> stamp && std::getline(in, rest)) {
+      sent.push_back(stamp);
+    }
+  }
+  std::vector<long long> received;
+  {
+    std::ifstream in(receiveLog);
+    long long stamp;
+    std::string rest;
+    while (in >> stamp && std::getline(in, rest)) {
+      if (rest.find("AddKolClock(") != std::string::npos) {
+        received.push_back(stamp);
+      }
+    }
+  }
+  std::size_t n = std::min(sent.size(), received.size());
+  std::vector<double> delays;
+  for (std::size_t i = 0; i < n; ++i) {
+    delays.push_back(static_cast<double>(received[i] - sent[i]) / 1000.0);
+  }
+  if (delays.empty()) {
+    return -1;
+  }
+  std::sort(delays.begin(), delays.end());
+  *median = delays[delays.size() / 2];
+  std::printf("  %zu lines timed (%zu sent, %zu received by the results software)\n", n,
+              sent.size(), received.size());
+  return delays[std::min(delays.size() - 1, delays.size() * 99 / 100)];
+}
+
+}  // namespace
+}  // namespace lapora
+
+int main(int argc, char** argv) {
+  long long oneBox = argc > 1 ? std::atoll(argv[1]) : 1000000;
+  long long latencyLines = argc > 2 ? std::atoll(argv[2]) : 10000;
+  std::string pattern = (std::filesystem::temp_directory_path() / "lapora-linkbench-XXXXXX");
+  char* made = mkdtemp(pattern.data());
+  if (made == nullptr) {
+    return 1;
+  }
+  std::string folder = made;
+  std::printf("box link with the direct connection on, over loopback TCP\n");
+  double one = lapora::Throughput(folder, oneBox);
+  std::printf("one box, link on: %.0f lines/s recorded (target >= 80000)\n", one);
+  double median = 0;
+  double p99 = lapora::LatencyP99(folder, latencyLines, &median);
+  std::printf("at 1000 lines/s, box send to results software receive: median %.2f ms, 99%% "
+              "within %.2f ms (target <= 5 ms)\n",
+              median, p99);
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  return 0;
+}
