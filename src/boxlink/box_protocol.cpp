@@ -152,9 +152,8 @@ bool ClassifyBoxLine(Logger& log, std::string& line, BoxMessageKind* kind, std::
     ++first;
   }
   std::size_t last = line.size();
-  while (last > first &&
-         (line[last - 1] == '\r' || line[last - 1] == '\n' || line[last - 1] == ' ' ||
-          line[last - 1] == '\t')) {
+  while (last > first && (line[last - 1] == '\r' || line[last - 1] == '\n' ||
+                          line[last - 1] == ' ' || line[last - 1] == '\t')) {
     --last;
   }
   // In place: the line's buffer is reused from one line to the next.
@@ -205,8 +204,8 @@ bool ClassifyBoxLine(Logger& log, std::string& line, BoxMessageKind* kind, std::
 }
 
 void HandleBoxMessage(COstraBox& box, const std::string& logPrefix, BoxMessageKind kind,
-                      const std::string& line, const std::string& payload,
-                      std::uint64_t readTickMs, BoxThreadCounters& counters) {
+                      const std::string& line, const std::string& payload, std::uint64_t readTickMs,
+                      BoxThreadCounters& counters) {
   BoxLinkServices& services = box.Services();
   Logger& log = services.log;
   CBoxQuietCounters& quiet = services.shared.quietCounters;

@@ -87,8 +87,8 @@ bool ClassifyBoxLine(Logger& log, std::string& line, BoxMessageKind* kind, std::
 // updates the box's pack state and pending flags, or hands a detection to the intake.
 // readTickMs is the tick when the line was read; counters are the reading thread's.
 void HandleBoxMessage(COstraBox& box, const std::string& logPrefix, BoxMessageKind kind,
-                      const std::string& line, const std::string& payload,
-                      std::uint64_t readTickMs, BoxThreadCounters& counters);
+                      const std::string& line, const std::string& payload, std::uint64_t readTickMs,
+                      BoxThreadCounters& counters);
 
 // Command parameters.
 // setDate: today's local date "%d,%d,%d" (year, month, day, no leading zeros).

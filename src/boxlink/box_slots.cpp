@@ -113,11 +113,16 @@ bool ParseBoxItem(const std::vector<std::string>& words, BoxMenuId* item) {
     BoxMenuId id;
   };
   static constexpr Plain kPlain[] = {
-      {"connect", BoxMenuId::kConnect},          {"disconnect", BoxMenuId::kDisconnect},
-      {"accept", BoxMenuId::kAccept},            {"dismiss", BoxMenuId::kDismiss},
-      {"clear", BoxMenuId::kClearBox},           {"gun", BoxMenuId::kGunTime},
-      {"pack-today", BoxMenuId::kPackToday},     {"pack-all", BoxMenuId::kPackAll},
-      {"rewind-today", BoxMenuId::kRewindToday}, {"rewind-all", BoxMenuId::kRewindAll},
+      {"connect", BoxMenuId::kConnect},
+      {"disconnect", BoxMenuId::kDisconnect},
+      {"accept", BoxMenuId::kAccept},
+      {"dismiss", BoxMenuId::kDismiss},
+      {"clear", BoxMenuId::kClearBox},
+      {"gun", BoxMenuId::kGunTime},
+      {"pack-today", BoxMenuId::kPackToday},
+      {"pack-all", BoxMenuId::kPackAll},
+      {"rewind-today", BoxMenuId::kRewindToday},
+      {"rewind-all", BoxMenuId::kRewindAll},
   };
   // words: "box", N, action, [argument]
   const std::string& action = words[2];
@@ -159,8 +164,7 @@ bool ParseBoxItem(const std::vector<std::string>& words, BoxMenuId* item) {
 
 }  // namespace
 
-bool ParseBoxSlotsCommand(std::string_view text, BoxSlotsCommand* command,
-                          std::string* errorText) {
+bool ParseBoxSlotsCommand(std::string_view text, BoxSlotsCommand* command, std::string* errorText) {
   std::string ignored;
   std::string& error = errorText != nullptr ? *errorText : ignored;
   error.clear();
@@ -269,9 +273,8 @@ bool CBoxSlots::SaveBoxConfig(int index) {
   transport->GetConfig(&detectorId, &host, &port);
   bool written = m_store.WriteSettingText(kBoxSlotsSection, Key("BoxHost", index), host);
   written = m_store.WriteSettingInt(kBoxSlotsSection, Key("BoxPort", index), port) && written;
-  written =
-      m_store.WriteSettingText(kBoxSlotsSection, Key("BoxIdDetector", index), detectorId) &&
-      written;
+  written = m_store.WriteSettingText(kBoxSlotsSection, Key("BoxIdDetector", index), detectorId) &&
+            written;
   return written;
 }
 
@@ -290,9 +293,8 @@ BoxSlotView CBoxSlots::SlotView(int boxNumber) const {
     view.tooltip = Tr(kMsgBoxUndefined);
     return view;
   }
-  std::string title = StrF(Tr(kMsgBoxSlotTitle).c_str(), box->BoxNumber(),
-                           transport->GetLabel().c_str()) +
-                      "\n";
+  std::string title =
+      StrF(Tr(kMsgBoxSlotTitle).c_str(), box->BoxNumber(), transport->GetLabel().c_str()) + "\n";
   if (!transport->IsActive()) {
     view.state = BoxSlotState::kNotConnected;
     view.tooltip = title + Tr(kMsgBoxSlotNotConnected);
@@ -486,10 +488,10 @@ std::vector<BoxMenuItem> CBoxSlots::BuildBoxMenu(int boxNumber, bool ctrlHeld) c
   menu.push_back(Separator());
   if (ctrlHeld) {
     for (int channel = 1; channel <= 4; ++channel) {
-      menu.push_back(Item(ChannelItem(channel, true), StrF("varnex: readerOpen,%d", channel),
-                          active));
-      menu.push_back(Item(ChannelItem(channel, false), StrF("varnex: readerStop,%d", channel),
-                          active));
+      menu.push_back(
+          Item(ChannelItem(channel, true), StrF("varnex: readerOpen,%d", channel), active));
+      menu.push_back(
+          Item(ChannelItem(channel, false), StrF("varnex: readerStop,%d", channel), active));
     }
   } else {
     menu.push_back(Item(BoxMenuId::kAccept, Tr(kMsgMenuAccept), active));
@@ -539,7 +541,7 @@ std::string CBoxSlots::BoxPrefix(const COstraBox& box) const {
 }
 
 bool CBoxSlots::SendForAction(COstraBox& box, const std::string& command,
-                           const std::string& parameter, BoxActionResult* result) {
+                              const std::string& parameter, BoxActionResult* result) {
   result->command = command;
   result->sendFailed = !SendCommand(box, command, parameter, &result->error);
   return !result->sendFailed;
@@ -613,9 +615,9 @@ BoxActionResult CBoxSlots::RunBoxMenuAction(int boxNumber, BoxMenuId item) {
     case BoxMenuId::kGate30s: {
       std::string parameter = GateTimeParameter(GateSecondsOf(item));
       // This text exists in French only.
-      log.PostLogF(0, "%s",
-                   (Utf8ToCp1252("+ Envoi commande setGateTime avec le paramètre ") + parameter)
-                       .c_str());
+      log.PostLogF(
+          0, "%s",
+          (Utf8ToCp1252("+ Envoi commande setGateTime avec le paramètre ") + parameter).c_str());
       SendForAction(*box, "setGateTime", parameter, &result);
       break;
     }

@@ -99,11 +99,11 @@ struct BoxSlotsHooks {
 
 // How ToggleBoxConnections ended.
 enum class ToggleOutcome {
-  kCancelled,       // the operator answered No to the disconnection question
-  kNoneDeclared,    // no slot is declared: alert
-  kDisconnected,    // some box was active: all were disconnected
-  kNoneInitialised, // no declared box could be connected: alert
-  kConnected,       // at least one box connected; its box thread runs
+  kCancelled,        // the operator answered No to the disconnection question
+  kNoneDeclared,     // no slot is declared: alert
+  kDisconnected,     // some box was active: all were disconnected
+  kNoneInitialised,  // no declared box could be connected: alert
+  kConnected,        // at least one box connected; its box thread runs
 };
 
 struct ToggleResult {
@@ -115,7 +115,7 @@ struct ToggleResult {
 
 // What a box menu action did with its commands.
 struct BoxActionResult {
-  bool performed = false;  // false when the slot is unknown or not declared
+  bool performed = false;   // false when the slot is unknown or not declared
   bool sendFailed = false;  // the (last) command of the action could not be sent
   std::string command;      // the keyword of that command
   std::string error;        // SendCommand's error text
@@ -134,8 +134,7 @@ struct BoxSlotsCommand {
 // by blanks, letter case ignored; S is 1, 2, 3, 5, 10, 15 or 30, "5s" accepted). False when the
 // text is none of them: for a text that starts with "box", errorText gets the usage message,
 // otherwise it is cleared (the text may be another console command). Pure.
-bool ParseBoxSlotsCommand(std::string_view text, BoxSlotsCommand* command,
-                          std::string* errorText);
+bool ParseBoxSlotsCommand(std::string_view text, BoxSlotsCommand* command, std::string* errorText);
 
 class CBoxSlots {
  public:
@@ -149,6 +148,9 @@ class CBoxSlots {
   ~CBoxSlots();
 
   void SetHooks(BoxSlotsHooks hooks) { m_hooks = std::move(hooks); }
+  // The incoming-detections file that connecting the boxes opens from now on (after a list
+  // reset started a new one).
+  void SetDetectionFilePath(std::string path) { m_detectionFilePath = std::move(path); }
 
   // Box 1..4; null for any other number.
   COstraBox* Box(int boxNumber);
@@ -215,7 +217,7 @@ class CBoxSlots {
   std::string BoxPrefix(const COstraBox& box) const;
   // Sends one command of a menu action and keeps its outcome in result.
   bool SendForAction(COstraBox& box, const std::string& command, const std::string& parameter,
-                  BoxActionResult* result);
+                     BoxActionResult* result);
 
   BoxLinkServices& m_services;
   SettingsStore& m_store;

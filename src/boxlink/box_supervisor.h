@@ -12,7 +12,7 @@ namespace lapora {
 class BoxSupervisor {
  public:
   struct Hooks {
-    std::function<COstraBox*(int boxNumber)> findBox;  // null for an unknown number
+    std::function<COstraBox*(int boxNumber)> findBox;    // null for an unknown number
     std::function<void(int boxNumber)> updateBoxStatus;  // refresh the slot's picture
     std::function<void()> restartRefreshTimer;           // the one-shot 500 ms count refresh
     std::function<void()> pumpEvents;  // handle pending events while a box thread ends

@@ -172,6 +172,12 @@ bool COstraBox::StartBoxThread() {
     m_thread.join();  // a thread that has ended but was not joined yet
   }
   m_stop = false;
+  // A box that the new thread has to connect is active from now on: a box status posted by
+  // an earlier thread and handled before the new thread begins must not find it idle and
+  // stop it.
+  if (m_transport != nullptr && !m_transport->IsConnected()) {
+    m_transport->SetReconnecting(true);
+  }
   // Running from now on, so that a StopBoxThread right after this waits for the thread.
   m_threadRunning = true;
   try {
@@ -205,6 +211,22 @@ void COstraBox::StopBoxThread(const std::function<void()>& pump) {
   }
 }
 
+void COstraBox::RequestClearLast() {
+  m_clearLastRequested = true;
+  // Only the main thread starts box threads, so none can start meanwhile; a thread that ended
+  // after the request was raised has left the list for good (its end is seen through
+  // m_threadRunning), and the request is then taken back and carried out here.
+  if (!m_threadRunning && m_clearLastRequested.exchange(false)) {
+    m_lastDetections.ClearLast();
+  }
+}
+
+void COstraBox::ClearLastIfRequested() {
+  if (m_clearLastRequested.exchange(false)) {
+    m_lastDetections.ClearLast();
+  }
+}
+
 void COstraBox::TakeDiscoveredLine(const std::string& prefix) {
   std::optional<DiscoveredLine> discovered;
   {
@@ -212,6 +234,7 @@ void COstraBox::TakeDiscoveredLine(const std::string& prefix) {
     discovered.swap(m_discovered);
   }
   if (discovered) {
+    ClearLastIfRequested();
     HandleBoxMessage(*this, prefix, discovered->kind, discovered->line, discovered->payload,
                      discovered->readTickMs, m_counters);
   }
@@ -314,6 +337,7 @@ void COstraBox::ReadingLoop(const std::string& prefix) {
     std::uint64_t readTick = m_services.clock.TickMs();
     BoxMessageKind kind;
     if (ClassifyBoxLine(log, line, &kind, &deviceId, &keyword, &payload)) {
+      ClearLastIfRequested();
       HandleBoxMessage(*this, prefix, kind, line, payload, readTick, m_counters);
     }
   }
@@ -334,6 +358,7 @@ void COstraBox::BoxThread() {
   if (reading) {
     log.PostLogMsg(80, kMsgStartingThread, prefix.c_str(),
                    m_services.settings.GVarnexReadMsDelta.load());
+    m_clearLastRequested = false;  // the list starts empty anyway
     m_lastDetections.ClearLast();
     m_counters.Reset();
     m_readingPaused = false;

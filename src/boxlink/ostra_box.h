@@ -60,6 +60,10 @@ class COstraBox : public IntakeBox {
   std::string DetectorLabel() const override;
   CLastBoxDetectionList& LastDetections() override { return m_lastDetections; }
 
+  // Main thread. Empties the last-detections list: at once when no box thread runs, otherwise
+  // the box thread does it before it handles its next line (the list is that thread's own).
+  void RequestClearLast();
+
   BoxLinkServices& Services() { return m_services; }
 
   // Main thread, while no box thread runs.
@@ -119,6 +123,8 @@ class COstraBox : public IntakeBox {
   void PauseMs(int milliseconds);
   bool OnOwnThread() const;
   void TakeDiscoveredLine(const std::string& prefix);
+  // Box thread: honours a RequestClearLast made since the last line.
+  void ClearLastIfRequested();
 
   BoxLinkServices& m_services;
   int m_number;
@@ -131,8 +137,9 @@ class COstraBox : public IntakeBox {
   std::atomic<bool> m_timeShowPending{false};
   std::atomic<int> m_packState{kPackStateUnknown};
 
-  CLastBoxDetectionList m_lastDetections;  // box thread only
-  BoxThreadCounters m_counters;             // box thread only
+  CLastBoxDetectionList m_lastDetections;  // box thread only (main thread while none runs)
+  std::atomic<bool> m_clearLastRequested{false};
+  BoxThreadCounters m_counters;  // box thread only
 
   std::mutex m_discoveredMutex;  // guards m_discovered
   std::optional<DiscoveredLine> m_discovered;

@@ -69,8 +69,7 @@ int CSerialComBox::WaitForData(int milliseconds) {
   if (buffer.Unread() > 0 || m_helper.HasFailed()) {
     return 1;
   }
-  return buffer.WaitForData(std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds)) ? 1
-                                                                                          : 0;
+  return buffer.WaitForData(std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds)) ? 1 : 0;
 }
 
 long CSerialComBox::ReadLine(std::string& text) {

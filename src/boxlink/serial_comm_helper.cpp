@@ -22,8 +22,7 @@ bool CSerialCommHelper::Open(const std::string& devicePath, int baud, char parit
   std::lock_guard lock(m_portMutex);
   auto fail = [&](const char* format, int systemError) {
     if (errorText != nullptr) {
-      *errorText =
-          StrF(format, devicePath.c_str(), SerialSystemErrorText(systemError).c_str());
+      *errorText = StrF(format, devicePath.c_str(), SerialSystemErrorText(systemError).c_str());
     }
     m_port.Close();
     for (int& fd : m_wakePipe) {

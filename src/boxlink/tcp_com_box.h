@@ -5,8 +5,8 @@
 // from any thread (the socket wakes a blocked read when closed).
 #pragma once
 
-#include <string>
 #include <memory>
+#include <string>
 
 #include "boxlink/com_box.h"
 #include "platform/tcp_socket.h"

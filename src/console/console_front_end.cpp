@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
+#include "boxlink/box_slots.h"
 #include "foundation/events.h"
 #include "foundation/text.h"
 #include "station/station.h"
@@ -45,6 +48,32 @@ std::string Trim(const std::string& text) {
   }
   std::size_t end = text.find_last_not_of(" \t\r");
   return text.substr(begin, end - begin + 1);
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  while ((at = text.find_first_not_of(" \t", at)) != std::string::npos) {
+    std::size_t end = text.find_first_of(" \t", at);
+    words.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    at = end;
+  }
+  return words;
+}
+
+// A whole decimal integer (sign allowed) that fits an int.
+bool WholeNumber(const std::string& word, int* value) {
+  if (word.empty() || word.size() > 10) {
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  long parsed = std::strtol(word.c_str(), &end, 10);
+  if (errno != 0 || end == word.c_str() || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX) {
+    return false;
+  }
+  *value = static_cast<int>(parsed);
+  return true;
 }
 
 sigset_t TerminationSignals() {
@@ -102,7 +131,107 @@ void ConsoleFrontEnd::AddCommand(const std::string& name, const std::string& arg
   m_commands[name] = Command{arguments, description, std::move(handler)};
 }
 
+void ConsoleFrontEnd::RegisterDetectionCommands() {
+  AddCommand("connect", "", "toggle \"Connect to boxes\": connect all boxes, or disconnect them",
+             [this](const std::string& args) { RunBoxSlotsCommand(Trim("connect " + args)); });
+  AddCommand("box",
+             "N connect|disconnect|open C|stop C|accept|dismiss|clear|gate S|gun|pack-today|"
+             "pack-all|rewind-today|rewind-all",
+             "box N's menu (N 1..4, channel C 1..4, gate S 1|2|3|5|10|15|30 seconds)",
+             [this](const std::string& args) { RunBoxSlotsCommand("box " + args); });
+  AddCommand("sync-clocks", "", "set the clocks of the connected boxes to this computer's clock",
+             [this](const std::string& args) { RunBoxSlotsCommand(Trim("sync-clocks " + args)); });
+  AddCommand("show-clocks", "", "log the next date and time reports of the connected boxes",
+             [this](const std::string& args) { RunBoxSlotsCommand(Trim("show-clocks " + args)); });
+  AddCommand("insert", "BIB TIME DETECTOR [HOURS]",
+             "record a detection by hand (HOURS 0|24|48|72 added to the time)",
+             [this](const std::string& args) { InsertTyped(args); });
+  AddCommand("remove", "ID...", "remove the detections with these record ids",
+             [this](const std::string& args) { RemoveRestoreTyped(args, false); });
+  AddCommand("restore", "ID...", "restore the detections with these record ids",
+             [this](const std::string& args) { RemoveRestoreTyped(args, true); });
+  AddCommand("forget-all", "", "forget every recorded detection and start a new incoming file",
+             [this](const std::string&) { m_station->Command(Button::kForget); });
+}
+
+void ConsoleFrontEnd::RunBoxSlotsCommand(const std::string& typed) {
+  BoxSlotsCommand command;
+  std::string error;
+  if (!ParseBoxSlotsCommand(typed, &command, &error)) {
+    Print(error.empty() ? "usage: " + typed.substr(0, typed.find(' ')) + " (no arguments)" : error);
+    return;
+  }
+  switch (command.kind) {
+    case BoxSlotsCommand::Kind::kToggleConnections:
+      m_station->Command(Button::kConnectBoxes);
+      break;
+    case BoxSlotsCommand::Kind::kSyncClocks:
+      m_station->Command(Button::kSyncClocks);
+      break;
+    case BoxSlotsCommand::Kind::kShowClocks:
+      m_station->Command(Button::kShowClocks);
+      break;
+    case BoxSlotsCommand::Kind::kBoxMenu:
+      (void)m_station->BoxSlots().RunConsoleBoxCommand(command.box, command.item, typed);
+      break;
+  }
+}
+
+void ConsoleFrontEnd::InsertTyped(const std::string& arguments) {
+  std::vector<std::string> words = Words(arguments);
+  if (words.size() != 3 && words.size() != 4) {
+    Print("usage: insert BIB TIME DETECTOR [HOURS]");
+    return;
+  }
+  ManualEntryInput input;
+  input.bibText = words[0];
+  input.timeText = words[1];
+  std::vector<std::string> detectors = m_station->BoxSlots().ManualEntryDetectors();
+  auto found = std::find(detectors.begin(), detectors.end(), words[2]);
+  input.detectorIndex = found == detectors.end() ? -1 : static_cast<int>(found - detectors.begin());
+  if (words.size() == 4) {
+    int hours = -1;
+    if (!WholeNumber(words[3], &hours) || hours < 0 || hours % 24 != 0 ||
+        hours / 24 >= kTimeCorrectionCount) {
+      Print("insert: HOURS is 0, 24, 48 or 72, not \"" + words[3] + "\"");
+      return;
+    }
+    input.correctionIndex = hours / 24;
+  }
+  ManualEntryCheckResult checked = m_station->CheckManualEntry(input);
+  if (!checked.accepted) {
+    Print("message: " + checked.message);
+    return;
+  }
+  CKolResult record = m_station->InsertManualEntry(checked.entry);
+  Print(StrF("inserted: id %d", record.id));
+}
+
+void ConsoleFrontEnd::RemoveRestoreTyped(const std::string& arguments, bool valid) {
+  const char* name = valid ? "restore" : "remove";
+  std::vector<int> ids;
+  for (const std::string& word : Words(arguments)) {
+    int id = 0;
+    if (!WholeNumber(word, &id)) {
+      Print(StrF("usage: %s ID... (record ids, not \"%s\")", name, word.c_str()));
+      return;
+    }
+    ids.push_back(id);
+  }
+  if (ids.empty()) {
+    Print(StrF("usage: %s ID...", name));
+    return;
+  }
+  RemoveRestoreOutcome outcome = m_station->SetDetectionsValid(ids, valid);
+  for (int id : outcome.unknownIds) {
+    Print(StrF("unknown detection id: %d", id));
+  }
+  Print(StrF("%s: %d recorded detection%s", valid ? "restored" : "removed", outcome.recordsChanged,
+             outcome.recordsChanged > 1 ? "s" : ""));
+}
+
 void ConsoleFrontEnd::RegisterBuiltInCommands() {
+  RegisterDetectionCommands();
   AddCommand("help", "", "list the commands", [this](const std::string&) {
     for (const auto& [name, command] : m_commands) {
       std::string usage = command.arguments.empty() ? name : name + " " + command.arguments;
@@ -140,6 +269,14 @@ void ConsoleFrontEnd::RegisterBuiltInCommands() {
                  Print("usage: scroll on|off");
                }
              });
+  AddCommand("direct", "on|off", "toggle \"Direct Dorix-Pro connection\"",
+             [this](const std::string& args) {
+               if (args == "on" || args == "off") {
+                 m_station->SetDirectConnection(args == "on");
+               } else {
+                 Print("usage: direct on|off");
+               }
+             });
   AddCommand("level", "0|25|50|75|100", "log level (the level selector)",
              [this](const std::string& args) {
                std::vector<std::string> entries = Station::LevelEntries();
@@ -163,6 +300,9 @@ void ConsoleFrontEnd::RegisterBuiltInCommands() {
                  std::replace(tooltip.begin(), tooltip.end(), '\n', ' ');
                  Print(StrF("box %d: %s %s", i + 1, DiscName(m_boxDiscs[i]), tooltip.c_str()));
                }
+               Print(StrF("connect to boxes: %s, clock buttons: %s",
+                          m_boxesConnected ? "pressed" : "released",
+                          m_clockButtonsEnabled ? "enabled" : "disabled"));
                Print(std::string("long race: ") + (m_longRaceShown ? m_longRaceText : "-"));
                Print(StrF("detections: %s, scroll: %s", m_logDetections ? "on" : "off",
                           m_scrollDetections ? "on" : "off"));
@@ -217,6 +357,19 @@ void ConsoleFrontEnd::SetBoxState(int index, BoxDisc disc, const std::string& to
     m_boxDiscs[index] = disc;
     m_boxTooltips[index] = tooltip;
   }
+}
+
+void ConsoleFrontEnd::SetButtonState(Button button, bool enabled, bool pressed) {
+  if (button == Button::kConnectBoxes) {
+    m_boxesConnected = pressed;
+  } else if (button == Button::kSyncClocks) {
+    m_clockButtonsEnabled = enabled;
+  }
+}
+
+std::optional<ManualEntry> ConsoleFrontEnd::RunManualEntryDialog(const ManualEntryRequest&) {
+  Print("manual entry: type insert BIB TIME DETECTOR [HOURS]");
+  return std::nullopt;
 }
 
 void ConsoleFrontEnd::SetLongRaceIndicator(bool shown, const std::string& text) {

@@ -60,14 +60,26 @@ class ConsoleFrontEnd : public FrontEnd {
   void SetListTopIndex(ListId list, std::size_t index) override;
   void SetCounterText(const std::string& text) override { m_counterText = text; }
   void SetBoxState(int index, BoxDisc disc, const std::string& tooltip) override;
-  void SetButtonState(Button, bool, bool) override {}
+  void SetButtonState(Button button, bool enabled, bool pressed) override;
   void SetDirectState(DirectState state) override { m_directState = state; }
+  void ShowBalloon(Button, const std::string& title, const std::string& text, int, int, double,
+                   double) override {
+    Print("balloon: " + title + ": " + text);
+  }
   void SetLongRaceIndicator(bool shown, const std::string& text) override;
   void SetVersionText(const std::string& text) override { m_versionText = text; }
   void SetCheckBoxes(bool logDetections, bool scrollDetections) override;
   void SelectLevelEntry(int index) override { m_levelEntry = index; }
   void BringToFront() override {}
   void SetWaitCursor(bool) override {}
+  // No pictures to click, no dialog, no list to select in: the console has its own commands
+  // for these (box N ..., insert, remove, restore).
+  BoxMenuId ShowBoxMenu(int, const std::vector<BoxMenuItem>&) override { return BoxMenuId::kNone; }
+  std::optional<ManualEntry> RunManualEntryDialog(const ManualEntryRequest& request) override;
+  std::vector<std::size_t> SelectedDetectionRows() const override { return {}; }
+  RemoveRestoreChoice ShowRemoveRestoreMenu(bool, bool) override {
+    return RemoveRestoreChoice::kNone;
+  }
   bool AskYesNo(const std::string& text, MessageIcon icon, bool defaultYes) override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
   void StartTimer(int id, int periodMs, bool oneShot) override;
@@ -95,6 +107,11 @@ class ConsoleFrontEnd : public FrontEnd {
   };
 
   void RegisterBuiltInCommands();
+  void RegisterDetectionCommands();
+  // "connect", "box N ...", "sync-clocks", "show-clocks" as typed.
+  void RunBoxSlotsCommand(const std::string& typed);
+  void InsertTyped(const std::string& arguments);
+  void RemoveRestoreTyped(const std::string& arguments, bool valid);
   void FireDueTimers();
   void ReadInput();
   void CloseAsWithCtrl();
@@ -123,6 +140,8 @@ class ConsoleFrontEnd : public FrontEnd {
   DirectState m_directState = DirectState::kNotConnected;
   bool m_logDetections = false;
   bool m_scrollDetections = false;
+  bool m_boxesConnected = false;  // the "Connect to boxes" toggle pressed
+  bool m_clockButtonsEnabled = false;
   int m_levelEntry = -1;
   std::size_t m_topIndex[3] = {0, 0, 0};
 };

@@ -8,18 +8,23 @@ EventQueue::~EventQueue() {
 
 void EventQueue::Post(Event event) {
   std::function<void()> wake;
+  bool wasEmpty = false;
   {
     std::lock_guard lock(m_mutex);
     if (m_closed) {
       return;
     }
-    bool wasEmpty = m_pending.empty();
+    wasEmpty = m_pending.empty();
     m_pending.push_back({std::move(event), nullptr});
     if (wasEmpty) {
       wake = m_wake;
     }
   }
-  m_changed.notify_all();
+  // Only a waiter for "something pending" can be waiting here, and it already woke when the
+  // queue stopped being empty: one notification per burst, not one per event.
+  if (wasEmpty) {
+    m_changed.notify_all();
+  }
   if (wake) {
     wake();
   }

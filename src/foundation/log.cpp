@@ -115,7 +115,9 @@ std::string Logger::TimeStamp() {
   }
   char buffer[128];
   std::size_t n = std::strftime(buffer, sizeof buffer, "%d %B %Y - %H:%M:%S", &local);
-  return std::string(buffer, n);
+  // Under a UTF-8 locale the month names come as UTF-8 ("août"); texts inside are
+  // Windows-1252. Single-byte locales give bytes that are not valid UTF-8 and pass unchanged.
+  return Utf8ToCp1252(std::string_view(buffer, n));
 }
 
 void Logger::AppendFileLine(const std::string& text) {

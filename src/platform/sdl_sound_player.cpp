@@ -74,6 +74,14 @@ CSdlSoundPlayer::~CSdlSoundPlayer() {
 }
 
 bool CSdlSoundPlayer::PlaySoundResource(int soundId) {
+  const bool played = StartSound(soundId);
+  // Callers are often threads SDL did not start (box threads); SDL keeps its error text in
+  // per-thread storage that it frees only on request, so free it before the thread goes.
+  SDL_TLSCleanup();
+  return played;
+}
+
+bool CSdlSoundPlayer::StartSound(int soundId) {
   std::lock_guard<std::mutex> lock(m_deviceMutex);
   const std::span<const std::uint8_t> file =
       m_lookup ? m_lookup(soundId) : std::span<const std::uint8_t>{};

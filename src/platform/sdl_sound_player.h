@@ -49,6 +49,7 @@ class CSdlSoundPlayer final : public SoundPlayer {
   std::size_t DecodedBytes(int soundId) const;
 
  private:
+  bool StartSound(int soundId);  // takes m_deviceMutex itself
   // REQUIRES: m_deviceMutex is held.
   bool EnsureDeviceLocked();
   void CloseDeviceLocked();

@@ -98,8 +98,8 @@ bool SerialPort::Open(const std::string& devicePath, int baud, int dataBits, cha
   // DTR on. Lines without modem signals (pseudo-terminals, some adapters) refuse the request,
   // which does not prevent talking to the box.
   int dtr = TIOCM_DTR;
-  if (::ioctl(fd, TIOCMBIS, &dtr) != 0 && errno != ENOTTY && errno != EINVAL &&
-      errno != ENOTSUP && errno != EIO) {
+  if (::ioctl(fd, TIOCMBIS, &dtr) != 0 && errno != ENOTTY && errno != EINVAL && errno != ENOTSUP &&
+      errno != EIO) {
     return fail(SerialOpenStep::kGetState, errno);
   }
   // Reads return at once with what has arrived.

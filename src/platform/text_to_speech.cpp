@@ -24,6 +24,42 @@ std::string StatusText(espeak_ng_STATUS status) {
   return buffer;
 }
 
+// espeak-ng is loaded once per process and never terminated: espeak_ng_Terminate (and a
+// second espeak_ng_Initialize after it) can hang in espeak-ng's own thread handshake. Its idle
+// thread ends with the process.
+std::mutex g_espeakLoadMutex;
+bool g_espeakLoaded = false;  // guarded by g_espeakLoadMutex
+std::string g_espeakPath;     // guarded by g_espeakLoadMutex
+
+bool LoadEspeak(const std::string& path, std::string* error) {
+  std::lock_guard<std::mutex> lock(g_espeakLoadMutex);
+  if (g_espeakLoaded) {
+    if (path != g_espeakPath) {
+      *error = "speech data already loaded from another folder";
+      return false;
+    }
+    return true;
+  }
+  espeak_ng_InitializePath(path.empty() ? nullptr : path.c_str());
+  espeak_ng_ERROR_CONTEXT context = nullptr;
+  espeak_ng_STATUS status = espeak_ng_Initialize(&context);
+  if (status != ENS_OK) {
+    *error = "no speech data: " + StatusText(status);
+    espeak_ng_ClearErrorContext(&context);
+    return false;
+  }
+  // Synchronous mode: espeak_Synth returns once the text is synthesised, handing the samples
+  // to the callback on the calling thread (ours).
+  status = espeak_ng_InitializeOutput(ENOUTPUT_MODE_SYNCHRONOUS, kSynthesisBufferMs, nullptr);
+  if (status != ENS_OK) {
+    *error = "speech output failed: " + StatusText(status);
+    return false;
+  }
+  g_espeakLoaded = true;
+  g_espeakPath = path;
+  return true;
+}
+
 // What one espeak_Synth call carries to the callback.
 struct SynthContext {
   CEspeakTextToSpeech* self;
@@ -53,27 +89,12 @@ CEspeakTextToSpeech::CEspeakTextToSpeech(std::string_view voice, std::string_vie
   }
   m_espeakStarted = true;
 
-  const std::string path(dataPath);
-  espeak_ng_InitializePath(path.empty() ? nullptr : path.c_str());
-  espeak_ng_ERROR_CONTEXT context = nullptr;
-  espeak_ng_STATUS status = espeak_ng_Initialize(&context);
-  if (status != ENS_OK) {
-    m_lastError = "no speech data: " + StatusText(status);
-    espeak_ng_ClearErrorContext(&context);
-    Release();
-    return;
-  }
-  m_espeakInitialized = true;
-  // Synchronous mode: espeak_Synth returns once the text is synthesised, handing the samples
-  // to the callback on the calling thread (ours).
-  status = espeak_ng_InitializeOutput(ENOUTPUT_MODE_SYNCHRONOUS, kSynthesisBufferMs, nullptr);
-  if (status != ENS_OK) {
-    m_lastError = "speech output failed: " + StatusText(status);
+  if (!LoadEspeak(std::string(dataPath), &m_lastError)) {
     Release();
     return;
   }
   const std::string voiceName(voice);
-  status = espeak_ng_SetVoiceByName(voiceName.c_str());
+  const espeak_ng_STATUS status = espeak_ng_SetVoiceByName(voiceName.c_str());
   if (status != ENS_OK) {
     m_lastError = "no voice \"" + voiceName + "\": " + StatusText(status);
     Release();
@@ -129,10 +150,6 @@ void CEspeakTextToSpeech::Release() {
   if (m_audioAcquired) {
     ReleaseSdlAudio();
     m_audioAcquired = false;
-  }
-  if (m_espeakInitialized) {
-    espeak_ng_Terminate();
-    m_espeakInitialized = false;
   }
   if (m_espeakStarted) {
     m_espeakStarted = false;

@@ -31,7 +31,8 @@ class TextToSpeech {
 
 // espeak-ng feeding an SDL audio device. Synthesis runs on this object's own thread, with
 // espeak-ng in its synchronous mode: espeak-ng's asynchronous mode can hang in its stop and
-// terminate calls, and a hung main thread would stop the whole acquisition.
+// terminate calls, and a hung main thread would stop the whole acquisition. espeak-ng itself
+// stays loaded until the process ends (see text_to_speech.cpp).
 class CEspeakTextToSpeech final : public TextToSpeech {
  public:
   // voice: an espeak-ng voice or language name ("fr", "en"); dataPath: the folder holding
@@ -69,7 +70,6 @@ class CEspeakTextToSpeech final : public TextToSpeech {
 
   bool m_ready = false;          // main thread only
   bool m_espeakStarted = false;  // this object holds espeak-ng
-  bool m_espeakInitialized = false;
   bool m_audioAcquired = false;
   std::uint32_t m_device = 0;  // SDL_AudioDeviceID; set before the thread starts
   int m_sampleRate = 0;

@@ -16,12 +16,10 @@ inline constexpr Message kMsgBoxMachineDate{"+ %s : Box machineDate: %s",
 inline constexpr Message kMsgBoxMachineTime{
     "+ %s : machineTime %s (command received at %s - diff: %s)",
     "+ %s : machineTime %s (commande reçue à %s - diff: %s)"};
-inline constexpr Message kMsgBoxMachineState{"+ %s : machineState: %s",
-                                             "+ %s : machineState : %s"};
+inline constexpr Message kMsgBoxMachineState{"+ %s : machineState: %s", "+ %s : machineState : %s"};
 inline constexpr Message kMsgBoxChannelsState{"+ %s : channelsState: %s",
                                               "+ %s : channelsState : %s"};
-inline constexpr Message kMsgBoxGunStartTime{"+ %s : gunStartTime: %s",
-                                             "+ %s : gunStartTime : %s"};
+inline constexpr Message kMsgBoxGunStartTime{"+ %s : gunStartTime: %s", "+ %s : gunStartTime : %s"};
 inline constexpr Message kMsgBoxEpcLastRead{"+ %s : epcLastRead: %s", "+ %s : epcLastRead : %s"};
 inline constexpr Message kMsgBoxReaderPower{"+ %s : readerPower: %s", "+ %s : readerPower : %s"};
 inline constexpr Message kMsgBoxSetGateTime{"+ %s : setGateTime: %s", "+ %s : setGateTime : %s"};
@@ -73,9 +71,8 @@ inline constexpr Message kMsgCannotConnect{
     "## %s : Cannot connect on %s:%d. DetectorId %s : %s",
     "## %s : Erreur de connexion sur %s:%d. Id. Détecteur %s : %s"};
 // Box number, address, port, detector id.
-inline constexpr Message kMsgBoxInitialized{
-    "+ Box %d initialized on %s:%d. Detector Id. %s",
-    "+ Boîtier %d initialisé sur %s:%d. Id. Détecteur %s"};
+inline constexpr Message kMsgBoxInitialized{"+ Box %d initialized on %s:%d. Detector Id. %s",
+                                            "+ Boîtier %d initialisé sur %s:%d. Id. Détecteur %s"};
 // Prefix, channel 1..4, error text.
 inline constexpr Message kMsgErrorSendingReaderOpen{
     "## %s : Error sending command readerOpen %d : %s",

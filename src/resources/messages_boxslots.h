@@ -39,8 +39,8 @@ inline constexpr Message kMsgMenuToday{" (today)", " (aujourdhui)"};
 inline constexpr Message kMsgMenuAll{" (all)", " (toutes)"};
 
 // Box menu actions. Command keyword, parameter.
-inline constexpr Message kMsgSendingCommandWithParameter{"Sending command %s with parameter %s",
-                                                         "+ Envoi commande %s avec le paramètre %s"};
+inline constexpr Message kMsgSendingCommandWithParameter{
+    "Sending command %s with parameter %s", "+ Envoi commande %s avec le paramètre %s"};
 // Command keyword.
 inline constexpr Message kMsgSendingCommand{"Sending command %s", "+ Envoi commande %s"};
 // Command keyword, error text of the sending.

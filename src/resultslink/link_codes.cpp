@@ -83,14 +83,18 @@ std::string CommandNameIn(Language language, int code) {
   return name != nullptr ? Utf8ToCp1252(name) : TrIn(language, kMsgLinkUnknownCommand);
 }
 
-std::string CommandName(int code) { return CommandNameIn(BuildLanguage(), code); }
+std::string CommandName(int code) {
+  return CommandNameIn(BuildLanguage(), code);
+}
 
 std::string StatusTextIn(Language language, int code) {
   const char* text = Find(kStatusTexts, code);
   return text != nullptr ? Utf8ToCp1252(text) : TrIn(language, kMsgLinkUnknownStatus);
 }
 
-std::string StatusText(int code) { return StatusTextIn(BuildLanguage(), code); }
+std::string StatusText(int code) {
+  return StatusTextIn(BuildLanguage(), code);
+}
 
 std::optional<std::array<int, 4>> ParseVersionNumbers(std::string_view text) {
   std::string copy(text);

@@ -20,8 +20,8 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 const std::vector<std::string>& CLinkProtocol::InitialRequests() {
   static const std::vector<std::string> requests = {
-      "GetMode()",     "GetUserName()",         "GetCompetitionName()", "GetFilename()",
-      "GetVersion()",  "GetPrintableVersion()", "GetDetectorList()"};
+      "GetMode()",    "GetUserName()",         "GetCompetitionName()", "GetFilename()",
+      "GetVersion()", "GetPrintableVersion()", "GetDetectorList()"};
   return requests;
 }
 
@@ -165,6 +165,8 @@ void CLinkProtocol::SendInitialRequests() {
   }
 }
 
-void CLinkProtocol::SendPing() { (void)m_link.SendLinkLine("Ping()"); }
+void CLinkProtocol::SendPing() {
+  (void)m_link.SendLinkLine("Ping()");
+}
 
 }  // namespace lapora

@@ -76,8 +76,7 @@ class CLinkProtocol {
   // ("." or "p%d"), ranks or the status text with the error flag.
   static CSummaryItem MakeSummaryEntry(const CRunnerResult& result);
   // The rank text: "12ème - 1ère F - 3ème SEN", or "F - Senior" without an overall rank.
-  static std::string RankText(const CRunnerResult& result,
-                              Language language = BuildLanguage());
+  static std::string RankText(const CRunnerResult& result, Language language = BuildLanguage());
 
  private:
   LinkReplyKind DecodeError(const std::string& line);

@@ -42,8 +42,8 @@ LinkReaction CLinkReactions::OnLinkState(int state) {
       m_log.PostLog(80, Tr(kMsgLinkConnected));
       reaction.image = LinkImage::kConnected;
       reaction.sounds.push_back(kSoundConnected);
-      reaction.startTimers.push_back({CLinkProtocol::kTimerInitialRequests,
-                                      CLinkProtocol::kInitialRequestsDelayMs, true});
+      reaction.startTimers.push_back(
+          {CLinkProtocol::kTimerInitialRequests, CLinkProtocol::kInitialRequestsDelayMs, true});
       break;
     case kLinkNotConnected:
       reaction.stopTimers.push_back(CLinkProtocol::kTimerInitialRequests);

@@ -26,7 +26,7 @@ enum class LinkImage : int {
 struct LinkBalloon {
   std::string title;  // "Attention"
   std::string text;
-  int icon = 131;            // the warning icon
+  int icon = 131;  // the warning icon
   int durationMs = 4000;
   double xFraction = 2.0 / 3.0;  // of the button's width
   double yFraction = 0.5;        // of the button's height

@@ -66,9 +66,13 @@ bool CResultsLink::IsRunning() const {
   return phase == Phase::kTrying || phase == Phase::kConnected;
 }
 
-bool CResultsLink::IsLinkConnected() const { return m_phase.load() == Phase::kConnected; }
+bool CResultsLink::IsLinkConnected() const {
+  return m_phase.load() == Phase::kConnected;
+}
 
-bool CResultsLink::IsLinkConnecting() const { return m_phase.load() == Phase::kTrying; }
+bool CResultsLink::IsLinkConnecting() const {
+  return m_phase.load() == Phase::kTrying;
+}
 
 void CResultsLink::JoinThread() {
   if (m_thread.joinable()) {
@@ -76,7 +80,9 @@ void CResultsLink::JoinThread() {
   }
 }
 
-void CResultsLink::PostState(int state) { m_events.Post(LinkStateEvent{state}); }
+void CResultsLink::PostState(int state) {
+  m_events.Post(LinkStateEvent{state});
+}
 
 bool CResultsLink::WaitBeforeRetry() {
   std::unique_lock lock(m_waitMutex);
@@ -109,7 +115,8 @@ void CResultsLink::Run() {
     StartWriter();  // before the phase says connected, so that no request is refused
   }
   Phase trying = Phase::kTrying;
-  if (!connected || m_stopRequested || !m_phase.compare_exchange_strong(trying, Phase::kConnected)) {
+  if (!connected || m_stopRequested ||
+      !m_phase.compare_exchange_strong(trying, Phase::kConnected)) {
     // Stopped while trying (perhaps just as an attempt succeeded): end without a word more.
     m_socket.Close();
     StopWriter();
@@ -178,9 +185,8 @@ bool CResultsLink::SendLinkLine(const std::string& text) {
   // A line longer than the whole queue still goes in once the queue is empty.
   while (m_outAccepting && !m_outQueue.empty() &&
          m_outQueue.size() + text.size() + 2 > kMaxQueuedBytes) {
-    if (m_outRoom.wait_until(lock, deadline) == std::cv_status::timeout &&
-        m_outAccepting && !m_outQueue.empty() &&
-        m_outQueue.size() + text.size() + 2 > kMaxQueuedBytes) {
+    if (m_outRoom.wait_until(lock, deadline) == std::cv_status::timeout && m_outAccepting &&
+        !m_outQueue.empty() && m_outQueue.size() + text.size() + 2 > kMaxQueuedBytes) {
       lock.unlock();
       EndConnection("send: timed out");
       return false;

@@ -119,7 +119,7 @@ class CResultsLink final : public DetectionPusher {
   TcpSocket m_socket;  // the link thread reads; the writer writes; any thread may close it
 
   // The outgoing queue of the current connection.
-  std::mutex m_outMutex;  // guards the four fields below
+  std::mutex m_outMutex;               // guards the four fields below
   std::condition_variable m_outReady;  // the writer waits for lines or its stop
   std::condition_variable m_outRoom;   // callers wait for room or the end of the connection
   std::string m_outQueue;              // whole lines, each ending in CR LF

@@ -8,8 +8,12 @@
 namespace lapora {
 namespace {
 
-bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // The length of the decimal number at the start of text (after the sign), 0 when none.
 std::size_t NumberSpan(std::string_view text) {
@@ -116,21 +120,38 @@ int IntOrZero(std::string_view text) {
 }
 
 // What each field of a tagged layout is, and where it goes.
-enum class Kind { kTag, kPass, kDist, kNation, kRace, kGal, kCat, kSex, kNumber, kLast, kFirst,
-                  kSexCode, kCatCode, kCatName, kTeam, kTime, kReserved, kStatus };
+enum class Kind {
+  kTag,
+  kPass,
+  kDist,
+  kNation,
+  kRace,
+  kGal,
+  kCat,
+  kSex,
+  kNumber,
+  kLast,
+  kFirst,
+  kSexCode,
+  kCatCode,
+  kCatName,
+  kTeam,
+  kTime,
+  kReserved,
+  kStatus
+};
 
 const std::vector<Kind>& LayoutFields(int layout) {
   using enum Kind;
-  static const std::vector<Kind> nq04 = {kTag,  kPass,    kGal,    kCat,     kSex,
-                                         kNumber, kLast,  kFirst,  kSexCode, kCatCode,
-                                         kCatName, kTeam, kTime,   kReserved, kStatus};
-  static const std::vector<Kind> nq05 = {kTag,    kPass,  kDist,   kNation,  kGal,     kCat,
-                                         kSex,    kNumber, kLast,  kFirst,   kSexCode, kCatCode,
-                                         kCatName, kTeam, kTime,   kReserved, kStatus};
-  static const std::vector<Kind> nq06 = {kTag,   kPass,   kDist,    kNation,  kRace,
-                                         kGal,   kCat,    kSex,     kNumber,  kLast,
-                                         kFirst, kSexCode, kCatCode, kCatName, kTeam,
-                                         kTime,  kReserved, kStatus};
+  static const std::vector<Kind> nq04 = {kTag,     kPass, kGal,   kCat,      kSex,
+                                         kNumber,  kLast, kFirst, kSexCode,  kCatCode,
+                                         kCatName, kTeam, kTime,  kReserved, kStatus};
+  static const std::vector<Kind> nq05 = {kTag,     kPass,   kDist, kNation,   kGal,     kCat,
+                                         kSex,     kNumber, kLast, kFirst,    kSexCode, kCatCode,
+                                         kCatName, kTeam,   kTime, kReserved, kStatus};
+  static const std::vector<Kind> nq06 = {kTag,     kPass,    kDist,   kNation, kRace,     kGal,
+                                         kCat,     kSex,     kNumber, kLast,   kFirst,    kSexCode,
+                                         kCatCode, kCatName, kTeam,   kTime,   kReserved, kStatus};
   return layout == 4 ? nq04 : layout == 5 ? nq05 : nq06;
 }
 
@@ -201,17 +222,39 @@ int ScanLayout(std::string_view line, int layout, CRunnerResult* out, std::strin
         }
         std::string text(rest.substr(0, taken));
         switch (kind) {
-          case Kind::kTag: *tag = std::move(text); break;
-          case Kind::kNation: out->nation = std::move(text); break;
-          case Kind::kRace: out->race = std::move(text); break;
-          case Kind::kLast: out->lastName = std::move(text); break;
-          case Kind::kFirst: out->firstName = std::move(text); break;
-          case Kind::kSexCode: out->sex = std::move(text); break;
-          case Kind::kCatCode: out->categoryCode = std::move(text); break;
-          case Kind::kCatName: out->category = std::move(text); break;
-          case Kind::kTeam: out->team = std::move(text); break;
-          case Kind::kTime: out->time = std::move(text); break;
-          default: out->reserved = std::move(text); break;
+          case Kind::kTag:
+            *tag = std::move(text);
+            break;
+          case Kind::kNation:
+            out->nation = std::move(text);
+            break;
+          case Kind::kRace:
+            out->race = std::move(text);
+            break;
+          case Kind::kLast:
+            out->lastName = std::move(text);
+            break;
+          case Kind::kFirst:
+            out->firstName = std::move(text);
+            break;
+          case Kind::kSexCode:
+            out->sex = std::move(text);
+            break;
+          case Kind::kCatCode:
+            out->categoryCode = std::move(text);
+            break;
+          case Kind::kCatName:
+            out->category = std::move(text);
+            break;
+          case Kind::kTeam:
+            out->team = std::move(text);
+            break;
+          case Kind::kTime:
+            out->time = std::move(text);
+            break;
+          default:
+            out->reserved = std::move(text);
+            break;
         }
         break;
       }

@@ -4,10 +4,14 @@
 // into the Station (operator commands, Station::OnTimer).
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "boxlink/box_slots.h"
+#include "detections/detection_list_operations.h"
 #include "foundation/kol_result.h"
 
 namespace lapora {
@@ -37,6 +41,19 @@ enum class DirectState { kNotConnected, kConnecting, kConnected };
 
 enum class MessageIcon { kQuestion, kExclamation, kInformation, kError };
 
+// The choice made in the detections list's context menu.
+enum class RemoveRestoreChoice { kNone, kRemove, kRestore };
+
+class Clock;
+
+// What the manual entry dialog needs to open.
+struct ManualEntryRequest {
+  std::vector<std::string> detectors;  // ManualEntryDetectors of the box slots
+  int rememberedDetectorIndex = 0;     // the detector chosen the last time the dialog was accepted
+  std::array<std::string, 4> raceDayDates;
+  const Clock* clock = nullptr;
+};
+
 class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
@@ -62,6 +79,11 @@ class FrontEnd {
   virtual void SetBoxState(int index, BoxDisc disc, const std::string& tooltip) = 0;
   virtual void SetButtonState(Button button, bool enabled, bool pressed) = 0;
   virtual void SetDirectState(DirectState state) = 0;
+  // A warning balloon titled `title` pointing into the button at (xFraction, yFraction) of its
+  // size, with the embedded icon, shown for durationMs. Front ends without balloons ignore it.
+  virtual void ShowBalloon(Button /*button*/, const std::string& /*title*/,
+                           const std::string& /*text*/, int /*iconId*/, int /*durationMs*/,
+                           double /*xFraction*/, double /*yFraction*/) {}
   // text is "+24h" and the like; hidden (label and picture) when shown is false.
   virtual void SetLongRaceIndicator(bool shown, const std::string& text) = 0;
   virtual void SetVersionText(const std::string& text) = 0;
@@ -70,6 +92,16 @@ class FrontEnd {
   virtual void SelectLevelEntry(int index) = 0;
   virtual void BringToFront() = 0;
   virtual void SetWaitCursor(bool waiting) = 0;
+
+  // The box menu of slot `index` (0..3), opened at the click on its picture moved 4 units right
+  // and 5 down; returns the chosen item, BoxMenuId::kNone when it was closed without a choice.
+  virtual BoxMenuId ShowBoxMenu(int index, const std::vector<BoxMenuItem>& items) = 0;
+  // The manual entry dialog; the accepted entry, or nothing when it was cancelled.
+  virtual std::optional<ManualEntry> RunManualEntryDialog(const ManualEntryRequest& request) = 0;
+  // Rows (indexes into Station::DetectionItems()) selected in the detections list, in order.
+  virtual std::vector<std::size_t> SelectedDetectionRows() const = 0;
+  // The detections list's context menu, 5 pixels right of the cursor.
+  virtual RemoveRestoreChoice ShowRemoveRestoreMenu(bool removeEnabled, bool restoreEnabled) = 0;
 
   // Questions and messages. Texts are Windows-1252 and may hold line feeds.
   virtual bool AskYesNo(const std::string& text, MessageIcon icon, bool defaultYes) = 0;

@@ -1,16 +1,21 @@
 #include "station/station.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdlib>
 #include <type_traits>
 #include <variant>
 
+#include "boxlink/box_slots.h"
+#include "boxlink/ostra_box.h"
 #include "detections/chip_table.h"
 #include "detections/detection_intake.h"
+#include "detections/detection_list_operations.h"
 #include "detections/recorded_detections.h"
 #include "foundation/chrono.h"
 #include "foundation/clock.h"
+#include "foundation/resource_mutex.h"
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
 #include "foundation/speech.h"
@@ -19,6 +24,9 @@
 #include "resources/messages_detections.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_station.h"
+#include "resultslink/link_protocol.h"
+#include "resultslink/link_reactions.h"
+#include "resultslink/results_link.h"
 
 namespace lapora {
 
@@ -50,9 +58,62 @@ bool LeadingInteger(const std::string& text, int* value) {
 }  // namespace
 
 Station::Station(StationParts parts, FrontEnd& front)
-    : m_parts(std::move(parts)), m_front(front), m_logList(m_parts.log) {}
+    : m_parts(std::move(parts)), m_front(front), m_logList(m_parts.log) {
+  m_summaryLock = std::make_unique<CResourceMutex>(
+      "Summary", m_parts.lockFolder.empty() ? m_parts.dataFolder : m_parts.lockFolder);
+  m_link = std::make_unique<CResultsLink>(m_parts.events, m_parts.log);
+  LinkProtocolHooks hooks;
+  hooks.addSummaryEntry = [this](const CSummaryItem& entry) { AddSummaryEntry(entry); };
+  hooks.sayRunnerName = [this](const std::string& firstName, const std::string& lastName) {
+    if (m_speech != nullptr && m_front.IsScrollLockOn()) {
+      m_speech->SayRunnerName(firstName, lastName);
+    }
+  };
+  hooks.startRefusalTimer = [this] {
+    m_front.StartTimer(kTimerLinkRefusal, CLinkProtocol::kRefusalDelayMs, true);
+  };
+  m_linkProtocol =
+      std::make_unique<CLinkProtocol>(*m_link, m_parts.log, *m_summaryLock, std::move(hooks));
+  m_linkReactions = std::make_unique<CLinkReactions>(*m_link, *m_linkProtocol, m_parts.log);
+
+  m_incomingPath = m_parts.incomingDetectionsPath;
+  // Every recorded detection is offered to the direct connection.
+  m_intake = std::make_unique<DetectionIntake>(m_parts.log, m_parts.events, m_parts.settings,
+                                               &m_parts.sound, m_parts.clock, m_parts.chipTable,
+                                               m_parts.records, m_link.get());
+  m_boxShared = std::make_unique<CBoxLinkShared>();
+  m_boxServices = std::make_unique<BoxLinkServices>(
+      BoxLinkServices{m_parts.log, m_parts.events, m_parts.settings, m_parts.clock, *m_intake,
+                      *m_boxShared, &m_parts.sound});
+  BoxSlotsHooks boxHooks;
+  boxHooks.askYesNo = [this](const std::string& question) {
+    return m_front.AskYesNo(question, MessageIcon::kQuestion, true);
+  };
+  boxHooks.showConnectButton = [this](bool pressed) {
+    m_connectPressed = pressed;
+    m_front.SetButtonState(Button::kConnectBoxes, true, pressed);
+  };
+  boxHooks.bringToFront = [this] { m_front.BringToFront(); };
+  boxHooks.setWaitCursor = [this](bool waiting) { m_front.SetWaitCursor(waiting); };
+  boxHooks.restartRefreshTimer = [this] { m_front.StartTimer(kTimerRefresh, kRefreshMs, true); };
+  boxHooks.refreshCounter = [this] { RefreshBoxStatesAndCounter(); };
+  boxHooks.pumpEvents = [this] {
+    m_front.PumpEvents();
+    DrainEvents();
+  };
+  boxHooks.updateBoxStatus = [this](int boxNumber) { UpdateBoxStatus(boxNumber - 1); };
+  boxHooks.say = [this](const std::string& text) {
+    if (m_speech != nullptr && m_front.IsScrollLockOn()) {
+      (void)m_speech->SayText(text);
+    }
+  };
+  m_boxSlots = std::make_unique<CBoxSlots>(*m_boxServices, m_parts.store, m_parts.records,
+                                           m_incomingPath, std::move(boxHooks));
+}
 
 Station::~Station() {
+  // The box threads end before the parts they use; nothing is shown any more meanwhile.
+  m_boxSlots.reset();
   // Texts posted once the window is gone are dropped.
   m_parts.log.SetPostingEnabled(false);
 }
@@ -83,11 +144,11 @@ void Station::Open() {
   ReadWindowSettings();
   m_front.SetDirectState(DirectState::kNotConnected);
   RefreshBoxStatesAndCounter();
+  m_boxSlots->LoadBoxConfigs();
   m_parts.log.WriteLogText("\n");
   m_parts.log.WriteLogText(StrF(Tr(kMsgStartBanner).c_str(), m_parts.versionText.c_str()));
-  m_parts.log.PostLog(
-      0, StrF(Tr(kMsgIncomingDetectionsSaved).c_str(), m_parts.incomingDetectionsPath.c_str()));
-  m_parts.records.OpenDetectionFile(m_parts.incomingDetectionsPath);
+  m_parts.log.PostLog(0, StrF(Tr(kMsgIncomingDetectionsSaved).c_str(), m_incomingPath.c_str()));
+  m_parts.records.OpenDetectionFile(m_incomingPath);
   m_front.SetVersionText(m_parts.versionText);
   std::string tableMessage;
   (void)m_parts.chipTable.LoadChipTable("VarnexTable.dtb", m_parts.dataFolder,
@@ -103,6 +164,19 @@ void Station::Open() {
   m_front.StartTimer(kTimerConfigDialog, kConfigDialogMs, true);
   m_front.StartTimer(kTimerPing, kPingMs, false);
   m_open = true;
+  if (m_parts.connectBoxesAtStart || m_parts.directConnectionAtStart) {
+    // Once the window runs, so that it shows while the boxes connect.
+    m_front.StartTimer(kTimerStartCommands, 0, true);
+  }
+}
+
+void Station::RunStartCommands() {
+  if (m_parts.connectBoxesAtStart) {
+    Command(Button::kConnectBoxes);
+  }
+  if (m_parts.directConnectionAtStart) {
+    SetDirectConnection(true);
+  }
 }
 
 void Station::ReadWindowSettings() {
@@ -127,6 +201,10 @@ bool Station::Close() {
   }
   m_front.StopTimer(kTimerConfigDialog);
   StopBoxThreads();
+  // Released as by the operator, so that the end of the connection is logged as a
+  // disconnection, not as a lost connection.
+  SetDirectConnection(false);
+  m_link->StopLink();
   m_parts.records.CloseDetectionFile();
   m_front.StartTimer(kTimerRefresh, kRefreshMs, true);
   m_parts.chipTable.ClearChipTable();
@@ -138,7 +216,8 @@ bool Station::Close() {
   DrainEvents(SIZE_MAX);
   m_parts.log.WriteLogText(kExitBannerText);
   m_parts.log.SetPostingEnabled(false);
-  for (int id : {kTimerDayTracking, kTimerExportStep, kTimerPing, kTimerRefresh}) {
+  for (int id : {kTimerDayTracking, kTimerExportStep, kTimerPing, kTimerRefresh, kTimerLinkRequests,
+                 kTimerLinkRefusal}) {
     m_front.StopTimer(id);
   }
   m_open = false;
@@ -148,8 +227,15 @@ bool Station::Close() {
 }
 
 void Station::StopBoxThreads() {
-  // The box slots own the box threads; with none running there is nothing to wait for, so the
-  // one-second pause that lets stopped threads finish is only taken when a thread was stopped.
+  // With no box thread running there is nothing to wait for, so the stop with its one-second
+  // pause is only made when some thread runs.
+  bool running = false;
+  for (int number = 1; number <= kBoxSlots; ++number) {
+    running = running || m_boxSlots->Box(number)->IsThreadRunning();
+  }
+  if (running) {
+    m_boxSlots->DisconnectAllBoxes();
+  }
 }
 
 std::size_t Station::DrainEvents(std::size_t maxEvents) {
@@ -172,15 +258,25 @@ void Station::HandleEvent(const Event& event) {
           m_front.BringToFront();
           m_front.ShowMessage(e.text, MessageIcon::kExclamation);
         } else if constexpr (std::is_same_v<T, DetectionItemEvent>) {
-          m_pendingDetections.push_back(e.item);
+          // An item of a record that a reset forgot while the item was on its way.
+          if (m_dropItemsUpTo <= 0 || e.item.record.id > m_dropItemsUpTo) {
+            m_pendingDetections.push_back(e.item);
+          }
         } else if constexpr (std::is_same_v<T, RefreshRequestEvent>) {
           m_refreshPending = true;
+        } else if constexpr (std::is_same_v<T, LinkLineEvent>) {
+          m_linkProtocol->HandleLinkLine(e.line);
+        } else if constexpr (std::is_same_v<T, LinkStateEvent>) {
+          ApplyLinkReaction(m_linkReactions->OnLinkState(e.state));
+        } else if constexpr (std::is_same_v<T, BoxStatusEvent>) {
+          FlushBatches();
+          m_boxSlots->OnBoxStatus(e.box, e.failed);
+        } else if constexpr (std::is_same_v<T, BoxPingErrorEvent>) {
+          FlushBatches();
+          m_boxSlots->OnBoxPingError(e.box);
         } else {
-          // Link lines and states, box states and FTP job results belong to the results
-          // link, the box slots and the FTP worker; no part of this build posts them.
-          static_assert(std::is_same_v<T, LinkLineEvent> || std::is_same_v<T, LinkStateEvent> ||
-                        std::is_same_v<T, BoxStatusEvent> || std::is_same_v<T, BoxPingErrorEvent> ||
-                        std::is_same_v<T, FtpJobStatusEvent>);
+          // FTP job results belong to the FTP worker; no part of this build posts them.
+          static_assert(std::is_same_v<T, FtpJobStatusEvent>);
         }
       },
       event);
@@ -304,10 +400,15 @@ void Station::OnTimer(int id) {
       // Opens the configuration dialog once it is part of the station.
       break;
     case kTimerPing:
-      // "Ping()" to the results software once the link is part of the station.
+    case kTimerLinkRequests:
+    case kTimerLinkRefusal:
+      ApplyLinkReaction(m_linkReactions->OnTimer(id));
       break;
     case kTimerRefresh:
       RefreshBoxStatesAndCounter();
+      break;
+    case kTimerStartCommands:
+      RunStartCommands();
       break;
     default:
       break;
@@ -338,22 +439,96 @@ void Station::UpdateLongRaceIndicator() {
 }
 
 void Station::UpdateBoxStatus(int index) {
-  // Until the box slots are configured every slot is undeclared.
-  m_front.SetBoxState(index, BoxDisc::kGrey, Tr(kMsgBoxUndefined));
+  if (index < 0 || index >= kBoxSlots) {
+    return;
+  }
+  BoxSlotView view = m_boxSlots->SlotView(index + 1);
+  BoxDisc disc = BoxDisc::kGrey;
+  switch (view.state) {
+    case BoxSlotState::kUndefined:
+      disc = BoxDisc::kGrey;
+      break;
+    case BoxSlotState::kNotConnected:
+      disc = BoxDisc::kRed;
+      break;
+    case BoxSlotState::kReconnecting:
+      disc = BoxDisc::kOrange;
+      break;
+    case BoxSlotState::kConnected:
+      disc = BoxDisc::kGreen;
+      break;
+  }
+  m_front.SetBoxState(index, disc, view.tooltip);
 }
 
 void Station::RefreshBoxStatesAndCounter() {
-  int connected = 0;
   for (int i = 0; i < kBoxSlots; ++i) {
     UpdateBoxStatus(i);
   }
-  m_front.SetButtonState(Button::kConnectBoxes, true, connected > 0);
-  m_front.SetButtonState(Button::kSyncClocks, connected > 0, false);
-  m_front.SetButtonState(Button::kShowClocks, connected > 0, false);
+  m_connectPressed = m_boxSlots->AnyBoxConnected();
+  m_front.SetButtonState(Button::kConnectBoxes, true, m_connectPressed);
+  bool clocks = m_boxSlots->ClockButtonsEnabled();
+  m_front.SetButtonState(Button::kSyncClocks, clocks, false);
+  m_front.SetButtonState(Button::kShowClocks, clocks, false);
   int valid = m_parts.records.CountValidRecords();
   m_front.SetButtonState(Button::kExportAll, valid > 0, false);
   m_front.SetButtonState(Button::kForget, valid > 0, false);
   m_front.SetCounterText(DetectionCounterText(valid));
+}
+
+void Station::SetDirectConnection(bool on) {
+  if (on == m_linkReactions->IsButtonPressed()) {
+    m_front.SetButtonState(Button::kDirect, true, on);
+    return;
+  }
+  const AppSettings& s = m_parts.settings;
+  m_front.SetButtonState(Button::kDirect, true, on);
+  ApplyLinkReaction(m_linkReactions->OnDirectButton(on, s.Host, s.Port, s.ReconnectSeconds));
+}
+
+bool Station::IsDirectConnectionOn() const {
+  return m_linkReactions->IsButtonPressed();
+}
+
+const std::vector<std::string>& Station::ResultsDetectorList() const {
+  return m_linkProtocol->DetectorList();
+}
+
+void Station::ApplyLinkReaction(const LinkReaction& reaction) {
+  for (int id : reaction.stopTimers) {
+    m_front.StopTimer(id);
+  }
+  switch (reaction.image) {
+    case LinkImage::kConnected:
+      m_front.SetDirectState(DirectState::kConnected);
+      break;
+    case LinkImage::kConnecting:
+      m_front.SetDirectState(DirectState::kConnecting);
+      break;
+    case LinkImage::kNotConnected:
+      m_front.SetDirectState(DirectState::kNotConnected);
+      break;
+    case LinkImage::kUnchanged:
+      break;
+  }
+  if (reaction.releaseButton) {
+    m_front.SetButtonState(Button::kDirect, true, false);
+  }
+  for (const LinkTimerStart& timer : reaction.startTimers) {
+    m_front.StartTimer(timer.id, timer.periodMs, timer.oneShot);
+  }
+  for (int sound : reaction.sounds) {
+    (void)m_parts.sound.PlaySoundResource(sound);
+  }
+  if (reaction.balloon) {
+    const LinkBalloon& b = *reaction.balloon;
+    m_front.ShowBalloon(Button::kDirect, b.title, b.text, b.icon, b.durationMs, b.xFraction,
+                        b.yFraction);
+  }
+  if (!reaction.messageBox.empty()) {
+    FlushBatches();
+    m_front.ShowMessage(reaction.messageBox, MessageIcon::kExclamation);
+  }
 }
 
 void Station::Command(Button button) {
@@ -361,14 +536,163 @@ void Station::Command(Button button) {
     case Button::kExit:
       (void)Close();
       return;
-    default:
-      // The configuration dialog, the box connection and clock commands, the detection store
-      // commands, the import and the direct connection are carried out by their own parts;
-      // without them the command changes nothing, and the toggles show the real state again.
+    case Button::kDirect:
+      SetDirectConnection(!m_linkReactions->IsButtonPressed());
+      return;
+    case Button::kConnectBoxes:
+      // The click releases the button when it was shown pressed.
+      ToggleBoxConnections(m_connectPressed);
+      return;
+    case Button::kSyncClocks:
+      FlushBatches();
+      (void)m_boxSlots->SynchronizeBoxClocks();
+      return;
+    case Button::kShowClocks:
+      m_boxSlots->ShowBoxClocks();
+      return;
+    case Button::kInsertDetection:
+      RunManualEntryDialog();
+      return;
+    case Button::kForget:
+      Forget();
+      return;
+    case Button::kConfiguration:
+    case Button::kExportAll:
+    case Button::kImport:
+      // The configuration dialog, the export and the import are carried out by their own
+      // parts; without them the command changes nothing.
       RefreshBoxStatesAndCounter();
-      m_front.SetDirectState(DirectState::kNotConnected);
       return;
   }
+}
+
+void Station::ToggleBoxConnections(bool releasing) {
+  FlushBatches();
+  (void)m_boxSlots->ToggleBoxConnections(releasing);
+  // The toggle and the pictures follow the boxes, whatever the outcome.
+  RefreshBoxStatesAndCounter();
+}
+
+void Station::BoxDiscClicked(int index) {
+  if (index < 0 || index >= kBoxSlots) {
+    return;
+  }
+  FlushBatches();
+  std::vector<BoxMenuItem> menu = m_boxSlots->BuildBoxMenu(index + 1, m_front.IsCtrlDown());
+  if (menu.empty()) {
+    return;  // an undeclared slot has no menu
+  }
+  BoxMenuId choice = m_front.ShowBoxMenu(index, menu);
+  (void)m_boxSlots->RunBoxMenuAction(index + 1, choice);
+}
+
+void Station::RunManualEntryDialog() {
+  FlushBatches();
+  ManualEntryRequest request;
+  request.detectors = m_boxSlots->ManualEntryDetectors();
+  request.rememberedDetectorIndex = m_manualDetectorIndex;
+  request.raceDayDates = m_parts.settings.RaceDayDates();
+  request.clock = &m_parts.clock;
+  std::optional<ManualEntry> entry = m_front.RunManualEntryDialog(request);
+  if (!entry) {
+    return;
+  }
+  m_manualDetectorIndex = entry->detectorIndex;
+  (void)InsertManualEntry(*entry);
+}
+
+CKolResult Station::InsertManualEntry(const ManualEntry& entry) {
+  return InsertManualDetection(
+      entry, ManualDetectionServices{*m_intake, m_parts.events, m_parts.settings, m_parts.log,
+                                     &m_parts.sound});
+}
+
+ManualEntryCheckResult Station::CheckManualEntry(const ManualEntryInput& input) const {
+  return ManualEntryCheck(input, m_boxSlots->ManualEntryDetectors(), m_parts.clock);
+}
+
+void Station::DetectionsContextMenu() {
+  FlushBatches();
+  std::vector<CKolResult> selected;
+  for (std::size_t row : m_front.SelectedDetectionRows()) {
+    if (row < m_detections.size()) {
+      selected.push_back(m_detections[row].record);
+    }
+  }
+  RemoveRestoreMenu menu = MenuForSelection(ClassifySelection(selected));
+  if (!menu.shown) {
+    return;
+  }
+  RemoveRestoreChoice choice =
+      m_front.ShowRemoveRestoreMenu(menu.removeEnabled, menu.restoreEnabled);
+  bool remove = choice == RemoveRestoreChoice::kRemove;
+  if (choice == RemoveRestoreChoice::kNone || (remove && !menu.removeEnabled) ||
+      (!remove && !menu.restoreEnabled)) {
+    return;
+  }
+  if (!m_front.AskYesNo(RemoveRestoreQuestion(selected, remove), MessageIcon::kQuestion, true)) {
+    return;
+  }
+  std::vector<int> ids;
+  ids.reserve(selected.size());
+  for (const CKolResult& record : selected) {
+    ids.push_back(record.id);
+  }
+  (void)SetDetectionsValid(ids, !remove);
+}
+
+RemoveRestoreOutcome Station::SetDetectionsValid(const std::vector<int>& ids, bool valid) {
+  FlushBatches();
+  RemoveRestoreOutcome outcome = ApplyRemoveRestore(m_parts.records, &m_detections, ids, valid);
+  m_front.RefreshList(ListId::kDetections);
+  RefreshBoxStatesAndCounter();
+  return outcome;
+}
+
+void Station::Forget() {
+  FlushBatches();
+  ForgetAllSteps steps;
+  steps.askStopDefaultNo = [this](const std::string& question) {
+    return m_front.AskYesNo(question, MessageIcon::kError, false);
+  };
+  steps.resetDetectionList = [this] { ResetDetectionList(); };
+  steps.forgetLastAnnounced = [this] {
+    if (m_speech != nullptr) {
+      m_speech->ForgetLastName();
+    }
+  };
+  (void)ForgetAllDetections(m_parts.records, steps);
+}
+
+std::string Station::NewIncomingPath() const {
+  std::string folder = m_incomingPath;
+  std::size_t slash = folder.find_last_of('/');
+  folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+  std::time_t now = m_parts.clock.NowUnix();
+  return folder + "/Lapora-" + TodayCompact(now) + "-" + NowCompactTime(now) + ".dat";
+}
+
+void Station::ResetDetectionList() {
+  FlushBatches();
+  ResetDetectionListSteps steps;
+  steps.emptyWindowList = [this] {
+    m_detections.clear();
+    m_front.ClearList(ListId::kDetections);
+  };
+  steps.clearBoxesLastDetections = [this] {
+    for (int number = 1; number <= kBoxSlots; ++number) {
+      m_boxSlots->Box(number)->RequestClearLast();
+    }
+  };
+  steps.refreshBoxStatesAndCounter = [this] { RefreshBoxStatesAndCounter(); };
+  // Runs under the recorded-detections lock: only the Station's own fields are used.
+  std::string newPath = NewIncomingPath();
+  steps.newIncomingPath = [newPath] { return newPath; };
+  ResetDetectionListOutcome outcome =
+      lapora::ResetDetectionList(m_parts.records, m_parts.log, &m_parts.sound, steps);
+  m_incomingPath = outcome.incomingPath;
+  m_boxSlots->SetDetectionFilePath(m_incomingPath);
+  m_dropItemsUpTo = std::max(m_dropItemsUpTo, outcome.lastForgottenId);
 }
 
 void Station::ClearList(ListId list) {

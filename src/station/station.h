@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -20,7 +21,12 @@
 namespace lapora {
 
 class CChipTable;
+class CLinkProtocol;
+class CLinkReactions;
+class CResourceMutex;
+class CResultsLink;
 class CSpeechEngine;
+struct LinkReaction;
 class CRecordedDetections;
 class Clock;
 class SettingsStore;
@@ -42,6 +48,12 @@ struct StationParts {
   std::string versionText;             // "Version 1.40 - ..."
   // Makes the speech engine when Scroll Lock is on as the window opens; may be empty.
   std::function<std::unique_ptr<CSpeechEngine>()> makeSpeech;
+  // Where the named lock "Summary" lives (Folders::GetLockFolder); the data folder when empty.
+  std::string lockFolder = {};
+  // Commands pressed as by the operator once the window runs (the --connect and --direct
+  // options): "Connect to boxes", then the direct connection.
+  bool connectBoxesAtStart = false;
+  bool directConnectionAtStart = false;
 };
 
 class Station {
@@ -52,6 +64,9 @@ class Station {
   static constexpr int kTimerConfigDialog = 22662;  // 100 ms, once
   static constexpr int kTimerPing = 34137;          // 30 s, repeating
   static constexpr int kTimerRefresh = 17732;       // 500 ms, once
+  static constexpr int kTimerLinkRequests = 34146;  // 300 ms, once: the link's first requests
+  static constexpr int kTimerLinkRefusal = 8583;    // 1000 ms, once: too old a results software
+  static constexpr int kTimerStartCommands = 4211;  // at once, once: the commands asked at start
   static constexpr int kDayTrackingMs = 500;
   static constexpr int kExportStepMs = 1000;
   static constexpr int kConfigDialogMs = 100;
@@ -98,7 +113,25 @@ class Station {
 
   // Operator commands.
   // A command button of the window (F12 gives kInsertDetection); kExit runs Close.
+  // The box slots and the operator's detection operations (main thread). The toggle button
+  // goes through Command(Button::kConnectBoxes), which knows whether it was pressed.
+  void ToggleBoxConnections(bool releasing);
+  void BoxDiscClicked(int index);  // index 0..3: opens the box menu of that slot
+  void DetectionsContextMenu();    // right click on the detections list
   void Command(Button button);
+  // Records an accepted manual entry (the dialog's, or the console's after CheckManualEntry).
+  CKolResult InsertManualEntry(const ManualEntry& entry);
+  // The checks of the manual entry dialog's OK against the detectors of the box slots.
+  ManualEntryCheckResult CheckManualEntry(const ManualEntryInput& input) const;
+  // Removes (valid false) or restores the detections with these record ids, in the list and in
+  // the recorded detections, then redraws the list and refreshes the counter.
+  RemoveRestoreOutcome SetDetectionsValid(const std::vector<int>& ids, bool valid);
+  // Empties the recorded detections and the detections list and starts a new incoming file.
+  void ResetDetectionList();
+  // The incoming-detections file of the recorded detections now.
+  const std::string& IncomingDetectionsPath() const { return m_incomingPath; }
+  // The four box slots (the console's box commands).
+  CBoxSlots& BoxSlots() { return *m_boxSlots; }
   void ClearList(ListId list);             // the three "Clear those logs" buttons
   void SetLogDetections(bool checked);     // check box "Detections"
   void SetScrollDetections(bool checked);  // check box "Scroll"
@@ -116,6 +149,14 @@ class Station {
   const std::deque<std::string>& LogLines() const { return m_logList.Lines(); }
 
   AppSettings& Settings() { return m_parts.settings; }
+  // The "Direct Dorix-Pro connection" toggle pressed (on) or released, as by the operator.
+  void SetDirectConnection(bool on);
+  bool IsDirectConnectionOn() const;
+  // The direct connection: the pusher of recorded detections (DetectionIntake::SetPusher).
+  CResultsLink& ResultsLink() { return *m_link; }
+  // The detector identifiers last listed by the results software (empty when not connected).
+  const std::vector<std::string>& ResultsDetectorList() const;
+
   // The speech engine, null unless Scroll Lock was on when the window opened.
   CSpeechEngine* Speech() { return m_speech.get(); }
   FrontEnd& Front() { return m_front; }
@@ -130,12 +171,34 @@ class Station {
   void ReadWindowSettings();
   void UpdateBoxStatus(int index);
   void StopBoxThreads();
+  void RunManualEntryDialog();
+  void Forget();
+  void RunStartCommands();
+  std::string NewIncomingPath() const;
+  void ApplyLinkReaction(const LinkReaction& reaction);
 
   StationParts m_parts;
   FrontEnd& m_front;
   bool m_open = false;
   bool m_closed = false;
   std::unique_ptr<CSpeechEngine> m_speech;
+  // The direct connection to the results software; destroyed in reverse order (link last).
+  std::unique_ptr<CResourceMutex> m_summaryLock;
+  std::unique_ptr<CResultsLink> m_link;
+  std::unique_ptr<CLinkProtocol> m_linkProtocol;
+  std::unique_ptr<CLinkReactions> m_linkReactions;
+  // The detection intake and the box slots; the slots go first, stopping their box threads
+  // before the intake and the link they use.
+  std::unique_ptr<DetectionIntake> m_intake;
+  std::unique_ptr<CBoxLinkShared> m_boxShared;
+  std::unique_ptr<BoxLinkServices> m_boxServices;
+  std::unique_ptr<CBoxSlots> m_boxSlots;
+  std::string m_incomingPath;
+  bool m_connectPressed = false;  // the toggle as last shown
+  int m_manualDetectorIndex = 0;  // the detector chosen the last time the dialog was accepted
+  // Detections-list items of records up to this id were posted before the last reset: they
+  // arrive after it and are not shown (0: none).
+  std::int32_t m_dropItemsUpTo = 0;
 
   std::deque<CLogDetectionItem> m_detections;
   std::deque<CSummaryItem> m_summary;

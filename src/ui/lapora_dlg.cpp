@@ -8,12 +8,14 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QVBoxLayout>
 
 #include "foundation/version.h"
 #include "resources/messages_station.h"
 #include "resources/messages_ui.h"
 #include "station/station.h"
+#include "ui/balloon_tip.h"
 #include "ui/list_delegates.h"
 #include "ui/list_models.h"
 #include "ui/qt_text.h"
@@ -24,6 +26,19 @@ namespace {
 
 constexpr int kButtonWidth = 176;
 constexpr int kTooltipMs = 15000;
+// The box menu opens this far right and down from the click.
+constexpr QPoint kBoxMenuOffset(4, 5);
+
+// A toggle whose pressed look is set only from outside (SetButtonState): a click reports the
+// wish, and the Station, which knows whether the boxes or the link really are connected,
+// answers with the state to show.
+class CMirrorButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void nextCheckState() override {}
+};
 
 // A tooltip that wraps at 400 pixels.
 QString WrappedTooltip(const QString& text) {
@@ -43,6 +58,18 @@ QString DiscImage(BoxDisc disc) {
       return QStringLiteral(":/images/disc_green.png");
   }
   return {};
+}
+
+QString DirectImage(DirectState state) {
+  switch (state) {
+    case DirectState::kNotConnected:
+      break;
+    case DirectState::kConnecting:
+      return QStringLiteral(":/images/direct_connecting.png");
+    case DirectState::kConnected:
+      return QStringLiteral(":/images/direct_on.png");
+  }
+  return QStringLiteral(":/images/direct_off.png");
 }
 
 }  // namespace
@@ -124,6 +151,7 @@ CLaporaDlg::CLaporaDlg(Station& station, QWidget* parent) : QDialog(parent), m_s
   add(Button::kShowClocks, kMsgButtonShowClocks, false);
   add(Button::kImport, kMsgButtonImport, false);
   add(Button::kDirect, kMsgButtonDirect, true);
+  ShowDirectState(DirectState::kNotConnected);
   right->addStretch(1);
   add(Button::kExit, kMsgButtonExit, false);
   grid->addWidget(m_rightColumn, 0, 3, 5, 1);
@@ -151,9 +179,11 @@ CLaporaDlg::CLaporaDlg(Station& station, QWidget* parent) : QDialog(parent), m_s
   for (std::size_t i = 0; i < m_discs.size(); ++i) {
     m_discs[i] = new QLabel(this);
     m_discs[i]->setPixmap(QPixmap(DiscImage(BoxDisc::kGrey)));
+    m_discs[i]->setCursor(Qt::PointingHandCursor);
     bottom->addWidget(m_discs[i]);
   }
   grid->addLayout(bottom, 5, 0, 1, 4);
+  m_balloon = new CBalloonTip(this);
 
   // The lists take the room; the command column keeps its width at the right edge.
   grid->setColumnStretch(0, 2);
@@ -184,7 +214,8 @@ CLaporaDlg::CLaporaDlg(Station& station, QWidget* parent) : QDialog(parent), m_s
     connect(widget, &QPushButton::clicked, this, [this, which] { m_station.Command(which); });
   }
 
-  // F12 reaches the window whichever control has the focus.
+  // F12 reaches the window whichever control has the focus (a shortcut would need the window
+  // to be the active one); the same filter sees the clicks on the discs and the list.
   qApp->installEventFilter(this);
   resize(1280, 720);
 }
@@ -208,7 +239,8 @@ QListView* CLaporaDlg::MakeList(ListId list) {
     case ListId::kDetections:
       view->setItemDelegate(new DetectionItemDelegate(view));
       view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-      // Its own menu (removing and restoring detections) comes with the list operations.
+      // Its own menu (removing and restoring detections) opens on the right button's release;
+      // the window's background menu must not open as well.
       view->setContextMenuPolicy(Qt::PreventContextMenu);
       break;
     case ListId::kSummary:
@@ -226,7 +258,8 @@ QListView* CLaporaDlg::MakeList(ListId list) {
 }
 
 QPushButton* CLaporaDlg::AddCommand(Button button, const QString& text, bool toggle) {
-  auto* widget = new QPushButton(text, m_rightColumn);
+  QPushButton* widget =
+      toggle ? new CMirrorButton(text, m_rightColumn) : new QPushButton(text, m_rightColumn);
   widget->setCheckable(toggle);
   widget->setAutoDefault(false);
   widget->setDefault(false);
@@ -269,21 +302,24 @@ void CLaporaDlg::ShowBoxState(int index, BoxDisc disc, const QString& tooltip) {
 }
 
 void CLaporaDlg::ShowDirectState(DirectState state) {
-  QPushButton* button = m_buttons.at(Button::kDirect);
-  switch (state) {
-    case DirectState::kNotConnected:
-      button->setIcon(QIcon(QStringLiteral(":/images/direct_off.png")));
-      button->setChecked(false);
-      break;
-    case DirectState::kConnecting:
-      button->setIcon(QIcon(QStringLiteral(":/images/direct_connecting.png")));
-      button->setChecked(true);
-      break;
-    case DirectState::kConnected:
-      button->setIcon(QIcon(QStringLiteral(":/images/direct_on.png")));
-      button->setChecked(true);
-      break;
+  // Only the picture: while the link retries, the button stays pressed under the "not
+  // connected" picture, as the Station keeps it.
+  m_directState = state;
+  m_buttons.at(Button::kDirect)->setIcon(QIcon(DirectImage(state)));
+}
+
+QPoint CLaporaDlg::TakeBoxMenuPosition(int index) {
+  QPoint click;
+  if (index == m_clickedDisc) {
+    click = m_discClick;
+  } else if (index >= 0 && static_cast<std::size_t>(index) < m_discs.size()) {
+    QLabel* disc = m_discs[static_cast<std::size_t>(index)];
+    click = disc->mapToGlobal(disc->rect().center());
+  } else {
+    click = mapToGlobal(rect().center());
   }
+  m_clickedDisc = -1;
+  return click + kBoxMenuOffset;
 }
 
 void CLaporaDlg::ShowAboutBox() {
@@ -351,7 +387,35 @@ void CLaporaDlg::contextMenuEvent(QContextMenuEvent* event) {
   ShowBackgroundMenu(event->globalPos() + QPoint(4, 5));
 }
 
+bool CLaporaDlg::HandleMouseRelease(QObject* watched, QMouseEvent* event) {
+  for (std::size_t i = 0; i < m_discs.size(); ++i) {
+    QLabel* disc = m_discs[i];
+    if (watched != disc) {
+      continue;
+    }
+    // A press that slides off the disc before the release is no click.
+    if (event->button() != Qt::LeftButton || !disc->rect().contains(event->position().toPoint())) {
+      return false;
+    }
+    m_clickedDisc = static_cast<int>(i);
+    m_discClick = event->globalPosition().toPoint();
+    m_station.BoxDiscClicked(static_cast<int>(i));
+    return true;
+  }
+  QListView* detections = m_lists.at(ListId::kDetections);
+  if (watched == detections->viewport() && event->button() == Qt::RightButton) {
+    // The list finishes its own handling of the click (the selection) first.
+    QMetaObject::invokeMethod(
+        this, [this] { m_station.DetectionsContextMenu(); }, Qt::QueuedConnection);
+  }
+  return false;
+}
+
 bool CLaporaDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease && isVisible() &&
+      HandleMouseRelease(watched, static_cast<QMouseEvent*>(event))) {
+    return true;
+  }
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F12) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget != nullptr && widget->window() == this && isVisible()) {

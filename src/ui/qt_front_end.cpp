@@ -1,6 +1,7 @@
 #include "ui/qt_front_end.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -11,13 +12,21 @@
 #include "foundation/events.h"
 #include "platform/keyboard_state.h"
 #include "station/station.h"
+#include "ui/balloon_tip.h"
+#include "ui/dlg_insert_time_new.h"
 #include "ui/lapora_dlg.h"
 #include "ui/list_models.h"
+#include "ui/qt_menus.h"
 #include "ui/qt_text.h"
 
 namespace lapora {
 
 namespace {
+
+// The embedded icons a balloon may show.
+constexpr int kIconWarning = 131;
+// The remove and restore menu opens this far right of the cursor.
+constexpr QPoint kRemoveRestoreOffset(5, 0);
 
 QMessageBox::Icon ToQtIcon(MessageIcon icon) {
   switch (icon) {
@@ -166,6 +175,17 @@ void QtFrontEnd::SetDirectState(DirectState state) {
   m_window->ShowDirectState(state);
 }
 
+void QtFrontEnd::ShowBalloon(Button button, const std::string& title, const std::string& text,
+                             int iconId, int durationMs, double xFraction, double yFraction) {
+  QPushButton* widget = m_window->CommandButton(button);
+  QPoint spot(static_cast<int>(widget->width() * std::clamp(xFraction, 0.0, 1.0)),
+              static_cast<int>(widget->height() * std::clamp(yFraction, 0.0, 1.0)));
+  CBalloonTip::Icon icon = iconId == kIconWarning ? CBalloonTip::Icon::kWarning
+                           : iconId == 0          ? CBalloonTip::Icon::kNone
+                                                  : CBalloonTip::Icon::kInformation;
+  m_window->Balloon()->ShowAt(widget->mapToGlobal(spot), ToQt(title), ToQt(text), icon, durationMs);
+}
+
 void QtFrontEnd::SetLongRaceIndicator(bool shown, const std::string& text) {
   m_window->LongRaceLabel()->setText(ToQt(text));
   m_window->LongRaceLabel()->setVisible(shown);
@@ -198,6 +218,51 @@ void QtFrontEnd::SetWaitCursor(bool waiting) {
   } else {
     QApplication::restoreOverrideCursor();
   }
+}
+
+BoxMenuId QtFrontEnd::ShowBoxMenu(int index, const std::vector<BoxMenuItem>& items) {
+  QPoint position = m_window->TakeBoxMenuPosition(index);
+  if (items.empty()) {
+    return BoxMenuId::kNone;
+  }
+  QMenu menu(m_window.get());
+  FillBoxMenu(menu, items);
+  return ChosenBoxMenuId(menu.exec(position));
+}
+
+std::optional<ManualEntry> QtFrontEnd::RunManualEntryDialog(const ManualEntryRequest& request) {
+  if (request.clock == nullptr) {
+    return std::nullopt;  // nothing to take the time from: no entry can be made
+  }
+  CDlgInsertTimeNew dialog(request.detectors, request.rememberedDetectorIndex, request.raceDayDates,
+                           *request.clock, m_window.get());
+  if (dialog.exec() != QDialog::Accepted) {
+    return std::nullopt;
+  }
+  return dialog.Entry();
+}
+
+std::vector<std::size_t> QtFrontEnd::SelectedDetectionRows() const {
+  std::vector<std::size_t> rows;
+  QItemSelectionModel* selection = m_window->List(ListId::kDetections)->selectionModel();
+  for (const QModelIndex& index : selection->selectedRows()) {
+    rows.push_back(static_cast<std::size_t>(index.row()));
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+RemoveRestoreChoice QtFrontEnd::ShowRemoveRestoreMenu(bool removeEnabled, bool restoreEnabled) {
+  QMenu menu(m_window.get());
+  RemoveRestoreActions actions = FillRemoveRestoreMenu(menu, removeEnabled, restoreEnabled);
+  QAction* chosen = menu.exec(QCursor::pos() + kRemoveRestoreOffset);
+  if (chosen != nullptr && chosen == actions.remove) {
+    return RemoveRestoreChoice::kRemove;
+  }
+  if (chosen != nullptr && chosen == actions.restore) {
+    return RemoveRestoreChoice::kRestore;
+  }
+  return RemoveRestoreChoice::kNone;
 }
 
 bool QtFrontEnd::AskYesNo(const std::string& text, MessageIcon icon, bool defaultYes) {

@@ -59,12 +59,18 @@ class QtFrontEnd : public QObject, public FrontEnd {
   void SetBoxState(int index, BoxDisc disc, const std::string& tooltip) override;
   void SetButtonState(Button button, bool enabled, bool pressed) override;
   void SetDirectState(DirectState state) override;
+  void ShowBalloon(Button button, const std::string& title, const std::string& text, int iconId,
+                   int durationMs, double xFraction, double yFraction) override;
   void SetLongRaceIndicator(bool shown, const std::string& text) override;
   void SetVersionText(const std::string& text) override;
   void SetCheckBoxes(bool logDetections, bool scrollDetections) override;
   void SelectLevelEntry(int index) override;
   void BringToFront() override;
   void SetWaitCursor(bool waiting) override;
+  BoxMenuId ShowBoxMenu(int index, const std::vector<BoxMenuItem>& items) override;
+  std::optional<ManualEntry> RunManualEntryDialog(const ManualEntryRequest& request) override;
+  std::vector<std::size_t> SelectedDetectionRows() const override;
+  RemoveRestoreChoice ShowRemoveRestoreMenu(bool removeEnabled, bool restoreEnabled) override;
   bool AskYesNo(const std::string& text, MessageIcon icon, bool defaultYes) override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
   void StartTimer(int id, int periodMs, bool oneShot) override;

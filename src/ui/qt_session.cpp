@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <functional>
 
 #include "ui/lapora_dlg.h"
 #include "ui/qt_front_end.h"
@@ -11,6 +12,13 @@
 #include "ui/ui_resources.h"
 
 namespace lapora {
+
+namespace {
+
+// Time for a closed dialog's call to return before the closing sequence runs.
+constexpr int kUnwindMs = 50;
+
+}  // namespace
 
 QtSession::QtSession(int& argc, char** argv) : m_app(std::make_unique<QApplication>(argc, argv)) {
   InitUiResources();
@@ -33,12 +41,22 @@ int QtSession::Run(StationParts parts, std::optional<std::chrono::milliseconds> 
   Station station(std::move(parts), front);
   front.Attach(station);
   station.Open();
+  // At the end of the duration a question, message or menu may be open over the window: it is
+  // closed first, and the closing sequence runs once its call has returned.
+  std::function<void()> finish = [&front, &station, &finish] {
+    QWidget* popup = QApplication::activePopupWidget();
+    QWidget* modal = QApplication::activeModalWidget();
+    if (popup != nullptr || (modal != nullptr && modal != front.Window())) {
+      (popup != nullptr ? popup : modal)->close();
+      QTimer::singleShot(kUnwindMs, &front, finish);
+      return;
+    }
+    front.SetCtrlDown(true);
+    (void)station.Close();
+    front.SetCtrlDown(std::nullopt);
+  };
   if (duration) {
-    QTimer::singleShot(*duration, &front, [&front, &station] {
-      front.SetCtrlDown(true);
-      (void)station.Close();
-      front.SetCtrlDown(std::nullopt);
-    });
+    QTimer::singleShot(*duration, &front, finish);
   }
   if (!front.IsClosed()) {
     front.Window()->exec();

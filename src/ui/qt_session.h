@@ -25,7 +25,9 @@ class QtSession {
   bool AskStartRegardless(const std::string& text);
   void ShowError(const std::string& text);
   // Opens the main window over a new Station and runs until it closes. With a duration, the
-  // closing sequence runs as with Ctrl held once it has passed. Returns the exit status.
+  // closing sequence runs as with Ctrl held once it has passed. The commands the parts ask for
+  // at start (--connect, --direct) are pressed by the Station once the window runs. Returns the
+  // exit status.
   int Run(StationParts parts, std::optional<std::chrono::milliseconds> duration);
 
  private:

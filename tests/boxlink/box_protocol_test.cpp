@@ -112,8 +112,7 @@ TEST(ClassifyBoxLineTest, FormsAndKeywords) {
       {"57@heartbeats@1@x", false, BoxMessageKind::kNone, "", "",
        ".. Unknown command: 57@heartbeats@1@x"},
       {"57@epc@1@;", true, BoxMessageKind::kEpc, "57", "", nullptr},
-      {"57@epc@1@", false, BoxMessageKind::kNone, "", "",
-       ".. Unknown command format: 57@epc@1@"},
+      {"57@epc@1@", false, BoxMessageKind::kNone, "", "", ".. Unknown command format: 57@epc@1@"},
       {"57@@1@x", false, BoxMessageKind::kNone, "", "", ".. Unknown command format: 57@@1@x"},
       {"57@epc@1@a b", true, BoxMessageKind::kEpc, "57", "a", nullptr},
       {"57@epc@1@  x;;;", true, BoxMessageKind::kEpc, "57", "x", nullptr},
@@ -153,9 +152,8 @@ TEST(ClassifyBoxLineTest, FormsAndKeywords) {
     EXPECT_EQ(h.logs.front().level, 100);
   }
   // Fields of 255 characters are accepted; one of 256 makes the form unknown.
-  for (const std::string& line :
-       {longField + "@epc@1@x", "57@" + longField + "@1@x", "57@epc@" + longField + "@x",
-        "57@epc@1@" + longField}) {
+  for (const std::string& line : {longField + "@epc@1@x", "57@" + longField + "@1@x",
+                                  "57@epc@" + longField + "@x", "57@epc@1@" + longField}) {
     BoxLinkHarness h;
     std::string copy = line;
     BoxMessageKind kind;
@@ -180,8 +178,8 @@ TEST(QuietCountersTest, OneShownPerPeriodOfAllBoxesTogether) {
   COstraBox box2(h.services, 2);
   BoxThreadCounters counters;
   for (int i = 0; i < 240; ++i) {
-    HandleBoxMessage(i % 2 == 0 ? box1 : box2, "P", BoxMessageKind::kHeartBeat,
-                     "57@heartBeat@1@t", "t", 0, counters);
+    HandleBoxMessage(i % 2 == 0 ? box1 : box2, "P", BoxMessageKind::kHeartBeat, "57@heartBeat@1@t",
+                     "t", 0, counters);
   }
   h.Pump();
   EXPECT_EQ(h.CountLogs("+ P : heartBeat"), 2);
@@ -297,13 +295,13 @@ TEST(HandleBoxMessageTest, LevelsOfTheReports) {
     int level;
   };
   const LevelCase cases[] = {
-      {BoxMessageKind::kGunStartTime, 0},       {BoxMessageKind::kEpcLastRead, 0},
-      {BoxMessageKind::kReaderPower, 0},        {BoxMessageKind::kSetGateTime, 0},
-      {BoxMessageKind::kGetGunTime, 0},         {BoxMessageKind::kActiveSystemState, 100},
-      {BoxMessageKind::kReaderChannel, 100},    {BoxMessageKind::kReaderOpen, 50},
-      {BoxMessageKind::kReaderStop, 50},        {BoxMessageKind::kGunTime, 75},
-      {BoxMessageKind::kRewindData, 75},        {BoxMessageKind::kDeleteData, 75},
-      {BoxMessageKind::kEpcRewindStart, 78},    {BoxMessageKind::kEpcRewindDone, 25},
+      {BoxMessageKind::kGunStartTime, 0},    {BoxMessageKind::kEpcLastRead, 0},
+      {BoxMessageKind::kReaderPower, 0},     {BoxMessageKind::kSetGateTime, 0},
+      {BoxMessageKind::kGetGunTime, 0},      {BoxMessageKind::kActiveSystemState, 100},
+      {BoxMessageKind::kReaderChannel, 100}, {BoxMessageKind::kReaderOpen, 50},
+      {BoxMessageKind::kReaderStop, 50},     {BoxMessageKind::kGunTime, 75},
+      {BoxMessageKind::kRewindData, 75},     {BoxMessageKind::kDeleteData, 75},
+      {BoxMessageKind::kEpcRewindStart, 78}, {BoxMessageKind::kEpcRewindDone, 25},
       {BoxMessageKind::kChannelState, 0},
   };
   for (const LevelCase& c : cases) {

@@ -42,15 +42,17 @@ class BoxThreadTest : public ::testing::Test {
     box.ConfigureTransport("31", "127.0.0.1", peer.Port());
     h.onStatus = [this](int number, int failed) { supervisor.OnBoxStatus(number, failed); };
   }
-  void TearDown() override { box.StopBoxThread([this] { h.Pump(); }); }
+  void TearDown() override {
+    box.StopBoxThread([this] { h.Pump(); });
+  }
 
   BoxLinkHarness h;
   LoopbackPeer peer;
   COstraBox box{h.services, 1};
-  BoxSupervisor supervisor{h.services,
-                           {[this](int n) { return n == 1 ? &box : nullptr; },
-                            [this](int) { ++refreshes; }, [this] { ++timerRestarts; },
-                            [this] { h.Pump(); }}};
+  BoxSupervisor supervisor{
+      h.services,
+      {[this](int n) { return n == 1 ? &box : nullptr; }, [this](int) { ++refreshes; },
+       [this] { ++timerRestarts; }, [this] { h.Pump(); }}};
   int refreshes = 0;
   int timerRestarts = 0;
 };
@@ -92,6 +94,45 @@ TEST_F(BoxThreadTest, DeviceIdFromADetectionThatIsRecordedThenARequestedDisconne
   EXPECT_TRUE(h.HasLog("APP CNX ERROR for box 1. Expected = YES. StopBoxThread"));
   EXPECT_TRUE(peer.WaitForClose());
   EXPECT_EQ(h.shared.runningThreads.load(), 0);
+}
+
+TEST_F(BoxThreadTest, ClearRequestedWhileReadingIsDoneBeforeTheNextLine) {
+  h.settings.GVarnexIgnoreInputMsDelta = 60000;
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  std::string read = "57@epc@0001@" + TodayDetection("E2003412") + ";";
+  peer.Send(read);
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 1; })) << h.AllLogs();
+  // The same read again is a repeat; the next chip shows that it was handled.
+  peer.Send(read + "57@epc@0002@" + TodayDetection("E2003499") + ";");
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 2; }));
+  box.RequestClearLast();
+  peer.Send(read);  // forgotten by the box: recorded again
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 3; }));
+  EXPECT_EQ(h.records.Snapshot()[2].bibText, h.records.Snapshot()[0].bibText);
+
+  // Without a box thread the list is emptied at once.
+  box.StopBoxThread([this] { h.Pump(); });
+  box.LastDetections().RememberLast("9", CChrono(100, 0));
+  box.RequestClearLast();
+  EXPECT_EQ(box.LastDetections().Count(), 0u);
+}
+
+TEST_F(BoxThreadTest, AStaleStatusDoesNotStopAThreadThatHasJustStarted) {
+  // The end of a first thread posts a status that is still queued when a new thread starts.
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  peer.Send("57@heartBeat@0001@10:00:00;");
+  ASSERT_TRUE(h.PumpUntil([&] { return box.Transport()->IsConnected(); }));
+  box.StopBoxThread(nullptr);  // no pump: its last status stays queued
+  ASSERT_FALSE(box.Transport()->IsActive());
+  ASSERT_TRUE(box.StartBoxThread());
+  EXPECT_TRUE(box.Transport()->IsActive());  // reconnecting at once
+  h.Pump();                                  // the stale status
+  EXPECT_TRUE(box.IsThreadRunning());
+  ASSERT_TRUE(peer.Accept());
+  peer.Send("57@heartBeat@0002@10:00:01;");
+  EXPECT_TRUE(h.PumpUntil([&] { return box.Transport()->IsConnected(); }));
 }
 
 TEST_F(BoxThreadTest, ABoxThatClosesTheConnectionIsReconnectedWithTheAlarm) {
@@ -147,7 +188,8 @@ TEST_F(BoxThreadTest, StopWhileConnectingEndsWithItsOwnText) {
 TEST_F(BoxThreadTest, StopDuringDiscoveryIsNotLost) {
   ASSERT_TRUE(box.StartBoxThread());
   ASSERT_TRUE(peer.Accept());
-  ASSERT_TRUE(h.WaitForLog(StrF(Tr(kMsgBoxInitialized).c_str(), 1, "127.0.0.1", peer.Port(), "31")));
+  ASSERT_TRUE(
+      h.WaitForLog(StrF(Tr(kMsgBoxInitialized).c_str(), 1, "127.0.0.1", peer.Port(), "31")));
   box.StopBoxThread([&] { h.Pump(); });  // returns: the thread saw the stop
   EXPECT_FALSE(box.IsThreadRunning());
   h.Pump();

@@ -42,7 +42,7 @@ TEST_F(TcpComBoxTest, LinesEndAtSemicolonKeptOrLineFeedDropped) {
   EXPECT_EQ(Line(line), 0);  // the line feed right after ";" is an empty line
   EXPECT_EQ(line, "");
   EXPECT_EQ(Line(line), 6);
-  EXPECT_EQ(line, "three\r");  // a carriage return is an ordinary character
+  EXPECT_EQ(line, "three\r");        // a carriage return is an ordinary character
   EXPECT_EQ(box.WaitForData(0), 0);  // "four" has no end yet
   peer.Send(";");
   EXPECT_EQ(Line(line), 5);

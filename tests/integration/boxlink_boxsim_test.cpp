@@ -25,13 +25,15 @@ class BoxLinkBoxSimTest : public ::testing::Test {
   void SetUp() override {
     h.onStatus = [this](int number, int failed) { supervisor.OnBoxStatus(number, failed); };
   }
-  void TearDown() override { box.StopBoxThread([this] { h.Pump(); }); }
+  void TearDown() override {
+    box.StopBoxThread([this] { h.Pump(); });
+  }
 
   BoxLinkHarness h;
   COstraBox box{h.services, 2};
   BoxSupervisor supervisor{
-      h.services, {[this](int n) { return n == 2 ? &box : nullptr; }, nullptr, nullptr,
-                   [this] { h.Pump(); }}};
+      h.services,
+      {[this](int n) { return n == 2 ? &box : nullptr; }, nullptr, nullptr, [this] { h.Pump(); }}};
 };
 
 TEST_F(BoxLinkBoxSimTest, TcpBoxIdFromTheFirstDetectionAndEveryDetectionRecorded) {
@@ -53,10 +55,11 @@ TEST_F(BoxLinkBoxSimTest, TcpBoxIdFromTheFirstDetectionAndEveryDetectionRecorded
 }
 
 TEST_F(BoxLinkBoxSimTest, DroppedTcpConnectionIsReconnectedAndNothingIsLost) {
-  BoxSimProcess sim(kBoxSim, {"--tcp", "0", "--race", "--runners", "30", "--count", "30",
-                              "--rate", "300", "--start-delay-ms", "0", "--drop-after", "10",
-                              "--drops", "1", "--loop", "--heartbeat-ms", "0", "--status-ms",
-                              "0"});
+  BoxSimProcess sim(
+      kBoxSim,
+      {"--tcp",  "0",      "--race",           "--runners", "30",           "--count", "30",
+       "--rate", "300",    "--start-delay-ms", "0",         "--drop-after", "10",      "--drops",
+       "1",      "--loop", "--heartbeat-ms",   "0",         "--status-ms",  "0"});
   std::string port = sim.WaitEvent("listening on ");
   ASSERT_FALSE(port.empty());
   box.ConfigureTransport("31", "127.0.0.1", std::stoi(port));
@@ -69,9 +72,9 @@ TEST_F(BoxLinkBoxSimTest, DroppedTcpConnectionIsReconnectedAndNothingIsLost) {
 }
 
 TEST_F(BoxLinkBoxSimTest, SerialBoxOnAPseudoTerminal) {
-  BoxSimProcess sim(kBoxSim, {"--pty", "--device-id", "58", "--race", "--runners", "10",
-                              "--count", "10", "--rate", "50", "--start-delay-ms", "0",
-                              "--heartbeat-ms", "0", "--status-ms", "0"});
+  BoxSimProcess sim(kBoxSim, {"--pty", "--device-id", "58", "--race", "--runners", "10", "--count",
+                              "10", "--rate", "50", "--start-delay-ms", "0", "--heartbeat-ms", "0",
+                              "--status-ms", "0"});
   std::string path = sim.WaitEvent("pty ");
   ASSERT_FALSE(path.empty());
   box.ConfigureTransport("31", path, 9600);

@@ -72,7 +72,8 @@ class CSimulator {
       argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
-    const int failed = posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+    const int failed =
+        posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     m_stdout = fds[0];
@@ -117,7 +118,8 @@ class CSimulator {
 
  private:
   bool ReadMore(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd fd{m_stdout, POLLIN, 0};
     if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
       return false;
@@ -186,13 +188,13 @@ class ResultsLinkTest : public ::testing::Test {
         m_summaryLock("Summary", m_dir.path()),
         m_link(m_events, m_log),
         m_speech(std::make_unique<RecordingVoice>(&m_spoken)),
-        m_protocol(m_link, m_log, m_summaryLock,
-                   LinkProtocolHooks{
-                       [this](const CSummaryItem& entry) { m_entries.push_back(entry); },
-                       [this](const std::string& first, const std::string& last) {
-                         m_speech.SayRunnerName(first, last);
-                       },
-                       [this] { ++m_refusalTimers; }}),
+        m_protocol(
+            m_link, m_log, m_summaryLock,
+            LinkProtocolHooks{[this](const CSummaryItem& entry) { m_entries.push_back(entry); },
+                              [this](const std::string& first, const std::string& last) {
+                                m_speech.SayRunnerName(first, last);
+                              },
+                              [this] { ++m_refusalTimers; }}),
         m_reactions(m_link, m_protocol, m_log) {
     m_log.SetPostingEnabled(true);
   }
@@ -238,8 +240,9 @@ class ResultsLinkTest : public ::testing::Test {
   // Presses the button and waits until connected; then runs the initial-requests timer.
   bool Connect(int port, bool initialRequests = true) {
     m_reactions.OnDirectButton(true, "127.0.0.1", port, 1);
-    if (!PumpUntil([this] { return m_link.IsLinkConnected() && !m_states.empty() &&
-                                   m_states.back() == kLinkConnected; })) {
+    if (!PumpUntil([this] {
+          return m_link.IsLinkConnected() && !m_states.empty() && m_states.back() == kLinkConnected;
+        })) {
       return false;
     }
     if (initialRequests) {
@@ -361,26 +364,30 @@ TEST_F(ResultsLinkTest, EveryLayoutOfTheSimulatorIsDecoded) {
 
 TEST_F(ResultsLinkTest, ScriptedRepliesAsTheOperatorSeesThem) {
   const std::string script = m_dir.File("script.txt");
-  WriteFile(script,
-            "on GetMode()\n"
-            "  raw \\n\n"
-            "  raw NFO:24 Chrono \\r\\n\n"
-            "  send ERR:103\n"
-            "  send ERR:x\n"
-            "  send NFO:20 still here\n"
-            "  send NFO:7 D1\\\\D2\\\\\\\\D3\n"
-            "  send nq04\\\\1\\\\0\\\\0\\\\0\\\\7\\\\Petit\\\\Luc\\\\M\\\\V1\\\\V1\\\\\\\\00:00:00\\\\0\\\\3\n"
-            "  send RES:1\\\\31\\\\7\\\\1\\\\0\\\\\\\\\\\\0\\\\0\\\\0\\\\7\\\\Petit\\\\Luc\\\\M\\\\V1\\\\V1"
-            "\\\\\\\\00:00:00\\\\0\\\\3\n"
-            "  send nq04\\\\1\\\\12\\\\3\\\\1\\\\123\\\\Durand\\\\Marie\\\\F\\\\SEN\\\\Senior\\\\AC Lyon"
-            "\\\\00:23:45\\\\0\\\\2\n"
-            "  send nq04\\\\1\\\\12\\\\3\\\\1\\\\123\\\\Durand\\\\Marie\\\\F\\\\SEN\\\\Senior\\\\AC Lyon"
-            "\\\\00:23:45\\\\0\\\\3\n");
+  WriteFile(
+      script,
+      "on GetMode()\n"
+      "  raw \\n\n"
+      "  raw NFO:24 Chrono \\r\\n\n"
+      "  send ERR:103\n"
+      "  send ERR:x\n"
+      "  send NFO:20 still here\n"
+      "  send NFO:7 D1\\\\D2\\\\\\\\D3\n"
+      "  send "
+      "nq04\\\\1\\\\0\\\\0\\\\0\\\\7\\\\Petit\\\\Luc\\\\M\\\\V1\\\\V1\\\\\\\\00:00:00\\\\0\\\\3\n"
+      "  send "
+      "RES:1\\\\31\\\\7\\\\1\\\\0\\\\\\\\\\\\0\\\\0\\\\0\\\\7\\\\Petit\\\\Luc\\\\M\\\\V1\\\\V1"
+      "\\\\\\\\00:00:00\\\\0\\\\3\n"
+      "  send nq04\\\\1\\\\12\\\\3\\\\1\\\\123\\\\Durand\\\\Marie\\\\F\\\\SEN\\\\Senior\\\\AC Lyon"
+      "\\\\00:23:45\\\\0\\\\2\n"
+      "  send nq04\\\\1\\\\12\\\\3\\\\1\\\\123\\\\Durand\\\\Marie\\\\F\\\\SEN\\\\Senior\\\\AC Lyon"
+      "\\\\00:23:45\\\\0\\\\3\n");
   CSimulator sim;
   ASSERT_TRUE(sim.Start({"--script", script}));
   ASSERT_TRUE(Connect(sim.Port(), false));
   ASSERT_TRUE(m_link.SendLinkLine("GetMode()"));
-  ASSERT_TRUE(PumpUntil([this] { return m_lines.size() >= 9; })) << ::testing::PrintToString(m_lines);
+  ASSERT_TRUE(PumpUntil([this] { return m_lines.size() >= 9; }))
+      << ::testing::PrintToString(m_lines);
 
   // The bare line end is not passed on; the blank before CR LF is kept.
   EXPECT_EQ(m_lines.front(), "NFO:24 Chrono ");

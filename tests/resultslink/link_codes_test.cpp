@@ -9,20 +9,30 @@
 namespace lapora {
 namespace {
 
-std::string Cp(const char* utf8) { return Utf8ToCp1252(utf8); }
+std::string Cp(const char* utf8) {
+  return Utf8ToCp1252(utf8);
+}
 
 TEST(LinkCodesTest, EveryCommandCodeHasItsNameInBothLanguages) {
-  const std::vector<std::pair<int, const char*>> names = {
-      {0, "DETCMD_UNKNOWN"},          {1, "DETCMD_PUSH_TIME"},
-      {2, "DETCMD_GET_KOL"},          {3, "DETCMD_GET_BIB_NUMBER"},
-      {4, "DETCMD_DISPLAY_DETECTOR"}, {5, "Nom de la compétition"},
-      {6, "Nom du fichier"},          {7, "Liste des détecteurs"},
-      {8, "Liste des courses"},       {20, "Ping"},
-      {21, "DETCMD_WINKOL_LOCK"},     {22, "DETCMD_WINKOL_UNLOCK"},
-      {23, "DETCMD_WINKOL_EXPEDITION"}, {24, "Application"},
-      {25, "Utilisateur"},            {26, "Reg. Code"},
-      {27, "Version"},                {28, "Printable Version"},
-      {49, "Commande inconnue"}};
+  const std::vector<std::pair<int, const char*>> names = {{0, "DETCMD_UNKNOWN"},
+                                                          {1, "DETCMD_PUSH_TIME"},
+                                                          {2, "DETCMD_GET_KOL"},
+                                                          {3, "DETCMD_GET_BIB_NUMBER"},
+                                                          {4, "DETCMD_DISPLAY_DETECTOR"},
+                                                          {5, "Nom de la compétition"},
+                                                          {6, "Nom du fichier"},
+                                                          {7, "Liste des détecteurs"},
+                                                          {8, "Liste des courses"},
+                                                          {20, "Ping"},
+                                                          {21, "DETCMD_WINKOL_LOCK"},
+                                                          {22, "DETCMD_WINKOL_UNLOCK"},
+                                                          {23, "DETCMD_WINKOL_EXPEDITION"},
+                                                          {24, "Application"},
+                                                          {25, "Utilisateur"},
+                                                          {26, "Reg. Code"},
+                                                          {27, "Version"},
+                                                          {28, "Printable Version"},
+                                                          {49, "Commande inconnue"}};
   for (const auto& [code, name] : names) {
     EXPECT_EQ(CommandNameIn(Language::kEnglish, code), Cp(name)) << code;
     EXPECT_EQ(CommandNameIn(Language::kFrench, code), Cp(name)) << code;
@@ -112,9 +122,9 @@ TEST(LinkCodesTest, FrenchOrdinalsFollowTheSex) {
 TEST(LinkCodesTest, EnglishOrdinalsFollowEnglish) {
   const Language en = Language::kEnglish;
   const std::vector<std::pair<int, const char*>> cases = {
-      {0, "?th"},     {1, "1st"},     {2, "2nd"},     {3, "3rd"},     {4, "4th"},
-      {10, "10th"},   {11, "11th"},   {12, "12th"},   {13, "13th"},   {14, "14th"},
-      {21, "21st"},   {22, "22nd"},   {23, "23rd"},   {101, "101st"}, {111, "111th"},
+      {0, "?th"},     {1, "1st"},     {2, "2nd"},     {3, "3rd"},      {4, "4th"},
+      {10, "10th"},   {11, "11th"},   {12, "12th"},   {13, "13th"},    {14, "14th"},
+      {21, "21st"},   {22, "22nd"},   {23, "23rd"},   {101, "101st"},  {111, "111th"},
       {112, "112th"}, {113, "113th"}, {121, "121st"}, {1000, "1000th"}};
   for (const auto& [rank, text] : cases) {
     EXPECT_EQ(OrdinalTextIn(en, rank, "F"), text) << rank;

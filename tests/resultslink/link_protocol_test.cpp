@@ -42,13 +42,13 @@ class LinkProtocolTest : public ::testing::Test {
         m_summaryLock("Summary", m_dir.path()),
         m_link(m_events, m_log),
         m_speech(std::make_unique<RecordingVoice>(&m_spoken)),
-        m_protocol(m_link, m_log, m_summaryLock,
-                   LinkProtocolHooks{
-                       [this](const CSummaryItem& entry) { m_entries.push_back(entry); },
-                       [this](const std::string& first, const std::string& last) {
-                         m_speech.SayRunnerName(first, last);
-                       },
-                       [this] { ++m_refusals; }}) {
+        m_protocol(
+            m_link, m_log, m_summaryLock,
+            LinkProtocolHooks{[this](const CSummaryItem& entry) { m_entries.push_back(entry); },
+                              [this](const std::string& first, const std::string& last) {
+                                m_speech.SayRunnerName(first, last);
+                              },
+                              [this] { ++m_refusals; }}) {
     m_log.SetPostingEnabled(true);
   }
 
@@ -86,8 +86,9 @@ TEST_F(LinkProtocolTest, ErrorRepliesLogTheStatusText) {
   EXPECT_EQ(m_protocol.DecodeLinkReply("ERR:-2"), LinkReplyKind::kError);
   EXPECT_EQ(m_protocol.DecodeLinkReply("ERR:77"), LinkReplyKind::kError);
   EXPECT_EQ(m_protocol.DecodeLinkReply("ERR:x"), LinkReplyKind::kUndecodable);
-  EXPECT_EQ(Logged(&levels), (Texts{"$$$ Commande inconnue", "$$$ " + Utf8ToCp1252("Id. puce non trouvé"),
-                                    "$$$ " + Tr(kMsgLinkUnknownStatus), "$$$ Can't decode ERR:x"}));
+  EXPECT_EQ(Logged(&levels),
+            (Texts{"$$$ Commande inconnue", "$$$ " + Utf8ToCp1252("Id. puce non trouvé"),
+                   "$$$ " + Tr(kMsgLinkUnknownStatus), "$$$ Can't decode ERR:x"}));
   EXPECT_EQ(levels, (std::vector<int>{0, 0, 0, 0}));
   EXPECT_TRUE(m_entries.empty());
 }
@@ -98,10 +99,11 @@ TEST_F(LinkProtocolTest, InfoRepliesLogTheCommandNameAndText) {
   m_protocol.DecodeLinkReply("NFO:28");
   m_protocol.DecodeLinkReply("NFO:99 what");
   m_protocol.DecodeLinkReply("NFO:x");
-  EXPECT_EQ(Logged(), (Texts{"$$$ Application: Chrono",
-                             "$$$ " + Utf8ToCp1252("Nom de la compétition") + ": Demo race",
-                             "$$$ Printable Version", "$$$ " + Tr(kMsgLinkUnknownCommand) + ": what",
-                             "$$$ Can't decode NFO:x"}));
+  EXPECT_EQ(Logged(),
+            (Texts{"$$$ Application: Chrono",
+                   "$$$ " + Utf8ToCp1252("Nom de la compétition") + ": Demo race",
+                   "$$$ Printable Version", "$$$ " + Tr(kMsgLinkUnknownCommand) + ": what",
+                   "$$$ Can't decode NFO:x"}));
 }
 
 TEST_F(LinkProtocolTest, PingAnswersAreSilent) {
@@ -128,10 +130,10 @@ TEST_F(LinkProtocolTest, OldVersionsAreRefusedNumerically) {
     const char* line;
     bool refused;
   };
-  for (const Case& c : {Case{"NFO:27 4,4,0,0", false}, Case{"NFO:27 4,4,0,1", false},
-                        Case{"NFO:27 10,0,0,0", false}, Case{"NFO:27 4,3,9,0", true},
-                        Case{"NFO:27 garbage", false}, Case{"NFO:27", false},
-                        Case{"NFO:28 4,3,9,0", false}}) {
+  for (const Case& c :
+       {Case{"NFO:27 4,4,0,0", false}, Case{"NFO:27 4,4,0,1", false},
+        Case{"NFO:27 10,0,0,0", false}, Case{"NFO:27 4,3,9,0", true}, Case{"NFO:27 garbage", false},
+        Case{"NFO:27", false}, Case{"NFO:28 4,3,9,0", false}}) {
     m_refusals = 0;
     m_protocol.DecodeLinkReply(c.line);
     EXPECT_EQ(m_refusals, c.refused ? 1 : 0) << c.line;
@@ -203,9 +205,9 @@ TEST_F(LinkProtocolTest, ControlTimeChangesNothing) {
 }
 
 TEST_F(LinkProtocolTest, EmptyTeamIsUndecodableTaggedButAcceptedSplit) {
-  EXPECT_EQ(m_protocol.DecodeLinkReply(
-                "nq04\\1\\0\\0\\0\\7\\Petit\\Luc\\M\\V1\\V1\\\\00:00:00\\0\\3"),
-            LinkReplyKind::kUndecodable);
+  EXPECT_EQ(
+      m_protocol.DecodeLinkReply("nq04\\1\\0\\0\\0\\7\\Petit\\Luc\\M\\V1\\V1\\\\00:00:00\\0\\3"),
+      LinkReplyKind::kUndecodable);
   EXPECT_TRUE(m_entries.empty());
   EXPECT_EQ(Logged(), (Texts{StrF(Tr(kMsgLinkDecodeError).c_str(), 6)}));
   EXPECT_EQ(m_protocol.DecodeLinkReply(
@@ -224,8 +226,8 @@ TEST_F(LinkProtocolTest, SameRunnerTwiceIsSpokenOnce) {
       "nq04\\1\\1\\1\\1\\12\\Durand\\Marie\\F\\SEN\\Senior\\AC Lyon\\00:23:45\\0\\3";
   m_protocol.DecodeLinkReply(marie);
   m_protocol.DecodeLinkReply(marie);
-  m_protocol.DecodeLinkReply(
-      "nq04\\1\\2\\1\\1\\7\\P" + Utf8ToCp1252("é") + "tit\\Luc\\M\\V1\\V1\\Club\\00:24:00\\0\\3");
+  m_protocol.DecodeLinkReply("nq04\\1\\2\\1\\1\\7\\P" + Utf8ToCp1252("é") +
+                             "tit\\Luc\\M\\V1\\V1\\Club\\00:24:00\\0\\3");
   m_protocol.DecodeLinkReply(marie);
   EXPECT_EQ(m_spoken, (Texts{"Marie  Durand", "Luc  P\xc3\xa9tit", "Marie  Durand"}));
   EXPECT_EQ(m_entries.size(), 4u);

@@ -61,8 +61,8 @@ TEST(RunnerResultTest, SplitLayoutSkipsTwoFieldsAndAcceptsEmptyOnes) {
                               "\\F\\SEN\\Senior\\\\00:23:45\\0\\3"),
             noTeam);
   // Numbers that are not numbers read as 0; a leading number counts.
-  std::optional<CRunnerResult> loose = DecodeSplitResult(
-      "RES:1\\a\\b\\x\\km\\\\\\7th\\\\ -2\\\\\\\\\\\\\\\\\\\\");
+  std::optional<CRunnerResult> loose =
+      DecodeSplitResult("RES:1\\a\\b\\x\\km\\\\\\7th\\\\ -2\\\\\\\\\\\\\\\\\\\\");
   ASSERT_TRUE(loose);
   EXPECT_EQ(loose->pass, 0);
   EXPECT_EQ(loose->dist, 0.0);
@@ -83,10 +83,10 @@ TEST(RunnerResultTest, SplitLayoutWithMissingFieldsIsRejected) {
 
 TEST(RunnerResultTest, SplitLayoutCutsLongTexts) {
   const std::string longText(300, 'x');
-  std::optional<CRunnerResult> r = DecodeSplitResult(
-      "RES:1\\31\\123\\1\\0\\" + longText + "\\\\0\\0\\0\\5\\" + longText + "\\" + longText +
-      "\\" + longText + "\\" + longText + "\\" + longText + "\\" + longText + "\\" + longText +
-      "\\" + longText + "\\3");
+  std::optional<CRunnerResult> r =
+      DecodeSplitResult("RES:1\\31\\123\\1\\0\\" + longText + "\\\\0\\0\\0\\5\\" + longText + "\\" +
+                        longText + "\\" + longText + "\\" + longText + "\\" + longText + "\\" +
+                        longText + "\\" + longText + "\\" + longText + "\\3");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->nation.size(), 255u);
   EXPECT_EQ(r->lastName.size(), 255u);
@@ -102,8 +102,8 @@ TEST(RunnerResultTest, SplitLayoutCutsLongTexts) {
 TEST(RunnerResultTest, TaggedLayoutsRejectWhatTheirPatternsDoNotScan) {
   int count = -1;
   // An empty TEAM: nothing is read past it in any layout.
-  EXPECT_FALSE(DecodeTaggedResult(
-      "nq04\\1\\0\\0\\0\\7\\Petit\\Luc\\M\\V1\\V1\\\\00:00:00\\0\\3", &count));
+  EXPECT_FALSE(
+      DecodeTaggedResult("nq04\\1\\0\\0\\0\\7\\Petit\\Luc\\M\\V1\\V1\\\\00:00:00\\0\\3", &count));
   // nq06 takes tag, PASS, DIST 0, NATION "0", RACE "0", CLT-GAL 7, then CLT-CAT "Petit" fails.
   EXPECT_EQ(count, 6);
   // A tag that is not the layout's own, with fields that would scan.
@@ -116,8 +116,9 @@ TEST(RunnerResultTest, TaggedLayoutsRejectWhatTheirPatternsDoNotScan) {
   EXPECT_FALSE(DecodeTaggedResult(
       "nq04\\2\\x\\3\\1\\123\\Durand\\Marie\\F\\SEN\\Senior\\AC Lyon\\00:23:45\\0\\3"));
   // A distance with a comma.
-  EXPECT_FALSE(DecodeTaggedResult("nq05\\2\\5,25\\FRA\\12\\3\\1\\123\\Durand\\Marie\\F\\SEN"
-                                  "\\Senior\\AC Lyon\\00:23:45\\0\\3"));
+  EXPECT_FALSE(
+      DecodeTaggedResult("nq05\\2\\5,25\\FRA\\12\\3\\1\\123\\Durand\\Marie\\F\\SEN"
+                         "\\Senior\\AC Lyon\\00:23:45\\0\\3"));
   // A SEX beyond its 19 characters.
   EXPECT_FALSE(DecodeTaggedResult("nq04\\2\\12\\3\\1\\123\\Durand\\Marie\\" + std::string(20, 'F') +
                                   "\\SEN\\Senior\\AC Lyon\\00:23:45\\0\\3"));

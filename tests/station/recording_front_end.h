@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,9 +97,28 @@ class RecordingFrontEnd : public FrontEnd {
   void BringToFront() override { Record("BringToFront"); }
   void SetWaitCursor(bool) override {}
 
-  bool AskYesNo(const std::string& text, MessageIcon, bool) override {
+  BoxMenuId ShowBoxMenu(int index, const std::vector<BoxMenuItem>& items) override {
+    Record("ShowBoxMenu " + std::to_string(index));
+    boxMenus.push_back(items);
+    return boxMenuChoice;
+  }
+  std::optional<ManualEntry> RunManualEntryDialog(const ManualEntryRequest& request) override {
+    Record("RunManualEntryDialog");
+    manualRequests.push_back(request);
+    return manualEntryAnswer;
+  }
+  std::vector<std::size_t> SelectedDetectionRows() const override { return selectedRows; }
+  RemoveRestoreChoice ShowRemoveRestoreMenu(bool removeEnabled, bool restoreEnabled) override {
+    Record(std::string("ShowRemoveRestoreMenu ") + (removeEnabled ? "remove" : "-") + " " +
+           (restoreEnabled ? "restore" : "-"));
+    return removeRestoreChoice;
+  }
+
+  bool AskYesNo(const std::string& text, MessageIcon icon, bool defaultYes) override {
     Record("AskYesNo");
     questions.push_back(text);
+    questionIcons.push_back(icon);
+    questionDefaults.push_back(defaultYes);
     return answer;
   }
   void ShowMessage(const std::string& text, MessageIcon) override {
@@ -150,10 +170,19 @@ class RecordingFrontEnd : public FrontEnd {
   bool scrollChecked = false;
   int levelEntry = -1;
   std::vector<std::string> questions;
+  std::vector<MessageIcon> questionIcons;
+  std::vector<bool> questionDefaults;
   std::vector<std::string> messages;
   std::map<int, Timer> timers;
   std::vector<std::string> openedDocuments;
   bool answer = true;
+  // Scripted answers of the menus and the manual entry dialog.
+  BoxMenuId boxMenuChoice = BoxMenuId::kNone;
+  std::vector<std::vector<BoxMenuItem>> boxMenus;
+  std::optional<ManualEntry> manualEntryAnswer;
+  std::vector<ManualEntryRequest> manualRequests;
+  std::vector<std::size_t> selectedRows;
+  RemoveRestoreChoice removeRestoreChoice = RemoveRestoreChoice::kNone;
   bool ctrlDown = false;
   bool scrollLockOn = false;
 

@@ -17,7 +17,9 @@
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
+#include "resources/messages_boxslots.h"
 #include "resources/messages_foundation.h"
+#include "resources/messages_listops.h"
 #include "resources/messages_station.h"
 #include "station/recording_front_end.h"
 #include "support/temp_dir.h"
@@ -85,6 +87,20 @@ class StationTest : public ::testing::Test {
   }
 
   std::string LogFile() const { return ReadFile(dir.File("Lapora.log")); }
+
+  void DeclareBox(int index, const std::string& host, int port, const std::string& detector) {
+    std::string n = std::to_string(index);
+    ASSERT_TRUE(store.WriteSettingText("OstraBoxes", "BoxHost" + n, host));
+    ASSERT_TRUE(store.WriteSettingInt("OstraBoxes", "BoxPort" + n, port));
+    ASSERT_TRUE(store.WriteSettingText("OstraBoxes", "BoxIdDetector" + n, detector));
+  }
+
+  // An accepted manual entry of bib at 10:05:30.5 on detector index `detector`.
+  ManualEntry Entry(Station& s, const std::string& bib, int detector = 0, int correction = 0) {
+    ManualEntryCheckResult checked = s.CheckManualEntry({bib, "10:05:30.5", detector, correction});
+    EXPECT_TRUE(checked.accepted) << checked.message;
+    return checked.entry;
+  }
 
   TempDir dir;
   AppSettings settings;
@@ -442,6 +458,198 @@ TEST_F(StationTest, ExportTimerIsReArmedAfterEachRun) {
   ASSERT_EQ(front.timers.count(Station::kTimerExportStep), 1u);
   EXPECT_TRUE(front.timers[Station::kTimerExportStep].oneShot);
   EXPECT_EQ(front.timers[Station::kTimerExportStep].periodMs, 1000);
+}
+
+TEST_F(StationTest, OpeningLoadsTheBoxSlotsAndShowsThemUntilConnected) {
+  DeclareBox(0, "192.168.1.21", 10000, "31");
+  DeclareBox(1, "/dev/ttyS7", 9600, "32");
+  Station& s = MakeStation();
+  s.Open();
+  auto title = [&](int number) {
+    return StrF(Tr(kMsgBoxSlotTitle).c_str(), number,
+                s.BoxSlots().Box(number)->Transport()->GetLabel().c_str()) +
+           "\n";
+  };
+  EXPECT_EQ(s.BoxSlots().Box(1)->Transport()->GetLabel(), "[21:10000 31]");
+  EXPECT_EQ(front.boxes[0].disc, BoxDisc::kRed);
+  EXPECT_EQ(front.boxes[0].tooltip, title(1) + Tr(kMsgBoxSlotNotConnected));
+  EXPECT_EQ(front.boxes[1].disc, BoxDisc::kRed);
+  EXPECT_EQ(front.boxes[1].tooltip, title(2) + Tr(kMsgBoxSlotNotConnected));
+  for (int i : {2, 3}) {
+    EXPECT_EQ(front.boxes[i].disc, BoxDisc::kGrey);
+    EXPECT_EQ(front.boxes[i].tooltip, Tr(kMsgBoxUndefined));
+  }
+  EXPECT_FALSE(front.buttons[Button::kConnectBoxes].pressed);
+  EXPECT_FALSE(front.buttons[Button::kSyncClocks].enabled);
+  EXPECT_FALSE(front.buttons[Button::kShowClocks].enabled);
+
+  // An undeclared slot has no menu; a red one offers only Connect.
+  s.BoxDiscClicked(2);
+  EXPECT_TRUE(front.CallsStartingWith("ShowBoxMenu").empty());
+  s.BoxDiscClicked(0);
+  ASSERT_EQ(front.CallsStartingWith("ShowBoxMenu"), std::vector<std::string>{"ShowBoxMenu 0"});
+  const std::vector<BoxMenuItem>& menu = front.boxMenus.back();
+  ASSERT_FALSE(menu.empty());
+  for (const BoxMenuItem& item : menu) {
+    EXPECT_EQ(item.enabled, item.id == BoxMenuId::kConnect) << item.label;
+  }
+  // With Ctrl held the channel items replace accept and dismiss.
+  front.ctrlDown = true;
+  s.BoxDiscClicked(1);
+  bool channels = false;
+  bool accept = false;
+  for (const BoxMenuItem& item : front.boxMenus.back()) {
+    channels = channels || item.id == BoxMenuId::kOpenChannel1;
+    accept = accept || item.id == BoxMenuId::kAccept;
+  }
+  EXPECT_TRUE(channels);
+  EXPECT_FALSE(accept);
+}
+
+TEST_F(StationTest, ToggleWithoutDeclaredBoxesAlertsAndStaysReleased) {
+  Station& s = MakeStation();
+  s.Open();
+  s.Command(Button::kConnectBoxes);
+  s.DrainEvents();
+  EXPECT_EQ(front.messages, std::vector<std::string>{Tr(kMsgNoBoxDeclared)});
+  EXPECT_FALSE(front.buttons[Button::kConnectBoxes].pressed);
+  EXPECT_TRUE(front.questions.empty());  // connecting asks nothing
+}
+
+TEST_F(StationTest, ManualEntryDialogRecordsItsEntryAndRemembersTheDetector) {
+  DeclareBox(0, "127.0.0.1", 10000, "31");
+  DeclareBox(1, "127.0.0.2", 10000, "32");
+  DeclareBox(2, "", 10000, "33");  // no host: not offered
+  Station& s = MakeStation();
+  s.Open();
+  s.DrainEvents();
+
+  // Cancelled: nothing recorded.
+  s.Command(Button::kInsertDetection);
+  ASSERT_EQ(front.manualRequests.size(), 1u);
+  EXPECT_EQ(front.manualRequests[0].detectors, (std::vector<std::string>{"31", "32"}));
+  EXPECT_EQ(front.manualRequests[0].rememberedDetectorIndex, 0);
+  EXPECT_EQ(front.manualRequests[0].raceDayDates, settings.RaceDayDates());
+  EXPECT_EQ(front.manualRequests[0].clock, &clock);
+  EXPECT_EQ(records.RecordCount(), 0u);
+
+  // 007 on detector 32 with 24 hours added.
+  front.manualEntryAnswer = Entry(s, "007", 1, 1);
+  s.Command(Button::kInsertDetection);
+  s.DrainEvents();
+  std::vector<CKolResult> recorded = records.Snapshot();
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(recorded[0].bibText, "7");
+  EXPECT_EQ(recorded[0].detectorLabel, "32");
+  ASSERT_EQ(s.DetectionItems().size(), 1u);
+  EXPECT_NE(s.DetectionItems()[0].text.find("\tMan.\t# 7"), std::string::npos);
+  EXPECT_EQ(front.counterText, DetectionCounterText(1));
+  EXPECT_EQ(ReadFile(dir.File("Lapora-20260609-100000.dat")).rfind("1\t32\t7\t1\t", 0), 0u);
+
+  // The next opening preselects the detector chosen last.
+  front.manualEntryAnswer.reset();
+  s.Command(Button::kInsertDetection);
+  EXPECT_EQ(front.manualRequests.back().rememberedDetectorIndex, 1);
+  EXPECT_EQ(records.RecordCount(), 1u);
+}
+
+TEST_F(StationTest, ContextMenuRemovesAndRestoresTheSelectedDetections) {
+  DeclareBox(0, "127.0.0.1", 10000, "31");
+  Station& s = MakeStation();
+  s.Open();
+  for (const char* bib : {"1", "2", "3"}) {
+    s.InsertManualEntry(Entry(s, bib));
+  }
+  s.DrainEvents();
+  ASSERT_EQ(s.DetectionItems().size(), 3u);
+
+  s.DetectionsContextMenu();  // nothing selected: no menu
+  EXPECT_TRUE(front.CallsStartingWith("ShowRemoveRestoreMenu").empty());
+
+  // Two valid detections removed after the question.
+  front.selectedRows = {0, 2};
+  front.removeRestoreChoice = RemoveRestoreChoice::kRemove;
+  s.DetectionsContextMenu();
+  EXPECT_EQ(front.CallsStartingWith("ShowRemoveRestoreMenu").back(),
+            "ShowRemoveRestoreMenu remove -");
+  EXPECT_EQ(front.questions.back(), StrF(Tr(kMsgRemoveSeveral).c_str(), 2));
+  EXPECT_EQ(records.FindRecord(s.DetectionItems()[0].record.id)->valid, 0);
+  EXPECT_EQ(records.FindRecord(s.DetectionItems()[1].record.id)->valid, 1);
+  EXPECT_EQ(records.FindRecord(s.DetectionItems()[2].record.id)->valid, 0);
+  EXPECT_EQ(s.DetectionItems()[0].record.valid, 0);
+  EXPECT_EQ(s.DetectionItems()[2].record.valid, 0);
+  EXPECT_EQ(front.counterText, DetectionCounterText(1));
+  EXPECT_EQ(front.CallsStartingWith("RefreshList").back(), "RefreshList detections");
+
+  // A mixed selection offers both; answering No changes nothing.
+  front.selectedRows = {0, 1};
+  front.removeRestoreChoice = RemoveRestoreChoice::kRestore;
+  front.answer = false;
+  s.DetectionsContextMenu();
+  EXPECT_EQ(front.CallsStartingWith("ShowRemoveRestoreMenu").back(),
+            "ShowRemoveRestoreMenu remove restore");
+  EXPECT_EQ(records.FindRecord(s.DetectionItems()[0].record.id)->valid, 0);
+
+  // One removed detection restored, asked with its time and bib.
+  front.selectedRows = {2};
+  front.answer = true;
+  s.DetectionsContextMenu();
+  EXPECT_EQ(front.CallsStartingWith("ShowRemoveRestoreMenu").back(),
+            "ShowRemoveRestoreMenu - restore");
+  EXPECT_EQ(front.questions.back(),
+            StrF(Tr(kMsgRestoreOne).c_str(), s.DetectionItems()[2].record.timeText.c_str(), "3"));
+  EXPECT_EQ(records.FindRecord(s.DetectionItems()[2].record.id)->valid, 1);
+  EXPECT_EQ(front.counterText, DetectionCounterText(2));
+}
+
+TEST_F(StationTest, ForgetAsksWithTheStopIconThenStartsANewListAndFile) {
+  DeclareBox(0, "127.0.0.1", 10000, "31");
+  Station& s = MakeStation();
+  s.Open();
+  std::string firstFile = dir.File("Lapora-20260609-100000.dat");
+  s.InsertManualEntry(Entry(s, "1"));
+  s.InsertManualEntry(Entry(s, "2"));
+  s.DrainEvents();
+
+  front.answer = false;
+  s.Command(Button::kForget);
+  ASSERT_EQ(front.questions.size(), 1u);
+  EXPECT_EQ(front.questions[0], Tr(kMsgForgetAllQuestion));
+  EXPECT_EQ(front.questionIcons[0], MessageIcon::kError);
+  EXPECT_FALSE(front.questionDefaults[0]);
+  EXPECT_EQ(records.RecordCount(), 2u);
+
+  // Two more detections whose items are still on their way when the list is reset.
+  s.InsertManualEntry(Entry(s, "3"));
+  s.InsertManualEntry(Entry(s, "4"));
+  front.answer = true;
+  sound.played.clear();
+  s.Command(Button::kForget);
+  s.DrainEvents();
+  EXPECT_EQ(records.RecordCount(), 0u);
+  EXPECT_TRUE(s.DetectionItems().empty());  // the late items were dropped too
+  EXPECT_EQ(front.detectionRows, 0u);
+  EXPECT_EQ(front.counterText, DetectionCounterText(0));
+  EXPECT_NE(std::find(sound.played.begin(), sound.played.end(), kSoundDone), sound.played.end());
+  // Same second as the first file: the new one gets "-2".
+  EXPECT_EQ(s.IncomingDetectionsPath(), dir.File("Lapora-20260609-100000-2.dat"));
+  EXPECT_EQ(records.DetectionFilePath(), s.IncomingDetectionsPath());
+  std::string old = ReadFile(firstFile);
+  EXPECT_NE(old.find("4\t31\t4\t1\t"), std::string::npos);  // the old file keeps all four
+
+  // The next detection is line 1 of the new file, with the next id.
+  CKolResult next = s.InsertManualEntry(Entry(s, "5"));
+  EXPECT_EQ(next.id, 5);
+  EXPECT_EQ(ReadFile(s.IncomingDetectionsPath()).rfind("1\t31\t5\t1\t", 0), 0u);
+  s.DrainEvents();
+  ASSERT_EQ(s.DetectionItems().size(), 1u);
+
+  // With only removed detections recorded nothing is asked nor done.
+  s.SetDetectionsValid({5}, false);
+  std::size_t asked = front.questions.size();
+  s.Command(Button::kForget);
+  EXPECT_EQ(front.questions.size(), asked);
+  EXPECT_EQ(records.RecordCount(), 1u);
 }
 
 }  // namespace

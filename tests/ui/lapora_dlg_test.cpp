@@ -19,74 +19,21 @@
 #include "resources/messages_station.h"
 #include "station/station.h"
 #include "support/temp_dir.h"
+#include "ui/dlg_insert_time_new.h"
 #include "ui/lapora_dlg.h"
 #include "ui/list_delegates.h"
 #include "ui/list_models.h"
 #include "ui/qt_front_end.h"
 #include "ui/qt_text.h"
 #include "ui/ui_resources.h"
+#include "ui/ui_rig.h"
 
 namespace lapora {
 
 namespace {
 
-class SilentSound : public SoundPlayer {
- public:
-  bool PlaySoundResource(int soundId) override {
-    played.push_back(soundId);
-    return true;
-  }
-  std::vector<int> played;
-};
-
-CLogDetectionItem Item(int n, bool valid = true) {
-  CLogDetectionItem item{"10:00:" + std::to_string(n) + "\tBox 1\t# " + std::to_string(n), {}};
-  item.record.valid = valid ? 1 : 0;
-  return item;
-}
-
-// One window with everything it needs, in a fresh temporary folder.
-struct Rig {
-  Rig()
-      : store(dir.File("Lapora.ini")),
-        log(events),
-        records(log),
-        front(events),
-        station(StationParts{settings,
-                             store,
-                             log,
-                             events,
-                             clock,
-                             sound,
-                             records,
-                             chipTable,
-                             dir.path(),
-                             dir.path(),
-                             dir.File("Lapora-test.dat"),
-                             "Version test",
-                             {}},
-                front) {
-    log.SetLogFilePath(dir.File("Lapora.log"));
-    front.SetAutoAnswer(true);
-    front.SetCtrlDown(false);
-    front.Attach(station);
-    station.Open();
-    front.Window()->show();
-  }
-  CLaporaDlg& window() { return *front.Window(); }
-
-  testing::TempDir dir;
-  AppSettings settings;
-  SettingsStore store;
-  EventQueue events;
-  Logger log;
-  CRecordedDetections records;
-  CChipTable chipTable;
-  ManualClock clock{1781000000000};
-  SilentSound sound;
-  QtFrontEnd front;
-  Station station;
-};
+using testing::Item;
+using testing::Rig;
 
 // An entry drawn alone into an image as wide as a line of the list.
 QImage DrawEntry(QListView* view, const QModelIndex& index, bool selected) {
@@ -342,9 +289,14 @@ class LaporaDlgTest : public QObject {
     QCOMPARE(rig.store.ReadSettingInt("Settings", "LogWinLevel", -1), 25);
     QCOMPARE(rig.log.Level(), 25);
 
+    // F12 from a list works as the Insert button: the manual entry dialog opens (cancelled).
     QSignalSpy insert(w.CommandButton(Button::kInsertDetection), &QPushButton::clicked);
+    auto cancelled = testing::WhenShown(testing::ShownDialog<CDlgInsertTimeNew>,
+                                        [](QWidget* dialog) { dialog->close(); });
     QTest::keyClick(w.List(ListId::kSummary), Qt::Key_F12);
+    QVERIFY(*cancelled);
     QCOMPARE(insert.count(), 1);
+    QCOMPARE(w.Model(ListId::kDetections)->rowCount(), 0);
 
     w.HelpButton()->click();
     QCOMPARE(rig.front.Messages().back(), Tr(kMsgHelpNotFound));

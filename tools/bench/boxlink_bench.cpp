@@ -93,10 +93,19 @@ struct Run {
 
 std::vector<std::string> SimArgs(long long count, const std::string& extraRate,
                                  const std::string& sendLog) {
-  std::vector<std::string> args = {"--tcp",         "0",          "--race",     "--runners",
-                                    "50000",         "--count",    std::to_string(count),
-                                    "--start-delay-ms", "300",     "--heartbeat-ms", "0",
-                                    "--status-ms",   "0"};
+  std::vector<std::string> args = {"--tcp",
+                                   "0",
+                                   "--race",
+                                   "--runners",
+                                   "50000",
+                                   "--count",
+                                   std::to_string(count),
+                                   "--start-delay-ms",
+                                   "300",
+                                   "--heartbeat-ms",
+                                   "0",
+                                   "--status-ms",
+                                   "0"};
   if (!extraRate.empty()) {
     args.push_back("--rate");
     args.push_back(extraRate);

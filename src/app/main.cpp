@@ -1,0 +1,217 @@
+// The program: the command line, the start-up sequence, the instance lock, then the Station
+// shown by the window or, headless, by the console; the process ends when it closes.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "console/console_front_end.h"
+#include "detections/chip_table.h"
+#include "detections/recorded_detections.h"
+#include "foundation/app_settings.h"
+#include "foundation/clock.h"
+#include "foundation/events.h"
+#include "foundation/folders.h"
+#include "foundation/instance_lock.h"
+#include "foundation/log.h"
+#include "foundation/settings_store.h"
+#include "foundation/speech.h"
+#include "foundation/startup.h"
+#include "foundation/text.h"
+#include "foundation/version.h"
+#include "platform/sdl_sound_player.h"
+#include "platform/text_to_speech.h"
+#include "station/station.h"
+#if defined(LAPORA_WITH_QT)
+#include "ui/qt_session.h"
+#endif
+
+namespace lapora {
+namespace {
+
+struct Options {
+  bool headless = false;
+  bool connect = false;
+  bool direct = false;
+  std::string dataDir;
+  std::optional<std::chrono::milliseconds> duration;
+};
+
+constexpr char kUsage[] =
+    "usage: lapora [--headless] [--data-dir DIR] [--connect] [--direct] [--duration SECONDS]\n";
+
+// False (with the reason on stderr) when the command line is not understood.
+bool ParseOptions(int argc, char** argv, Options* options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "lapora: %s needs a value\n", name);
+        return nullptr;
+      }
+      return argv[++i];
+    };
+    if (arg == "--headless") {
+      options->headless = true;
+    } else if (arg == "--connect") {
+      options->connect = true;
+    } else if (arg == "--direct") {
+      options->direct = true;
+    } else if (arg == "--data-dir") {
+      const char* dir = value("--data-dir");
+      if (dir == nullptr || *dir == '\0') {
+        return false;
+      }
+      options->dataDir = dir;
+    } else if (arg == "--duration") {
+      const char* text = value("--duration");
+      if (text == nullptr) {
+        return false;
+      }
+      char* end = nullptr;
+      double seconds = std::strtod(text, &end);
+      if (end == text || *end != '\0' || !(seconds >= 0) || seconds > 1e7) {
+        std::fprintf(stderr, "lapora: --duration wants a number of seconds, not \"%s\"\n", text);
+        return false;
+      }
+      options->duration = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else {
+      std::fprintf(stderr, "lapora: unknown argument \"%s\"\n", arg.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+[[maybe_unused]] bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      return true;
+    }
+  }
+  return false;
+}
+
+void PrintUtf8(std::FILE* out, const std::string& cp1252) {
+  std::string text = Cp1252ToUtf8(cp1252) + "\n";
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
+}
+
+std::unique_ptr<CSpeechEngine> MakeSpeechEngine() {
+  auto voice =
+      std::make_unique<CEspeakTextToSpeech>(BuildLanguage() == Language::kFrench ? "fr" : "en");
+  if (!voice->IsReady()) {
+    return std::make_unique<CSpeechEngine>(nullptr);
+  }
+  return std::make_unique<CSpeechEngine>(std::move(voice));
+}
+
+int Main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+#if defined(LAPORA_WITH_QT)
+  bool headless = options.headless || !HasDisplay();
+#else
+  bool headless = true;
+#endif
+  if (headless && !ConsoleFrontEnd::BlockTerminationSignals()) {
+    std::fputs("lapora: cannot take SIGINT and SIGTERM\n", stderr);
+    return 1;
+  }
+
+#if defined(LAPORA_WITH_QT)
+  std::unique_ptr<QtSession> qt;
+  if (!headless) {
+    qt = std::make_unique<QtSession>(argc, argv);
+  }
+#endif
+
+  EventQueue events;
+  Logger log(events);
+  SettingsStore store;
+  AppSettings settings;
+  Folders folders = Folders::ForThisProgram(options.dataDir);
+  CInstanceLock instanceLock;
+  Startup startup(store, settings, folders, log, instanceLock, SystemClock());
+  startup.SetAlreadyStartedHandler([&](const std::string& text) {
+#if defined(LAPORA_WITH_QT)
+    if (qt) {
+      return qt->AskStartRegardless(text);
+    }
+#endif
+    // Nobody holds Ctrl on a console: a second instance ends here.
+    PrintUtf8(stdout, text);
+    return false;
+  });
+  StartupResult started = startup.Run();
+  if (!started.ok) {
+#if defined(LAPORA_WITH_QT)
+    if (qt && !started.alreadyStarted) {
+      qt->ShowError(started.errorText);
+    }
+#endif
+    if (!started.alreadyStarted) {
+      PrintUtf8(stderr, started.errorText);
+    }
+    return 1;
+  }
+
+  CRecordedDetections records(log);
+  CChipTable chipTable;
+  CSdlSoundPlayer sound;
+  StationParts parts{settings,
+                     store,
+                     log,
+                     events,
+                     SystemClock(),
+                     sound,
+                     records,
+                     chipTable,
+                     folders.GetProgramFolder(),
+                     folders.GetDataFolder(),
+                     started.incomingDetectionsFilePath,
+                     kVersionText,
+                     MakeSpeechEngine,
+                     folders.GetLockFolder()};
+  // Pressed as by the operator once the window (or the console) runs.
+  parts.connectBoxesAtStart = options.connect;
+  parts.directConnectionAtStart = options.direct;
+
+  int status = 0;
+#if defined(LAPORA_WITH_QT)
+  if (qt) {
+    status = qt->Run(std::move(parts), options.duration);
+  } else
+#endif
+  {
+    ConsoleFrontEnd console(events, STDIN_FILENO, stdout);
+    Station station(std::move(parts), console);
+    console.Attach(station);
+    station.Open();
+    status = console.Run(options.duration);
+  }
+  events.Close();
+  instanceLock.Release();
+  return status;
+}
+
+}  // namespace
+}  // namespace lapora
+
+int main(int argc, char** argv) {
+  return lapora::Main(argc, argv);
+}
