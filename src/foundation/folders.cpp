@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "foundation/chrono.h"
-#include "platform/special_folders.h"
+#include "platform/system_folders.h"
 
 namespace lapora {
 

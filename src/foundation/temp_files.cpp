@@ -10,7 +10,7 @@
 #include "foundation/folders.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
-#include "platform/special_folders.h"
+#include "platform/system_folders.h"
 
 namespace lapora {
 

@@ -29,7 +29,7 @@ std::string TrIn(Language language, const Message& message);
 // printf-style formatting into a std::string. Pass std::string arguments as .c_str().
 std::string StrF(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string StrFv(const char* format, va_list args);
-// Formatting bounded to max_chars characters (the spec's fixed 1024-byte buffers keep 1023).
+// Formatting bounded to max_chars characters (the log's 1024-byte formatting buffers keep 1023).
 std::string StrFBounded(size_t max_chars, const char* format, va_list args);
 
 // Conversions at the edges. Characters with no Windows-1252 form become '?'; invalid UTF-8

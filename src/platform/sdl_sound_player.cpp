@@ -191,10 +191,10 @@ const std::vector<std::uint8_t>* CSdlSoundPlayer::DecodedSoundLocked(
         std::string("cannot read sound ") + std::to_string(soundId) + ": " + SDL_GetError();
     return nullptr;
   }
-  SDL_AudioSpec spec{};
+  SDL_AudioSpec wavSpec{};
   Uint8* rawBuffer = nullptr;
   Uint32 rawLength = 0;
-  if (SDL_LoadWAV_RW(source, 1, &spec, &rawBuffer, &rawLength) == nullptr) {
+  if (SDL_LoadWAV_RW(source, 1, &wavSpec, &rawBuffer, &rawLength) == nullptr) {
     m_lastError =
         std::string("cannot decode sound ") + std::to_string(soundId) + ": " + SDL_GetError();
     return nullptr;
@@ -202,7 +202,7 @@ const std::vector<std::uint8_t>* CSdlSoundPlayer::DecodedSoundLocked(
   const std::unique_ptr<Uint8, WavDeleter> wav(rawBuffer);
 
   const std::unique_ptr<SDL_AudioStream, AudioStreamDeleter> stream(
-      SDL_NewAudioStream(spec.format, spec.channels, spec.freq, m_deviceFormat,
+      SDL_NewAudioStream(wavSpec.format, wavSpec.channels, wavSpec.freq, m_deviceFormat,
                          static_cast<Uint8>(m_deviceChannels), m_deviceRate));
   if (stream == nullptr ||
       SDL_AudioStreamPut(stream.get(), wav.get(), static_cast<int>(rawLength)) != 0 ||

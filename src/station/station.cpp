@@ -20,7 +20,7 @@
 #include "foundation/sound.h"
 #include "foundation/speech.h"
 #include "foundation/version.h"
-#include "platform/special_folders.h"
+#include "platform/system_folders.h"
 #include "resources/messages_detections.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_station.h"
@@ -602,6 +602,11 @@ void Station::RunManualEntryDialog() {
 }
 
 CKolResult Station::InsertManualEntry(const ManualEntry& entry) {
+  // After "disconnect all" the incoming file is closed; a time typed by the operator must still
+  // reach the disk, so the run's file is reopened for appending (same file, same numbering).
+  if (!m_parts.records.IsDetectionFileOpen()) {
+    m_parts.records.OpenDetectionFile(m_incomingPath);
+  }
   return InsertManualDetection(
       entry, ManualDetectionServices{*m_intake, m_parts.events, m_parts.settings, m_parts.log,
                                      &m_parts.sound});

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/special_folders.h"
+#include "platform/system_folders.h"
 #include "support/temp_dir.h"
 
 namespace lapora {

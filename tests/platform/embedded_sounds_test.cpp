@@ -167,20 +167,20 @@ TEST(EmbeddedSoundsTest, SdlDecodesEachSoundToTheTableFormatAndLength) {
   for (const SoundFormat& format : kTable) {
     SCOPED_TRACE(format.id);
     const auto bytes = FindEmbeddedSound(format.id);
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec wavSpec{};
     Uint8* buffer = nullptr;
     Uint32 length = 0;
     ASSERT_NE(SDL_LoadWAV_RW(SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size())), 1,
-                             &spec, &buffer, &length),
+                             &wavSpec, &buffer, &length),
               nullptr)
         << SDL_GetError();
-    EXPECT_EQ(spec.freq, format.rate);
-    EXPECT_EQ(spec.channels, format.channels);
+    EXPECT_EQ(wavSpec.freq, format.rate);
+    EXPECT_EQ(wavSpec.channels, format.channels);
     // SDL hands 8-bit PCM as unsigned bytes and decodes ADPCM to 16-bit samples.
     const SDL_AudioFormat expected = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
-    EXPECT_EQ(spec.format, expected);
-    const int sampleBytes = SDL_AUDIO_BITSIZE(spec.format) / 8;
-    const long frames = static_cast<long>(length / (sampleBytes * spec.channels));
+    EXPECT_EQ(wavSpec.format, expected);
+    const int sampleBytes = SDL_AUDIO_BITSIZE(wavSpec.format) / 8;
+    const long frames = static_cast<long>(length / (sampleBytes * wavSpec.channels));
     EXPECT_LE(std::labs(frames - ExpectedFrames(format)), 1) << frames << " frames";
 
     // Audible: the loudest sample reaches at least half of full scale.

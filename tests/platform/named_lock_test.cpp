@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "platform/special_folders.h"
+#include "platform/system_folders.h"
 #include "support/temp_dir.h"
 
 namespace lapora {

@@ -553,6 +553,20 @@ TEST_F(StationTest, ManualEntryDialogRecordsItsEntryAndRemembersTheDetector) {
   EXPECT_EQ(records.RecordCount(), 1u);
 }
 
+TEST_F(StationTest, ManualEntryAfterTheFileWasClosedIsStillWrittenToIt) {
+  DeclareBox(0, "127.0.0.1", 10000, "31");
+  Station& s = MakeStation();
+  s.Open();
+  s.InsertManualEntry(Entry(s, "5"));
+  records.CloseDetectionFile();  // as after "disconnect all"
+  s.InsertManualEntry(Entry(s, "6"));
+  s.DrainEvents();
+  EXPECT_TRUE(records.IsDetectionFileOpen());
+  std::string file = ReadFile(dir.File("Lapora-20260609-100000.dat"));
+  EXPECT_EQ(file.rfind("1\t31\t5\t1\t", 0), 0u);
+  EXPECT_NE(file.find("\r\n2\t31\t6\t1\t"), std::string::npos);
+}
+
 TEST_F(StationTest, ContextMenuRemovesAndRestoresTheSelectedDetections) {
   DeclareBox(0, "127.0.0.1", 10000, "31");
   Station& s = MakeStation();
