@@ -257,14 +257,19 @@ int DetectionIntake::RecordDetection(IntakeBox& box, const std::string& chip,
     return 0;
   }
   CKolResult record = StoreDetection(bib, box.DetectorLabel(), absTime, raceTime);
-  m_events.Post(RefreshRequestEvent{});
+  // The refresh request and the list item go out as one batch: one lock on the event queue
+  // instead of two, which matters with four box threads recording at once.
+  Event batch[2];
+  std::size_t count = 0;
+  batch[count++] = RefreshRequestEvent{};
   if (m_settings.GVarnexBeepDetections != 0 && m_sound != nullptr) {
     m_sound->PlaySoundResource(kSoundDetection);
   }
   if (m_settings.BLogDetections != 0) {
-    m_events.Post(DetectionItemEvent{
-        CLogDetectionItem{DetectionItemText(raceTime, connection, bib), std::move(record)}});
+    batch[count++] = DetectionItemEvent{
+        CLogDetectionItem{DetectionItemText(raceTime, connection, bib), std::move(record)}};
   }
+  m_events.PostBatch(batch, count);
   return 1;
 }
 

@@ -6,7 +6,22 @@ EventQueue::~EventQueue() {
   Close();
 }
 
+bool EventQueue::PushLocked(Event&& event) {
+  if (std::holds_alternative<RefreshRequestEvent>(event)) {
+    if (m_refreshPending) {
+      return false;
+    }
+    m_refreshPending = true;
+  }
+  m_pending.push_back({std::move(event), nullptr});
+  return true;
+}
+
 void EventQueue::Post(Event event) {
+  PostBatch(&event, 1);
+}
+
+void EventQueue::PostBatch(Event* events, std::size_t count) {
   std::function<void()> wake;
   bool wasEmpty = false;
   {
@@ -15,9 +30,13 @@ void EventQueue::Post(Event event) {
       return;
     }
     wasEmpty = m_pending.empty();
-    m_pending.push_back({std::move(event), nullptr});
-    if (wasEmpty) {
+    for (std::size_t i = 0; i < count; ++i) {
+      PushLocked(std::move(events[i]));
+    }
+    if (wasEmpty && !m_pending.empty()) {
       wake = m_wake;
+    } else {
+      wasEmpty = false;
     }
   }
   // Only a waiter for "something pending" can be waiting here, and it already woke when the
@@ -63,6 +82,9 @@ std::size_t EventQueue::Dispatch(const Handler& handler, std::size_t maxEvents) 
       }
       next = std::move(m_pending.front());
       m_pending.pop_front();
+      if (std::holds_alternative<RefreshRequestEvent>(next.event)) {
+        m_refreshPending = false;
+      }
     }
     handler(next.event);
     ++count;
@@ -98,6 +120,7 @@ void EventQueue::Close() {
     std::lock_guard lock(m_mutex);
     m_closed = true;
     m_pending.clear();
+    m_refreshPending = false;
   }
   m_changed.notify_all();
 }

@@ -70,8 +70,12 @@ class EventQueue {
   EventQueue& operator=(const EventQueue&) = delete;
   ~EventQueue();
 
-  // Any thread. Dropped once the queue is closed.
+  // Any thread. Dropped once the queue is closed. A refresh request is dropped while another
+  // one is still pending: the pending one will show the state at its handling time.
   void Post(Event event);
+  // Any thread: posts count events in order under one lock (a box thread posts the log line,
+  // the refresh and the list item of a detection at once; four box threads contend less).
+  void PostBatch(Event* events, std::size_t count);
   // Any thread but the dispatching one: posts, then waits until the event was handled or
   // the queue was closed. Returns true when it was handled.
   bool Send(Event event);
@@ -92,6 +96,9 @@ class EventQueue {
   bool IsClosed() const;
 
  private:
+  // REQUIRES: m_mutex is held. False when the event is dropped.
+  bool PushLocked(Event&& event);
+
   struct Pending {
     Event event;
     std::shared_ptr<bool> handled;  // set by Send; guarded by m_mutex
@@ -102,6 +109,7 @@ class EventQueue {
   std::deque<Pending> m_pending;
   std::function<void()> m_wake;
   bool m_closed = false;
+  bool m_refreshPending = false;  // a RefreshRequestEvent is in m_pending
 };
 
 }  // namespace lapora

@@ -21,10 +21,22 @@ std::string Logger::LogFilePath() const {
 }
 
 void Logger::PostLog(int level, const std::string& text) {
-  if (!m_postingEnabled) {
-    return;
+  LogLineEvent line;
+  if (MakeLogLine(level, text, &line)) {
+    m_events.Post(std::move(line));
   }
-  m_events.Post(LogLineEvent{level, text.size() > kMaxText ? text.substr(0, kMaxText) : text});
+}
+
+bool Logger::MakeLogLine(int level, std::string text, LogLineEvent* line) const {
+  if (!m_postingEnabled) {
+    return false;
+  }
+  if (text.size() > kMaxText) {
+    text.resize(kMaxText);
+  }
+  line->level = level;
+  line->text = std::move(text);
+  return true;
 }
 
 void Logger::PostLogF(int level, const char* format, ...) {

@@ -16,6 +16,7 @@
 namespace lapora {
 
 class EventQueue;
+struct LogLineEvent;
 
 class Logger {
  public:
@@ -36,6 +37,9 @@ class Logger {
 
   // Any thread; returns at once.
   void PostLog(int level, const std::string& text);
+  // Any thread: the event PostLog would post, for posting it in a batch with others; false
+  // (nothing to post) while posting is not enabled.
+  bool MakeLogLine(int level, std::string text, LogLineEvent* line) const;
   void PostLogF(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
   // Picks the format by the build language, then as PostLogF.
   void PostLogBilingual(int level, const char* frenchFormat, const char* englishFormat, ...);

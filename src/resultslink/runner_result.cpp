@@ -53,18 +53,25 @@ std::size_t NumberSpan(std::string_view text) {
   return i;
 }
 
-// Reads an integer as "%d" does: blanks, sign, digits. Returns the characters taken, 0 when
-// there is no number; the value is clamped to the int range.
-std::size_t ReadInt(std::string_view text, int* value) {
+// Passes over the blanks and the sign before a number as the scanf conversions do. Returns the
+// characters passed; negative tells whether the sign was a minus.
+std::size_t SkipBlanksAndSign(std::string_view text, bool* negative) {
   std::size_t i = 0;
   while (i < text.size() && IsBlank(text[i])) {
     ++i;
   }
-  bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
+    *negative = text[i] == '-';
     ++i;
   }
+  return i;
+}
+
+// Reads an integer as "%d" does: blanks, sign, digits. Returns the characters taken, 0 when
+// there is no number; the value is clamped to the int range.
+std::size_t ReadInt(std::string_view text, int* value) {
+  bool negative = false;
+  std::size_t i = SkipBlanksAndSign(text, &negative);
   if (i >= text.size() || !IsDigit(text[i])) {
     return 0;
   }
@@ -87,15 +94,8 @@ std::size_t ReadInt(std::string_view text, int* value) {
 
 // Reads a decimal number: blanks, sign, number. Returns the characters taken, 0 when none.
 std::size_t ReadDecimal(std::string_view text, double* value) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) {
-    ++i;
-  }
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
+  std::size_t i = SkipBlanksAndSign(text, &negative);
   std::size_t span = NumberSpan(text.substr(i));
   if (span == 0) {
     return 0;
@@ -119,60 +119,88 @@ int IntOrZero(std::string_view text) {
   return ReadInt(text, &value) > 0 ? value : 0;
 }
 
-// What each field of a tagged layout is, and where it goes.
-enum class Kind {
-  kTag,
-  kPass,
-  kDist,
-  kNation,
-  kRace,
-  kGal,
-  kCat,
-  kSex,
-  kNumber,
-  kLast,
-  kFirst,
-  kSexCode,
-  kCatCode,
-  kCatName,
-  kTeam,
-  kTime,
-  kReserved,
-  kStatus
+// What each field of a tagged layout is, and where it goes: an integer ("%d"), the distance
+// ("%f") or a text ("%[^\]" bounded by its length) into its member; the tag is the text with no
+// member.
+struct Field {
+  enum class Type { kInt, kDecimal, kText };
+  Type type;
+  int CRunnerResult::*intMember = nullptr;
+  std::string CRunnerResult::*textMember = nullptr;
+  std::size_t textMax = CRunnerResult::kTextMax;
 };
 
-const std::vector<Kind>& LayoutFields(int layout) {
-  using enum Kind;
-  static const std::vector<Kind> nq04 = {kTag,     kPass, kGal,   kCat,      kSex,
-                                         kNumber,  kLast, kFirst, kSexCode,  kCatCode,
-                                         kCatName, kTeam, kTime,  kReserved, kStatus};
-  static const std::vector<Kind> nq05 = {kTag,     kPass,   kDist, kNation,   kGal,     kCat,
-                                         kSex,     kNumber, kLast, kFirst,    kSexCode, kCatCode,
-                                         kCatName, kTeam,   kTime, kReserved, kStatus};
-  static const std::vector<Kind> nq06 = {kTag,     kPass,    kDist,   kNation, kRace,     kGal,
-                                         kCat,     kSex,     kNumber, kLast,   kFirst,    kSexCode,
-                                         kCatCode, kCatName, kTeam,   kTime,   kReserved, kStatus};
+constexpr Field Int(int CRunnerResult::*member) {
+  return {Field::Type::kInt, member, nullptr};
+}
+constexpr Field Text(std::string CRunnerResult::*member,
+                     std::size_t max = CRunnerResult::kTextMax) {
+  return {Field::Type::kText, nullptr, member, max};
+}
+
+constexpr Field kTag = Text(nullptr);
+constexpr Field kPass = Int(&CRunnerResult::pass);
+constexpr Field kDist{Field::Type::kDecimal};
+constexpr Field kNation = Text(&CRunnerResult::nation);
+constexpr Field kRace = Text(&CRunnerResult::race);
+constexpr Field kGal = Int(&CRunnerResult::rankOverall);
+constexpr Field kCat = Int(&CRunnerResult::rankCategory);
+constexpr Field kSex = Int(&CRunnerResult::rankSex);
+constexpr Field kNumber = Int(&CRunnerResult::number);
+constexpr Field kLast = Text(&CRunnerResult::lastName);
+constexpr Field kFirst = Text(&CRunnerResult::firstName);
+constexpr Field kSexCode = Text(&CRunnerResult::sex, CRunnerResult::kCodeMax);
+constexpr Field kCatCode = Text(&CRunnerResult::categoryCode, CRunnerResult::kCodeMax);
+constexpr Field kCatName = Text(&CRunnerResult::category, CRunnerResult::kCatMax);
+constexpr Field kTeam = Text(&CRunnerResult::team);
+constexpr Field kTime = Text(&CRunnerResult::time);
+constexpr Field kReserved = Text(&CRunnerResult::reserved, CRunnerResult::kCodeMax);
+constexpr Field kStatus = Int(&CRunnerResult::status);
+
+const std::vector<Field>& LayoutFields(int layout) {
+  static const std::vector<Field> nq04 = {kTag,     kPass, kGal,   kCat,      kSex,
+                                          kNumber,  kLast, kFirst, kSexCode,  kCatCode,
+                                          kCatName, kTeam, kTime,  kReserved, kStatus};
+  static const std::vector<Field> nq05 = {kTag,     kPass,   kDist, kNation,   kGal,     kCat,
+                                          kSex,     kNumber, kLast, kFirst,    kSexCode, kCatCode,
+                                          kCatName, kTeam,   kTime, kReserved, kStatus};
+  static const std::vector<Field> nq06 = {kTag,     kPass,    kDist,   kNation, kRace,     kGal,
+                                          kCat,     kSex,     kNumber, kLast,   kFirst,    kSexCode,
+                                          kCatCode, kCatName, kTeam,   kTime,   kReserved, kStatus};
   return layout == 4 ? nq04 : layout == 5 ? nq05 : nq06;
 }
 
-std::size_t TextMax(Kind kind) {
-  switch (kind) {
-    case Kind::kSexCode:
-    case Kind::kCatCode:
-    case Kind::kReserved:
-      return CRunnerResult::kCodeMax;
-    case Kind::kCatName:
-      return CRunnerResult::kCatMax;
-    default:
-      return CRunnerResult::kTextMax;
+// Reads one field at the start of rest into out (or tag). Returns the characters taken, 0
+// when the field's conversion fails.
+std::size_t ReadField(std::string_view rest, const Field& field, CRunnerResult* out,
+                      std::string* tag) {
+  switch (field.type) {
+    case Field::Type::kInt:
+      return ReadInt(rest, &(out->*field.intMember));
+    case Field::Type::kDecimal:
+      return ReadDecimal(rest, &out->dist);
+    case Field::Type::kText: {
+      // A non-empty run of characters other than a backslash, at most the field's length;
+      // a longer text leaves a character where the next backslash should be.
+      std::size_t taken = 0;
+      while (taken < rest.size() && taken < field.textMax && rest[taken] != '\\') {
+        ++taken;
+      }
+      if (taken > 0) {
+        (field.textMember != nullptr ? out->*field.textMember : *tag) =
+            std::string(rest.substr(0, taken));
+      }
+      return taken;
+    }
   }
+  return 0;
 }
 
 // Scans one tagged layout with the rules of a scanf pattern made of "%[^\]", "%d" and "%f"
 // conversions joined by literal backslashes (texts bounded by their lengths). Returns the
 // number of conversions made; tag receives the first field.
 int ScanLayout(std::string_view line, int layout, CRunnerResult* out, std::string* tag) {
-  const std::vector<Kind>& fields = LayoutFields(layout);
+  const std::vector<Field>& fields = LayoutFields(layout);
   std::size_t at = 0;
   int count = 0;
   for (std::size_t f = 0; f < fields.size(); ++f) {
@@ -182,82 +210,9 @@ int ScanLayout(std::string_view line, int layout, CRunnerResult* out, std::strin
       }
       ++at;
     }
-    std::string_view rest = line.substr(at);
-    const Kind kind = fields[f];
-    std::size_t taken = 0;
-    int number = 0;
-    switch (kind) {
-      case Kind::kPass:
-      case Kind::kGal:
-      case Kind::kCat:
-      case Kind::kSex:
-      case Kind::kNumber:
-      case Kind::kStatus:
-        taken = ReadInt(rest, &number);
-        if (taken == 0) {
-          return count;
-        }
-        (kind == Kind::kPass     ? out->pass
-         : kind == Kind::kGal    ? out->rankOverall
-         : kind == Kind::kCat    ? out->rankCategory
-         : kind == Kind::kSex    ? out->rankSex
-         : kind == Kind::kNumber ? out->number
-                                 : out->status) = number;
-        break;
-      case Kind::kDist:
-        taken = ReadDecimal(rest, &out->dist);
-        if (taken == 0) {
-          return count;
-        }
-        break;
-      default: {
-        // A non-empty run of characters other than a backslash, at most the field's length;
-        // a longer text leaves a character where the next backslash should be.
-        const std::size_t max = TextMax(kind);
-        while (taken < rest.size() && taken < max && rest[taken] != '\\') {
-          ++taken;
-        }
-        if (taken == 0) {
-          return count;
-        }
-        std::string text(rest.substr(0, taken));
-        switch (kind) {
-          case Kind::kTag:
-            *tag = std::move(text);
-            break;
-          case Kind::kNation:
-            out->nation = std::move(text);
-            break;
-          case Kind::kRace:
-            out->race = std::move(text);
-            break;
-          case Kind::kLast:
-            out->lastName = std::move(text);
-            break;
-          case Kind::kFirst:
-            out->firstName = std::move(text);
-            break;
-          case Kind::kSexCode:
-            out->sex = std::move(text);
-            break;
-          case Kind::kCatCode:
-            out->categoryCode = std::move(text);
-            break;
-          case Kind::kCatName:
-            out->category = std::move(text);
-            break;
-          case Kind::kTeam:
-            out->team = std::move(text);
-            break;
-          case Kind::kTime:
-            out->time = std::move(text);
-            break;
-          default:
-            out->reserved = std::move(text);
-            break;
-        }
-        break;
-      }
+    std::size_t taken = ReadField(line.substr(at), fields[f], out, tag);
+    if (taken == 0) {
+      return count;
     }
     at += taken;
     ++count;

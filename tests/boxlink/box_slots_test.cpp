@@ -28,21 +28,9 @@ namespace {
 
 using testing::BoxLinkHarness;
 using testing::LoopbackPeer;
+using testing::RefusedPort;
 using testing::TempDir;
 using namespace std::chrono_literals;
-
-// A loopback port where nothing listens: connecting is refused at once.
-int RefusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 // A peer that accepts one connection and resets it (close with linger 0).
 class ResettingPeer {

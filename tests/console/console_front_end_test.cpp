@@ -1,9 +1,6 @@
 #include "console/console_front_end.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,57 +20,23 @@
 #include "resources/messages_listops.h"
 #include "resources/messages_station.h"
 #include "station/station.h"
+#include "support/loopback_peer.h"
+#include "support/station_rig.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
 namespace {
 
 using testing::ReadFile;
-using testing::TempDir;
+using testing::RefusedPort;
 
-// A loopback port where nothing listens: connecting to it is refused at once.
-int RefusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-class QuietSound : public SoundPlayer {
- public:
-  bool PlaySoundResource(int soundId) override {
-    played.push_back(soundId);
-    return true;
-  }
-  std::vector<int> played;
-};
-
-class ConsoleFrontEndTest : public ::testing::Test {
+class ConsoleFrontEndTest : public ::testing::Test, public testing::StationRig {
  protected:
-  ConsoleFrontEndTest() : store(dir.File("Lapora.ini")), log(events), records(log) {
-    log.SetLogFilePath(dir.File("Lapora.log"));
+  ConsoleFrontEndTest() : StationRig(1781000000000) {
     EXPECT_EQ(pipe(input), 0);
     out = std::fopen(dir.File("out.txt").c_str(), "w+b");
     console = std::make_unique<ConsoleFrontEnd>(events, input[0], out);
-    station = std::make_unique<Station>(StationParts{settings,
-                                                     store,
-                                                     log,
-                                                     events,
-                                                     clock,
-                                                     sound,
-                                                     records,
-                                                     chipTable,
-                                                     dir.path(),
-                                                     dir.path(),
-                                                     dir.File("Lapora-test.dat"),
-                                                     "Version test",
-                                                     {}},
-                                        *console);
+    station = std::make_unique<Station>(Parts(), *console);
     console->Attach(*station);
     station->Open();
   }
@@ -100,15 +63,6 @@ class ConsoleFrontEndTest : public ::testing::Test {
     return ReadFile(dir.File("out.txt"));
   }
 
-  TempDir dir;
-  AppSettings settings;
-  SettingsStore store;
-  EventQueue events;
-  Logger log;
-  CRecordedDetections records;
-  CChipTable chipTable;
-  ManualClock clock{1781000000000};
-  QuietSound sound;
   int input[2] = {-1, -1};
   std::FILE* out = nullptr;
   std::unique_ptr<ConsoleFrontEnd> console;

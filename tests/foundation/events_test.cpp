@@ -95,5 +95,17 @@ TEST(EventQueueTest, WakeCallbackRunsWhenTheQueueBecomesNonEmpty) {
   EXPECT_EQ(wakes, 2);
 }
 
+TEST(EventQueueTest, ARefreshRequestIsDroppedWhileAnotherIsPendingAndBatchesKeepOrder) {
+  EventQueue queue;
+  Event batch[3] = {LinkStateEvent{1}, RefreshRequestEvent{}, LinkStateEvent{2}};
+  queue.PostBatch(batch, 3);
+  queue.Post(RefreshRequestEvent{});
+  std::vector<std::size_t> kinds;
+  queue.Dispatch([&](const Event& e) { kinds.push_back(e.index()); });
+  EXPECT_EQ(kinds, (std::vector<std::size_t>{3, 8, 3}));
+  queue.Post(RefreshRequestEvent{});  // none pending any more: kept
+  EXPECT_EQ(queue.PendingCount(), 1u);
+}
+
 }  // namespace
 }  // namespace lapora

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "detections/chip_table.h"
@@ -23,25 +24,16 @@
 #include "station/recording_front_end.h"
 #include "station/station.h"
 #include "support/boxsim_process.h"
+#include "support/station_rig.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
 namespace {
 
 using lapora::testing::ReadFile;
-using lapora::testing::TempDir;
 using lapora::testing::WriteFile;
 using Clock = std::chrono::steady_clock;
 using Texts = std::vector<std::string>;
-
-class RecordingSound : public SoundPlayer {
- public:
-  bool PlaySoundResource(int soundId) override {
-    played.push_back(soundId);
-    return true;
-  }
-  std::vector<int> played;
-};
 
 // The recording front end, with the balloons it was asked to show.
 class BalloonFrontEnd : public testing::RecordingFrontEnd {
@@ -64,10 +56,9 @@ CKolResult Detection(const std::string& label, const std::string& bib, const std
   return record;
 }
 
-class StationLinkTest : public ::testing::Test {
+class StationLinkTest : public ::testing::Test, public testing::StationRig {
  protected:
-  StationLinkTest() : store(dir.File("Lapora.ini")), log(events), records(log) {
-    log.SetLogFilePath(dir.File("Lapora.log"));
+  StationLinkTest() {
     WriteFile(dir.File("start-list.txt"), "123;Durand;Marie;F;SEN;Senior;AC Lyon;FRA;10 km\n");
   }
   ~StationLinkTest() override {
@@ -98,21 +89,9 @@ class StationLinkTest : public ::testing::Test {
   }
 
   Station& OpenStation() {
-    station = std::make_unique<Station>(StationParts{settings,
-                                                     store,
-                                                     log,
-                                                     events,
-                                                     clock,
-                                                     sound,
-                                                     records,
-                                                     chipTable,
-                                                     dir.path(),
-                                                     dir.path(),
-                                                     dir.File("Lapora-20260609-100000.dat"),
-                                                     "Version 1.40 - test",
-                                                     {},
-                                                     dir.path()},
-                                        front);
+    StationParts parts = Parts("Lapora-20260609-100000.dat", "Version 1.40 - test");
+    parts.lockFolder = dir.path();
+    station = std::make_unique<Station>(std::move(parts), front);
     station->Open();
     station->SelectLogLevel(4);  // level 100: the link's level-80 texts are shown too
     return *station;
@@ -165,15 +144,6 @@ class StationLinkTest : public ::testing::Test {
 
   bool Pressed() { return front.buttons[Button::kDirect].pressed; }
 
-  TempDir dir;
-  AppSettings settings;
-  SettingsStore store;
-  EventQueue events;
-  Logger log;
-  CRecordedDetections records;
-  CChipTable chipTable;
-  ManualClock clock;
-  RecordingSound sound;
   BalloonFrontEnd front;
   std::unique_ptr<testing::BoxSimProcess> sim;
   std::unique_ptr<Station> station;

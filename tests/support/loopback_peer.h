@@ -1,5 +1,6 @@
 // A loopback TCP peer for tests: listens on a free port of 127.0.0.1, accepts one client,
-// sends and receives bytes with deadlines. Used from one test thread.
+// sends and receives bytes with deadlines; and a loopback port that refuses. Used from one test
+// thread.
 #pragma once
 
 #include <arpa/inet.h>
@@ -14,6 +15,20 @@
 namespace lapora::testing {
 
 using namespace std::chrono_literals;
+
+// A loopback port where nothing listens: connecting to it is refused at once (a box declared
+// there never connects and keeps reconnecting).
+inline int RefusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
 
 // A loopback TCP peer that plays the box: listens, accepts, sends and receives bytes.
 class LoopbackPeer {

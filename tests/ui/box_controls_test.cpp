@@ -2,10 +2,6 @@
 // built from its model and opened by a click on a disc, the four disc states, the direct
 // connection's pictures and balloon, the two toggles that only mirror the Station, the remove
 // and restore menu of the detections list, and F12 anywhere for a manual entry.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
@@ -16,6 +12,7 @@
 #include "resources/messages_listops.h"
 #include "resources/messages_station.h"
 #include "station/station.h"
+#include "support/loopback_peer.h"
 #include "ui/balloon_tip.h"
 #include "ui/dlg_insert_time_new.h"
 #include "ui/lapora_dlg.h"
@@ -31,22 +28,10 @@ namespace lapora {
 namespace {
 
 using testing::MenuOutline;
+using testing::RefusedPort;
 using testing::Rig;
 using testing::ShownMenu;
 using testing::WhenShown;
-
-// A loopback port where nothing listens: a box there never connects and keeps reconnecting.
-int RefusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 // Slot 1 declared on a port that refuses, detector "31".
 void DeclareSlotOne(SettingsStore& store) {

@@ -1,6 +1,6 @@
-// Shared parts of the window tests: a silent sound player, detections-list items, a window over
-// a real Station in a fresh temporary folder, and a way to act on a menu or a dialog from inside
-// the event loop that runs it. Qt thread only.
+// Shared parts of the window tests: detections-list items, a window over a real Station in a
+// fresh temporary folder, and a way to act on a menu or a dialog from inside the event loop that
+// runs it. Qt thread only.
 #pragma once
 
 #include <QApplication>
@@ -12,29 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "detections/chip_table.h"
 #include "detections/recorded_detections.h"
-#include "foundation/app_settings.h"
-#include "foundation/clock.h"
-#include "foundation/events.h"
-#include "foundation/log.h"
 #include "foundation/settings_store.h"
-#include "foundation/sound.h"
 #include "station/station.h"
-#include "support/temp_dir.h"
+#include "support/station_rig.h"
 #include "ui/lapora_dlg.h"
 #include "ui/qt_front_end.h"
 
 namespace lapora::testing {
-
-class SilentSound : public SoundPlayer {
- public:
-  bool PlaySoundResource(int soundId) override {
-    played.push_back(soundId);
-    return true;
-  }
-  std::vector<int> played;
-};
 
 inline CLogDetectionItem Item(int n, bool valid = true) {
   CLogDetectionItem item{"10:00:" + std::to_string(n) + "\tBox 1\t# " + std::to_string(n), {}};
@@ -44,27 +29,9 @@ inline CLogDetectionItem Item(int n, bool valid = true) {
 
 // One window with everything it needs, in a fresh temporary folder. prepare runs on the
 // settings before the window opens (box slots to declare, for instance).
-struct Rig {
+struct Rig : StationRig {
   explicit Rig(const std::function<void(SettingsStore&)>& prepare = {})
-      : store(dir.File("Lapora.ini")),
-        log(events),
-        records(log),
-        front(events),
-        station(StationParts{settings,
-                             store,
-                             log,
-                             events,
-                             clock,
-                             sound,
-                             records,
-                             chipTable,
-                             dir.path(),
-                             dir.path(),
-                             dir.File("Lapora-test.dat"),
-                             "Version test",
-                             {}},
-                front) {
-    log.SetLogFilePath(dir.File("Lapora.log"));
+      : StationRig(1781000000000), front(events), station(Parts(), front) {
     if (prepare) {
       prepare(store);
     }
@@ -83,15 +50,6 @@ struct Rig {
   }
   CLaporaDlg& window() { return *front.Window(); }
 
-  TempDir dir;
-  AppSettings settings;
-  SettingsStore store;
-  EventQueue events;
-  Logger log;
-  CRecordedDetections records;
-  CChipTable chipTable;
-  ManualClock clock{1781000000000};
-  SilentSound sound;
   QtFrontEnd front;
   Station station;
 };

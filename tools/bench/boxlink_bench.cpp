@@ -16,10 +16,12 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "boxlink/ostra_box.h"
 #include "detections/chip_table.h"
 #include "detections/detection_intake.h"
@@ -28,12 +30,14 @@
 #include "foundation/clock.h"
 #include "foundation/events.h"
 #include "foundation/log.h"
+#include "platform/process.h"
 #include "support/boxsim_process.h"
 
 namespace lapora {
 namespace {
 
-const std::string kBoxSim = LAPORA_BINARY_DIR "/tools/boxsim/boxsim";
+using bench::BoxSimArgs;
+using bench::kBoxSim;
 
 std::int64_t RealMicros() {
   timespec now{};
@@ -91,32 +95,6 @@ struct Run {
   BoxLinkServices services;
 };
 
-std::vector<std::string> SimArgs(long long count, const std::string& extraRate,
-                                 const std::string& sendLog) {
-  std::vector<std::string> args = {"--tcp",
-                                   "0",
-                                   "--race",
-                                   "--runners",
-                                   "50000",
-                                   "--count",
-                                   std::to_string(count),
-                                   "--start-delay-ms",
-                                   "300",
-                                   "--heartbeat-ms",
-                                   "0",
-                                   "--status-ms",
-                                   "0"};
-  if (!extraRate.empty()) {
-    args.push_back("--rate");
-    args.push_back(extraRate);
-  }
-  if (!sendLog.empty()) {
-    args.push_back("--send-log");
-    args.push_back(sendLog);
-  }
-  return args;
-}
-
 // Runs `boxes` simulators of `perBox` lines each; returns lines/s from the first record to the
 // last one.
 double Throughput(const std::string& folder, int boxes, long long perBox) {
@@ -124,7 +102,7 @@ double Throughput(const std::string& folder, int boxes, long long perBox) {
   std::vector<std::unique_ptr<testing::BoxSimProcess>> sims;
   std::vector<std::unique_ptr<COstraBox>> slots;
   for (int i = 0; i < boxes; ++i) {
-    sims.push_back(std::make_unique<testing::BoxSimProcess>(kBoxSim, SimArgs(perBox, "", "")));
+    sims.push_back(std::make_unique<testing::BoxSimProcess>(kBoxSim, BoxSimArgs(perBox, "", "")));
     std::string port = sims.back()->WaitEvent("listening on ");
     if (port.empty()) {
       std::fprintf(stderr, "boxsim did not start\n");
@@ -165,7 +143,7 @@ double Throughput(const std::string& folder, int boxes, long long perBox) {
 double LatencyP99(const std::string& folder, long long lines, double* median) {
   Run run(folder);
   std::string sendLog = folder + "/send.log";
-  testing::BoxSimProcess sim(kBoxSim, SimArgs(lines, "1000", sendLog));
+  testing::BoxSimProcess sim(kBoxSim, BoxSimArgs(lines, "1000", sendLog));
   std::string port = sim.WaitEvent("listening on ");
   COstraBox box(run.services, 1);
   box.ConfigureTransport("31", "127.0.0.1", std::stoi(port));
@@ -177,41 +155,30 @@ double LatencyP99(const std::string& folder, long long lines, double* median) {
   }
   box.StopBoxThread([&] { run.Drain(); });
   sim.WaitEvent("done:", std::chrono::seconds(2));
-  std::vector<std::int64_t> sent;
-  std::ifstream in(sendLog);
-  long long stamp;
-  std::string rest;
-  while (in >> stamp && std::getline(in, rest)) {
-    sent.push_back(stamp);
-  }
+  std::vector<std::int64_t> sent = bench::ReadStamps(sendLog);
   std::vector<std::int64_t> stored = run.pusher.Stamps();
-  std::size_t n = std::min(sent.size(), stored.size());
-  std::vector<double> delays;
-  for (std::size_t i = 0; i < n; ++i) {
-    delays.push_back(static_cast<double>(stored[i] - sent[i]) / 1000.0);
-  }
-  if (delays.empty()) {
+  std::optional<bench::Delays> delays = bench::DelaysBetween(sent, stored);
+  if (!delays) {
     return -1;
   }
-  std::sort(delays.begin(), delays.end());
-  *median = delays[delays.size() / 2];
-  std::printf("  %zu lines timed (%zu sent, %zu stored)\n", n, sent.size(), stored.size());
-  return delays[std::min(delays.size() - 1, delays.size() * 99 / 100)];
+  *median = delays->median;
+  std::printf("  %zu lines timed (%zu sent, %zu stored)\n", delays->count, sent.size(),
+              stored.size());
+  return delays->p99;
 }
 
 }  // namespace
 }  // namespace lapora
 
 int main(int argc, char** argv) {
+  lapora::PinLocalTimeZone();  // as the program does at start-up
   long long oneBox = argc > 1 ? std::atoll(argv[1]) : 1000000;
   long long perBoxOfFour = argc > 2 ? std::atoll(argv[2]) : 250000;
   long long latencyLines = argc > 3 ? std::atoll(argv[3]) : 10000;
-  std::string pattern = (std::filesystem::temp_directory_path() / "lapora-boxbench-XXXXXX");
-  char* made = mkdtemp(pattern.data());
-  if (made == nullptr) {
+  std::string folder = lapora::bench::MakeBenchFolder("lapora-boxbench");
+  if (folder.empty()) {
     return 1;
   }
-  std::string folder = made;
   std::printf("box link, end to end over loopback TCP\n");
   double one = lapora::Throughput(folder, 1, oneBox);
   std::printf("one box: %.0f lines/s recorded (target >= 100000)\n", one);

@@ -14,10 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "boxlink/ostra_box.h"
 #include "detections/chip_table.h"
 #include "detections/detection_intake.h"
@@ -26,13 +28,16 @@
 #include "foundation/clock.h"
 #include "foundation/events.h"
 #include "foundation/log.h"
+#include "platform/process.h"
 #include "resultslink/results_link.h"
 #include "support/boxsim_process.h"
 
 namespace lapora {
 namespace {
 
-const std::string kBoxSim = LAPORA_BINARY_DIR "/tools/boxsim/boxsim";
+using bench::BoxSimArgs;
+using bench::kBoxSim;
+
 const std::string kResultSim = LAPORA_BINARY_DIR "/tools/resultsim/resultsim";
 
 struct Run {
@@ -80,30 +85,6 @@ struct Run {
   BoxLinkServices services;
   std::size_t replies = 0;
 };
-
-std::vector<std::string> BoxSimArgs(long long count, const std::string& rate,
-                                    const std::string& sendLog) {
-  std::vector<std::string> args = {"--tcp",
-                                   "0",
-                                   "--race",
-                                   "--runners",
-                                   "50000",
-                                   "--count",
-                                   std::to_string(count),
-                                   "--start-delay-ms",
-                                   "300",
-                                   "--heartbeat-ms",
-                                   "0",
-                                   "--status-ms",
-                                   "0"};
-  if (!rate.empty()) {
-    args.insert(args.end(), {"--rate", rate});
-  }
-  if (!sendLog.empty()) {
-    args.insert(args.end(), {"--send-log", sendLog});
-  }
-  return args;
-}
 
 std::unique_ptr<testing::BoxSimProcess> StartResultSim(const std::string& receiveLog) {
   std::vector<std::string> args = {"--port",  "0",          "--bind", "127.0.0.1",
@@ -190,53 +171,29 @@ double LatencyP99(const std::string& folder, long long lines, double* median) {
   }
   box.StopBoxThread([&] { run.Drain(); });
   sim.WaitEvent("done:", std::chrono::seconds(2));
-  std::vector<long long> sent;
-  {
-    std::ifstream in(sendLog);
-    long long stamp;
-    std::string rest;
-    while (in >> stamp && std::getline(in, rest)) {
-      sent.push_back(stamp);
-    }
-  }
-  std::vector<long long> received;
-  {
-    std::ifstream in(receiveLog);
-    long long stamp;
-    std::string rest;
-    while (in >> stamp && std::getline(in, rest)) {
-      if (rest.find("AddKolClock(") != std::string::npos) {
-        received.push_back(stamp);
-      }
-    }
-  }
-  std::size_t n = std::min(sent.size(), received.size());
-  std::vector<double> delays;
-  for (std::size_t i = 0; i < n; ++i) {
-    delays.push_back(static_cast<double>(received[i] - sent[i]) / 1000.0);
-  }
-  if (delays.empty()) {
+  std::vector<std::int64_t> sent = bench::ReadStamps(sendLog);
+  std::vector<std::int64_t> received = bench::ReadStamps(receiveLog, "AddKolClock(");
+  std::optional<bench::Delays> delays = bench::DelaysBetween(sent, received);
+  if (!delays) {
     return -1;
   }
-  std::sort(delays.begin(), delays.end());
-  *median = delays[delays.size() / 2];
-  std::printf("  %zu lines timed (%zu sent, %zu received by the results software)\n", n,
+  *median = delays->median;
+  std::printf("  %zu lines timed (%zu sent, %zu received by the results software)\n", delays->count,
               sent.size(), received.size());
-  return delays[std::min(delays.size() - 1, delays.size() * 99 / 100)];
+  return delays->p99;
 }
 
 }  // namespace
 }  // namespace lapora
 
 int main(int argc, char** argv) {
+  lapora::PinLocalTimeZone();  // as the program does at start-up
   long long oneBox = argc > 1 ? std::atoll(argv[1]) : 1000000;
   long long latencyLines = argc > 2 ? std::atoll(argv[2]) : 10000;
-  std::string pattern = (std::filesystem::temp_directory_path() / "lapora-linkbench-XXXXXX");
-  char* made = mkdtemp(pattern.data());
-  if (made == nullptr) {
+  std::string folder = lapora::bench::MakeBenchFolder("lapora-linkbench");
+  if (folder.empty()) {
     return 1;
   }
-  std::string folder = made;
   std::printf("box link with the direct connection on, over loopback TCP\n");
   double perEvent = lapora::Throughput(folder, oneBox, false);
   std::printf("one box, link on, main loop as in boxlink_bench: %.0f lines/s recorded\n", perEvent);
