@@ -14,7 +14,7 @@
 #include "foundation/text.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_station.h"
-#include "support/boxsim_process.h"
+#include "support/simulator_process.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -225,7 +225,7 @@ TEST(HeadlessProgram, SigtermClosesLikeCtrlExit) {
 
 TEST(HeadlessProgram, ConnectOptionConnectsTheDeclaredBoxAtStart) {
   TempDir dir;
-  testing::BoxSimProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+  testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
                              {"--tcp", "0", "--race", "--runners", "10", "--rate", "20", "--loop",
                               "--chip-table", dir.File("ChipTable.dtb")});
   ASSERT_FALSE(sim.WaitEvent("chip table ").empty());

@@ -9,13 +9,13 @@
 #include "boxlink/ostra_box.h"
 #include "resources/messages_boxlink.h"
 #include "support/boxlink_support.h"
-#include "support/boxsim_process.h"
+#include "support/simulator_process.h"
 
 namespace lapora {
 namespace {
 
 using testing::BoxLinkHarness;
-using testing::BoxSimProcess;
+using testing::SimulatorProcess;
 using namespace std::chrono_literals;
 
 const std::string kBoxSim = LAPORA_BINARY_DIR "/tools/boxsim/boxsim";
@@ -37,7 +37,7 @@ class BoxLinkBoxSimTest : public ::testing::Test {
 };
 
 TEST_F(BoxLinkBoxSimTest, TcpBoxIdFromTheFirstDetectionAndEveryDetectionRecorded) {
-  BoxSimProcess sim(kBoxSim, {"--tcp", "0", "--device-id", "77", "--race", "--runners", "20",
+  SimulatorProcess sim(kBoxSim, {"--tcp", "0", "--device-id", "77", "--race", "--runners", "20",
                               "--count", "20", "--rate", "200", "--start-delay-ms", "0",
                               "--heartbeat-ms", "0", "--status-ms", "0"});
   std::string port = sim.WaitEvent("listening on ");
@@ -55,7 +55,7 @@ TEST_F(BoxLinkBoxSimTest, TcpBoxIdFromTheFirstDetectionAndEveryDetectionRecorded
 }
 
 TEST_F(BoxLinkBoxSimTest, DroppedTcpConnectionIsReconnectedAndNothingIsLost) {
-  BoxSimProcess sim(
+  SimulatorProcess sim(
       kBoxSim,
       {"--tcp",  "0",      "--race",           "--runners", "30",           "--count", "30",
        "--rate", "300",    "--start-delay-ms", "0",         "--drop-after", "10",      "--drops",
@@ -72,7 +72,7 @@ TEST_F(BoxLinkBoxSimTest, DroppedTcpConnectionIsReconnectedAndNothingIsLost) {
 }
 
 TEST_F(BoxLinkBoxSimTest, SerialBoxOnAPseudoTerminal) {
-  BoxSimProcess sim(kBoxSim, {"--pty", "--device-id", "58", "--race", "--runners", "10", "--count",
+  SimulatorProcess sim(kBoxSim, {"--pty", "--device-id", "58", "--race", "--runners", "10", "--count",
                               "10", "--rate", "50", "--start-delay-ms", "0", "--heartbeat-ms", "0",
                               "--status-ms", "0"});
   std::string path = sim.WaitEvent("pty ");

@@ -23,7 +23,7 @@
 #include "resultslink/results_link.h"
 #include "station/recording_front_end.h"
 #include "station/station.h"
-#include "support/boxsim_process.h"
+#include "support/simulator_process.h"
 #include "support/station_rig.h"
 #include "support/temp_dir.h"
 
@@ -79,7 +79,7 @@ class StationLinkTest : public ::testing::Test, public testing::StationRig {
                   "--start-list",
                   dir.File("start-list.txt")};
     args.insert(args.end(), options.begin(), options.end());
-    sim = std::make_unique<testing::BoxSimProcess>(LAPORA_BINARY_DIR "/tools/resultsim/resultsim",
+    sim = std::make_unique<testing::SimulatorProcess>(LAPORA_BINARY_DIR "/tools/resultsim/resultsim",
                                                    args);
     std::string port = sim->WaitEvent("listening on ");
     settings.Host = "127.0.0.1";
@@ -145,7 +145,7 @@ class StationLinkTest : public ::testing::Test, public testing::StationRig {
   bool Pressed() { return front.buttons[Button::kDirect].pressed; }
 
   BalloonFrontEnd front;
-  std::unique_ptr<testing::BoxSimProcess> sim;
+  std::unique_ptr<testing::SimulatorProcess> sim;
   std::unique_ptr<Station> station;
 };
 

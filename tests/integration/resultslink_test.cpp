@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,9 +35,8 @@
 #include "resultslink/link_protocol.h"
 #include "resultslink/link_reactions.h"
 #include "resultslink/results_link.h"
+#include "support/simulator_process.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace lapora {
 namespace {
@@ -51,99 +49,22 @@ using Texts = std::vector<std::string>;
 
 constexpr auto kDeadline = std::chrono::seconds(15);
 
-// The simulator as a child process; its stdout event lines come through a pipe.
+// The results-software simulator as a child process, on a free loopback port.
 class CSimulator {
  public:
-  ~CSimulator() { Stop(); }
-
   bool Start(const Texts& options) {
-    Texts args = {RESULTSIM_PATH, "--port", "0", "--bind", "127.0.0.1"};
+    Texts args = {"--port", "0", "--bind", "127.0.0.1"};
     args.insert(args.end(), options.begin(), options.end());
-    int fds[2];
-    if (pipe(fds) != 0) {
-      return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    const int failed =
-        posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    m_stdout = fds[0];
-    if (failed != 0) {
-      m_pid = -1;
-      return false;
-    }
-    const std::string line = WaitFor("listening on ");
-    m_port = line.empty() ? 0 : std::atoi(line.c_str() + std::strlen("listening on "));
+    m_process = std::make_unique<testing::SimulatorProcess>(RESULTSIM_PATH, args);
+    m_port = std::atoi(m_process->WaitEvent("listening on ", kDeadline).c_str());
     return m_port > 0;
   }
-
-  // The next event line starting with prefix; empty when none came in time.
-  std::string WaitFor(const std::string& prefix) {
-    const auto deadline = Clock::now() + kDeadline;
-    while (true) {
-      for (; m_scanned < m_events.size(); ++m_scanned) {
-        if (m_events[m_scanned].rfind(prefix, 0) == 0) {
-          return m_events[m_scanned++];
-        }
-      }
-      if (!ReadMore(deadline)) {
-        return "";
-      }
-    }
-  }
-
-  void Stop() {
-    if (m_pid > 0) {
-      kill(m_pid, SIGTERM);
-      int status = 0;
-      waitpid(m_pid, &status, 0);
-      m_pid = -1;
-    }
-    if (m_stdout >= 0) {
-      close(m_stdout);
-      m_stdout = -1;
-    }
-  }
-
+  void Stop() { m_process.reset(); }
   int Port() const { return m_port; }
 
  private:
-  bool ReadMore(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd fd{m_stdout, POLLIN, 0};
-    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
-      return false;
-    }
-    char buffer[4096];
-    const ssize_t n = read(m_stdout, buffer, sizeof buffer);
-    if (n <= 0) {
-      return false;
-    }
-    m_partial.append(buffer, static_cast<size_t>(n));
-    size_t end;
-    while ((end = m_partial.find('\n')) != std::string::npos) {
-      m_events.push_back(m_partial.substr(0, end));
-      m_partial.erase(0, end + 1);
-    }
-    return true;
-  }
-
-  pid_t m_pid = -1;
-  int m_stdout = -1;
+  std::unique_ptr<testing::SimulatorProcess> m_process;
   int m_port = 0;
-  std::string m_partial;
-  Texts m_events;
-  size_t m_scanned = 0;
 };
 
 class RecordingVoice final : public TextToSpeech {

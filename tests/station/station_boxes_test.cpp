@@ -23,13 +23,13 @@
 #include "station/recording_front_end.h"
 #include "station/station.h"
 #include "support/boxlink_support.h"
-#include "support/boxsim_process.h"
+#include "support/simulator_process.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
 namespace {
 
-using testing::BoxSimProcess;
+using testing::SimulatorProcess;
 using testing::ReadFile;
 using testing::RecordingFrontEnd;
 using testing::TempDir;
@@ -78,7 +78,7 @@ class StationBoxesTest : public ::testing::Test {
     std::vector<std::string> all = {
         "--tcp", "0", "--device-id", "57", "--race", "--chip-table", dir.File("ChipTable.dtb")};
     all.insert(all.end(), args.begin(), args.end());
-    sim = std::make_unique<BoxSimProcess>(kBoxSim, all);
+    sim = std::make_unique<SimulatorProcess>(kBoxSim, all);
     ASSERT_FALSE(sim->WaitEvent("chip table ").empty());
     std::string port = sim->WaitEvent("listening on ");
     ASSERT_FALSE(port.empty());
@@ -140,7 +140,7 @@ class StationBoxesTest : public ::testing::Test {
   CChipTable chipTable;
   testing::RecordingSoundPlayer sound;
   RecordingFrontEnd front;
-  std::unique_ptr<BoxSimProcess> sim;
+  std::unique_ptr<SimulatorProcess> sim;
   std::unique_ptr<Station> station;
 };
 

@@ -31,7 +31,7 @@
 #include "foundation/events.h"
 #include "foundation/log.h"
 #include "platform/process.h"
-#include "support/boxsim_process.h"
+#include "support/simulator_process.h"
 
 namespace lapora {
 namespace {
@@ -99,10 +99,10 @@ struct Run {
 // last one.
 double Throughput(const std::string& folder, int boxes, long long perBox) {
   Run run(folder);
-  std::vector<std::unique_ptr<testing::BoxSimProcess>> sims;
+  std::vector<std::unique_ptr<testing::SimulatorProcess>> sims;
   std::vector<std::unique_ptr<COstraBox>> slots;
   for (int i = 0; i < boxes; ++i) {
-    sims.push_back(std::make_unique<testing::BoxSimProcess>(kBoxSim, BoxSimArgs(perBox, "", "")));
+    sims.push_back(std::make_unique<testing::SimulatorProcess>(kBoxSim, BoxSimArgs(perBox, "", "")));
     std::string port = sims.back()->WaitEvent("listening on ");
     if (port.empty()) {
       std::fprintf(stderr, "boxsim did not start\n");
@@ -143,7 +143,7 @@ double Throughput(const std::string& folder, int boxes, long long perBox) {
 double LatencyP99(const std::string& folder, long long lines, double* median) {
   Run run(folder);
   std::string sendLog = folder + "/send.log";
-  testing::BoxSimProcess sim(kBoxSim, BoxSimArgs(lines, "1000", sendLog));
+  testing::SimulatorProcess sim(kBoxSim, BoxSimArgs(lines, "1000", sendLog));
   std::string port = sim.WaitEvent("listening on ");
   COstraBox box(run.services, 1);
   box.ConfigureTransport("31", "127.0.0.1", std::stoi(port));

@@ -30,7 +30,7 @@
 #include "foundation/log.h"
 #include "platform/process.h"
 #include "resultslink/results_link.h"
-#include "support/boxsim_process.h"
+#include "support/simulator_process.h"
 
 namespace lapora {
 namespace {
@@ -86,16 +86,16 @@ struct Run {
   std::size_t replies = 0;
 };
 
-std::unique_ptr<testing::BoxSimProcess> StartResultSim(const std::string& receiveLog) {
+std::unique_ptr<testing::SimulatorProcess> StartResultSim(const std::string& receiveLog) {
   std::vector<std::string> args = {"--port",  "0",          "--bind", "127.0.0.1",
                                    "--quiet", "--generate", "1000"};
   if (!receiveLog.empty()) {
     args.insert(args.end(), {"--log", receiveLog});
   }
-  return std::make_unique<testing::BoxSimProcess>(kResultSim, args);
+  return std::make_unique<testing::SimulatorProcess>(kResultSim, args);
 }
 
-int PortOf(testing::BoxSimProcess& sim) {
+int PortOf(testing::SimulatorProcess& sim) {
   std::string port = sim.WaitEvent("listening on ");
   return port.empty() ? 0 : std::atoi(port.c_str());
 }
@@ -111,7 +111,7 @@ double Throughput(const std::string& folder, long long lines, bool batched) {
     std::fprintf(stderr, "the direct connection did not come up\n");
     return 0;
   }
-  testing::BoxSimProcess sim(kBoxSim, BoxSimArgs(lines, "", ""));
+  testing::SimulatorProcess sim(kBoxSim, BoxSimArgs(lines, "", ""));
   const int port = PortOf(sim);
   COstraBox box(run.services, 1);
   box.ConfigureTransport("31", "127.0.0.1", port);
@@ -153,7 +153,7 @@ double LatencyP99(const std::string& folder, long long lines, double* median) {
     return -1;
   }
   const std::string sendLog = folder + "/send.log";
-  testing::BoxSimProcess sim(kBoxSim, BoxSimArgs(lines, "1000", sendLog));
+  testing::SimulatorProcess sim(kBoxSim, BoxSimArgs(lines, "1000", sendLog));
   COstraBox box(run.services, 1);
   box.ConfigureTransport("31", "127.0.0.1", PortOf(sim));
   box.StartBoxThread();

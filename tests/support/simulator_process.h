@@ -1,5 +1,5 @@
-// The box simulator (tools/boxsim) run as a child process, its standard output read line by
-// line. For one thread; the process is ended (SIGTERM) and reaped when the object goes.
+// A simulator (tools/boxsim, tools/resultsim) run as a child process, its standard output read
+// line by line. For one thread; the process is ended (SIGTERM) and reaped when the object goes.
 #pragma once
 
 #include <poll.h>
@@ -13,9 +13,9 @@
 
 namespace lapora::testing {
 
-class BoxSimProcess {
+class SimulatorProcess {
  public:
-  BoxSimProcess(const std::string& program, std::vector<std::string> args) {
+  SimulatorProcess(const std::string& program, std::vector<std::string> args) {
     int out[2];
     if (::pipe(out) != 0) {
       return;
@@ -38,7 +38,7 @@ class BoxSimProcess {
     ::close(out[1]);
     m_out = out[0];
   }
-  ~BoxSimProcess() {
+  ~SimulatorProcess() {
     if (m_pid > 0) {
       ::kill(m_pid, SIGTERM);
       int status = 0;
@@ -48,8 +48,8 @@ class BoxSimProcess {
       ::close(m_out);
     }
   }
-  BoxSimProcess(const BoxSimProcess&) = delete;
-  BoxSimProcess& operator=(const BoxSimProcess&) = delete;
+  SimulatorProcess(const SimulatorProcess&) = delete;
+  SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
   // The rest of the first output line, after the lines already taken, that starts with
   // prefix; "" when none came before the deadline.
