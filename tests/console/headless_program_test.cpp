@@ -226,8 +226,8 @@ TEST(HeadlessProgram, SigtermClosesLikeCtrlExit) {
 TEST(HeadlessProgram, ConnectOptionConnectsTheDeclaredBoxAtStart) {
   TempDir dir;
   testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
-                             {"--tcp", "0", "--race", "--runners", "10", "--rate", "20", "--loop",
-                              "--chip-table", dir.File("ChipTable.dtb")});
+                                {"--tcp", "0", "--race", "--runners", "10", "--rate", "20",
+                                 "--loop", "--chip-table", dir.File("ChipTable.dtb")});
   ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
   std::string port = sim.WaitEvent("listening on ");
   ASSERT_FALSE(port.empty());

@@ -38,8 +38,8 @@ class BoxLinkBoxSimTest : public ::testing::Test {
 
 TEST_F(BoxLinkBoxSimTest, TcpBoxIdFromTheFirstDetectionAndEveryDetectionRecorded) {
   SimulatorProcess sim(kBoxSim, {"--tcp", "0", "--device-id", "77", "--race", "--runners", "20",
-                              "--count", "20", "--rate", "200", "--start-delay-ms", "0",
-                              "--heartbeat-ms", "0", "--status-ms", "0"});
+                                 "--count", "20", "--rate", "200", "--start-delay-ms", "0",
+                                 "--heartbeat-ms", "0", "--status-ms", "0"});
   std::string port = sim.WaitEvent("listening on ");
   ASSERT_FALSE(port.empty());
   box.ConfigureTransport("31", "127.0.0.1", std::stoi(port));
@@ -72,9 +72,9 @@ TEST_F(BoxLinkBoxSimTest, DroppedTcpConnectionIsReconnectedAndNothingIsLost) {
 }
 
 TEST_F(BoxLinkBoxSimTest, SerialBoxOnAPseudoTerminal) {
-  SimulatorProcess sim(kBoxSim, {"--pty", "--device-id", "58", "--race", "--runners", "10", "--count",
-                              "10", "--rate", "50", "--start-delay-ms", "0", "--heartbeat-ms", "0",
-                              "--status-ms", "0"});
+  SimulatorProcess sim(kBoxSim, {"--pty", "--device-id", "58", "--race", "--runners", "10",
+                                 "--count", "10", "--rate", "50", "--start-delay-ms", "0",
+                                 "--heartbeat-ms", "0", "--status-ms", "0"});
   std::string path = sim.WaitEvent("pty ");
   ASSERT_FALSE(path.empty());
   box.ConfigureTransport("31", path, 9600);

@@ -79,8 +79,8 @@ class StationLinkTest : public ::testing::Test, public testing::StationRig {
                   "--start-list",
                   dir.File("start-list.txt")};
     args.insert(args.end(), options.begin(), options.end());
-    sim = std::make_unique<testing::SimulatorProcess>(LAPORA_BINARY_DIR "/tools/resultsim/resultsim",
-                                                   args);
+    sim = std::make_unique<testing::SimulatorProcess>(
+        LAPORA_BINARY_DIR "/tools/resultsim/resultsim", args);
     std::string port = sim->WaitEvent("listening on ");
     settings.Host = "127.0.0.1";
     settings.Port = port.empty() ? 0 : std::stoi(port);

@@ -29,9 +29,9 @@
 namespace lapora {
 namespace {
 
-using testing::SimulatorProcess;
 using testing::ReadFile;
 using testing::RecordingFrontEnd;
+using testing::SimulatorProcess;
 using testing::TempDir;
 using namespace std::chrono_literals;
 

@@ -102,7 +102,8 @@ double Throughput(const std::string& folder, int boxes, long long perBox) {
   std::vector<std::unique_ptr<testing::SimulatorProcess>> sims;
   std::vector<std::unique_ptr<COstraBox>> slots;
   for (int i = 0; i < boxes; ++i) {
-    sims.push_back(std::make_unique<testing::SimulatorProcess>(kBoxSim, BoxSimArgs(perBox, "", "")));
+    sims.push_back(
+        std::make_unique<testing::SimulatorProcess>(kBoxSim, BoxSimArgs(perBox, "", "")));
     std::string port = sims.back()->WaitEvent("listening on ");
     if (port.empty()) {
       std::fprintf(stderr, "boxsim did not start\n");
