@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/system_folders.h"
+#include "support/env_override.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -15,28 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets an environment variable for one test and puts the old value back.
-class EnvOverride {
- public:
-  EnvOverride(const char* name, const std::string& value) : m_name(name) {
-    const char* old = getenv(name);
-    m_had = old != nullptr;
-    m_old = m_had ? old : "";
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvOverride() {
-    if (m_had) {
-      setenv(m_name, m_old.c_str(), 1);
-    } else {
-      unsetenv(m_name);
-    }
-  }
-
- private:
-  const char* m_name;
-  bool m_had = false;
-  std::string m_old;
-};
+using testing::EnvOverride;
 
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
   std::tm tm{};

@@ -15,6 +15,7 @@
 #include "foundation/settings_store.h"
 #include "foundation/version.h"
 #include "resources/messages_foundation.h"
+#include "support/env_override.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -22,28 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets an environment variable for one test and puts the old value back.
-class EnvOverride {
- public:
-  EnvOverride(const char* name, const std::string& value) : m_name(name) {
-    const char* old = getenv(name);
-    m_had = old != nullptr;
-    m_old = m_had ? old : "";
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvOverride() {
-    if (m_had) {
-      setenv(m_name, m_old.c_str(), 1);
-    } else {
-      unsetenv(m_name);
-    }
-  }
-
- private:
-  const char* m_name;
-  bool m_had = false;
-  std::string m_old;
-};
+using testing::EnvOverride;
 
 // One run of the application's start-up on its own objects.
 struct Instance {
