@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <limits>
+#include <thread>
 
 #include "foundation/log.h"
 #include "foundation/text.h"
@@ -67,8 +68,14 @@ CKolResult CRecordedDetections::AddDetectionRecord(const std::string& detectorLa
                                                    const std::string& bibText,
                                                    const CChrono& absTime, const CChrono& raceTime,
                                                    int kindMarker, bool writeToFile) {
-  std::lock_guard lock(m_recordsMutex);
-  return AddLocked(detectorLabel, bibText, absTime, raceTime, kindMarker, writeToFile);
+  std::uint64_t ticket = 0;
+  CKolResult record;
+  {
+    std::lock_guard lock(m_recordsMutex);
+    record = AddLocked(detectorLabel, bibText, absTime, raceTime, kindMarker, writeToFile, &ticket);
+  }
+  WriteLinesUpTo(ticket);
+  return record;
 }
 
 std::optional<CKolResult> CRecordedDetections::FindRecord(int id) const {
@@ -123,8 +130,8 @@ std::string CRecordedDetections::DetectionFilePath() const {
 
 CKolResult CRecordedDetections::AddLocked(const std::string& detectorLabel,
                                           const std::string& bibText, const CChrono& absTime,
-                                          const CChrono& raceTime, int kindMarker,
-                                          bool writeToFile) {
+                                          const CChrono& raceTime, int kindMarker, bool writeToFile,
+                                          std::uint64_t* ticket) {
   // The id is taken under the lock so that ids grow in list order.
   CKolResult& record = m_records.emplace_back();
   record.bibText = bibText;
@@ -139,14 +146,60 @@ CKolResult CRecordedDetections::AddLocked(const std::string& detectorLabel,
   m_byId[record.id] = m_records.size() - 1;
   ++m_validCount;
 
+  *ticket = 0;
   if (writeToFile && m_file != nullptr) {
-    m_lineBuffer.clear();
-    AppendDetectionLine(m_lineBuffer, static_cast<int>(m_records.size()), record);
-    // Write errors are not reported: the record stays in memory either way.
-    std::fwrite(m_lineBuffer.data(), 1, m_lineBuffer.size(), m_file);
-    std::fflush(m_file);
+    std::lock_guard lock(m_queueMutex);
+    AppendDetectionLine(m_queuedLines, static_cast<int>(m_records.size()), record);
+    *ticket = ++m_queuedCount;
   }
   return record;
+}
+
+void CRecordedDetections::WriteLinesUpTo(std::uint64_t ticket) {
+  if (ticket == 0) {
+    return;
+  }
+  // A write takes a few microseconds. Waiting for another thread's write by polling, rather
+  // than sleeping on the lock, spares the wake-up of a sleeping thread, which costs more than
+  // the write itself; the yield lets a box thread with work run meanwhile. A write that takes
+  // long (a slow disk) ends the polling and the wait goes on on the lock.
+  constexpr int kPollAttempts = 256;
+  for (int attempt = 0; attempt < kPollAttempts; ++attempt) {
+    if (m_writtenLines.load(std::memory_order_acquire) >= ticket) {
+      return;
+    }
+    std::unique_lock lock(m_fileMutex, std::try_to_lock);
+    if (lock.owns_lock()) {
+      if (m_writtenLines.load(std::memory_order_relaxed) < ticket) {
+        WriteQueuedLinesLocked();
+      }
+      return;
+    }
+    std::this_thread::yield();
+  }
+  std::lock_guard lock(m_fileMutex);
+  if (m_writtenLines.load(std::memory_order_relaxed) < ticket) {
+    WriteQueuedLinesLocked();
+  }
+}
+
+void CRecordedDetections::WriteQueuedLinesLocked() {
+  m_writeBuffer.clear();
+  std::uint64_t queued;
+  {
+    std::lock_guard lock(m_queueMutex);
+    m_writeBuffer.swap(m_queuedLines);  // the queue keeps the emptied buffer's capacity
+    queued = m_queuedCount;
+  }
+  // Lines are queued only while a file is open, and a file is closed only after its queue was
+  // drained, so these lines belong to m_file. Write errors are not reported: the records stay
+  // in memory either way.
+  if (!m_writeBuffer.empty() && m_file != nullptr) {
+    std::fwrite(m_writeBuffer.data(), 1, m_writeBuffer.size(), m_file);
+    std::fflush(m_file);
+  }
+  // Published after the write: a thread that sees its rank here knows its line is written.
+  m_writtenLines.store(queued, std::memory_order_release);
 }
 
 std::optional<CKolResult> CRecordedDetections::FindLocked(int id) const {
@@ -180,7 +233,11 @@ void CRecordedDetections::OpenFileLocked(const std::string& path) {
   }
   CloseFileLocked();
   // Binary append with explicit CR LF: the same bytes on every platform.
-  m_file = std::fopen(path.c_str(), "ab");
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  {
+    std::lock_guard lock(m_fileMutex);
+    m_file = file;
+  }
   m_log.PostLog(0, StrF(Tr(kMsgOpeningDetectionFile).c_str(), path.c_str()));
   if (m_file == nullptr) {
     m_log.PostLog(0, StrF(Tr(kMsgErrorOpeningDetectionFile).c_str(), path.c_str()));
@@ -189,6 +246,8 @@ void CRecordedDetections::OpenFileLocked(const std::string& path) {
 }
 
 void CRecordedDetections::CloseFileLocked() {
+  std::lock_guard lock(m_fileMutex);
+  WriteQueuedLinesLocked();  // lines queued before the close belong to this file
   if (m_file != nullptr) {
     std::fclose(m_file);
     m_file = nullptr;

@@ -1,10 +1,17 @@
 // The recorded detection list (the records, in recording order, with their ids) and the
 // incoming-detections file that receives one detection line per record. Thread-safe: every
-// operation takes m_recordsMutex, which guards the list, the id counter and the file together,
+// operation takes m_recordsMutex, which guards the list, the id counter and the choice of file,
 // so file lines come in list order with consecutive numbers. WithLock runs several steps under
 // that one lock (a reset clears the list and switches files with no detection in between).
+//
+// The write itself is done outside m_recordsMutex, by group commit: a record's line is queued
+// under the lock, then the writer drains every queued line in one write and flush. With several
+// box threads recording at once, one thread's write covers the lines the others queued
+// meanwhile, and nobody waits for the list while a write is in progress. AddDetectionRecord
+// still returns only once its line is in the file.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +24,7 @@
 
 #include "foundation/chrono.h"
 #include "foundation/kol_result.h"
+#include "foundation/yielding_mutex.h"
 
 namespace lapora {
 
@@ -48,7 +56,11 @@ class CRecordedDetections {
     CKolResult AddDetectionRecord(const std::string& detectorLabel, const std::string& bibText,
                                   const CChrono& absTime, const CChrono& raceTime, int kindMarker,
                                   bool writeToFile) {
-      return m_owner.AddLocked(detectorLabel, bibText, absTime, raceTime, kindMarker, writeToFile);
+      std::uint64_t ticket = 0;
+      CKolResult record = m_owner.AddLocked(detectorLabel, bibText, absTime, raceTime, kindMarker,
+                                            writeToFile, &ticket);
+      m_owner.WriteLinesUpTo(ticket);
+      return record;
     }
     std::optional<CKolResult> FindRecord(int id) const { return m_owner.FindLocked(id); }
     bool SetValid(int id, int valid) { return m_owner.SetValidLocked(id, valid); }
@@ -105,25 +117,43 @@ class CRecordedDetections {
   std::string DetectionFilePath() const;
 
  private:
-  // REQUIRES: m_recordsMutex is held (for every *Locked function below).
+  // REQUIRES: m_recordsMutex is held (for every *Locked function below). A line queued for
+  // the file sets *ticket to its rank among all queued lines (else 0): WriteLinesUpTo(*ticket)
+  // writes it.
   CKolResult AddLocked(const std::string& detectorLabel, const std::string& bibText,
                        const CChrono& absTime, const CChrono& raceTime, int kindMarker,
-                       bool writeToFile);
+                       bool writeToFile, std::uint64_t* ticket);
   std::optional<CKolResult> FindLocked(int id) const;
   bool SetValidLocked(int id, int valid);
   void ClearLocked();
   void OpenFileLocked(const std::string& path);
+  // Drains the queued lines into the file when any is queued with a rank up to ticket (a
+  // writer that came first may have written them already). Takes m_fileMutex; the caller may
+  // hold m_recordsMutex.
+  void WriteLinesUpTo(std::uint64_t ticket);
+  // REQUIRES: m_fileMutex is held. Writes and flushes every queued line.
+  void WriteQueuedLinesLocked();
   void CloseFileLocked();
 
   Logger& m_log;
-  mutable std::mutex m_recordsMutex;
+  // Lock order: m_recordsMutex, then m_fileMutex, then m_queueMutex.
+  mutable YieldingMutex m_recordsMutex;
   std::vector<CKolResult> m_records;                     // guarded by m_recordsMutex
   std::unordered_map<std::int32_t, std::size_t> m_byId;  // id -> index in m_records; guarded
   std::int32_t m_lastId = 0;                             // guarded by m_recordsMutex
   int m_validCount = 0;                                  // guarded by m_recordsMutex
-  std::FILE* m_file = nullptr;                           // guarded by m_recordsMutex
-  std::string m_filePath;                                // guarded by m_recordsMutex
-  std::string m_lineBuffer;                              // guarded by m_recordsMutex
+  // Set only while holding both m_recordsMutex and m_fileMutex; read under either.
+  std::FILE* m_file = nullptr;
+  std::string m_filePath;  // guarded by m_recordsMutex
+
+  std::mutex m_fileMutex;
+  std::string m_writeBuffer;  // guarded by m_fileMutex: the lines being written
+  // The rank of the last line written: stored under m_fileMutex, read by any thread.
+  std::atomic<std::uint64_t> m_writtenLines{0};
+
+  std::mutex m_queueMutex;
+  std::string m_queuedLines;        // guarded by m_queueMutex: lines not yet written
+  std::uint64_t m_queuedCount = 0;  // guarded by m_queueMutex: the rank of the last one queued
 };
 
 }  // namespace lapora

@@ -83,9 +83,57 @@ std::uint16_t Low16(long value) {
   return static_cast<std::uint16_t>(static_cast<unsigned long>(value));
 }
 
-bool ScanDate(const std::string& date, int& year, int& month, int& day) {
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The value of the count digits at text (all known to be digits).
+long DigitsValue(const char* text, std::size_t count) {
+  long value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+bool ScanDate(std::string_view date, int& year, int& month, int& day) {
+  // Every box line carries a date: its usual shape, eight digits, is read without sscanf,
+  // with the very result sscanf gives for it.
+  if (date.size() >= 8 && std::all_of(date.begin(), date.begin() + 8, IsDigit)) {
+    year = static_cast<int>(DigitsValue(date.data(), 4));
+    month = static_cast<int>(DigitsValue(date.data() + 4, 2));
+    day = static_cast<int>(DigitsValue(date.data() + 6, 2));
+    return true;
+  }
   // "%2d" is the two-digit-wide field of "%02d" (the 0 has no meaning in scanf).
-  return std::sscanf(date.c_str(), "%4d%2d%2d", &year, &month, &day) == 3;
+  return std::sscanf(std::string(date).c_str(), "%4d%2d%2d", &year, &month, &day) == 3;
+}
+
+// Reads "H:M:S.F" with fields of 1 to 9 plain digits (what "%ld:%ld:%ld.%ld" reads from such a
+// text, whatever follows the last digit); false for any other shape.
+bool ScanPlainColonTime(std::string_view time, long& h, long& m, long& sec, long& fraction) {
+  long* fields[4] = {&h, &m, &sec, &fraction};
+  const char separators[3] = {':', ':', '.'};
+  std::size_t at = 0;
+  for (int i = 0; i < 4; ++i) {
+    std::size_t start = at;
+    while (at < time.size() && IsDigit(time[at]) && at - start < 10) {
+      ++at;
+    }
+    std::size_t count = at - start;
+    if (count == 0 || count > 9) {
+      return false;
+    }
+    *fields[i] = DigitsValue(time.data() + start, count);
+    if (i < 3) {
+      if (at >= time.size() || time[at] != separators[i]) {
+        return false;
+      }
+      ++at;
+    }
+  }
+  // A tenth digit would have been part of sscanf's last number.
+  return at >= time.size() || !IsDigit(time[at]);
 }
 
 // The absolute value of a local date and time, daylight saving left to the library.
@@ -316,26 +364,28 @@ bool CChrono::ParseBoxDateTime(std::string_view date, std::string_view time) {
   int year = 0;
   int month = 0;
   int day = 0;
-  if (!ScanDate(std::string(date), year, month, day)) {
+  if (!ScanDate(date, year, month, day)) {
     return false;
   }
-  const std::string t(time);
   long h = 0;
   long m = 0;
   long sec = 0;
   long fraction = 0;
-  if (std::sscanf(t.c_str(), "%ld:%ld:%ld.%ld", &h, &m, &sec, &fraction) != 4) {
-    int hh = 0;
-    int mm = 0;
-    int ss = 0;
-    int ff = 0;
-    if (std::sscanf(t.c_str(), "%2d%2d%2d.%d", &hh, &mm, &ss, &ff) != 4) {
-      return false;
+  if (!ScanPlainColonTime(time, h, m, sec, fraction)) {
+    const std::string t(time);
+    if (std::sscanf(t.c_str(), "%ld:%ld:%ld.%ld", &h, &m, &sec, &fraction) != 4) {
+      int hh = 0;
+      int mm = 0;
+      int ss = 0;
+      int ff = 0;
+      if (std::sscanf(t.c_str(), "%2d%2d%2d.%d", &hh, &mm, &ss, &ff) != 4) {
+        return false;
+      }
+      h = hh;
+      m = mm;
+      sec = ss;
+      fraction = ff;
     }
-    h = hh;
-    m = mm;
-    sec = ss;
-    fraction = ff;
   }
   std::int32_t seconds = 0;
   if (!LocalToAbsolute(year, month, day, h, m, sec, seconds)) {
@@ -350,7 +400,7 @@ bool CChrono::ParseDateTime(std::string_view date, std::string_view time, int hu
   int year = 0;
   int month = 0;
   int day = 0;
-  if (!ScanDate(std::string(date), year, month, day)) {
+  if (!ScanDate(date, year, month, day)) {
     return false;
   }
   const std::string t(time);
@@ -374,7 +424,21 @@ std::string CChrono::FormatHundredths() const {
     return "00:00:00.00";
   }
   Hms t = SplitSeconds(m_seconds);
-  return StrF("%02ld:%02ld:%02ld.%02d", t.h, t.m, t.s, m_millis / 10);
+  int hundredths = m_millis / 10;
+  // Every detection formats its time a few times: the usual two-digit fields without printf.
+  if (t.h >= 0 && t.h < 100 && t.m >= 0 && t.s >= 0 && hundredths < 100) {
+    const long fields[4] = {t.h, t.m, t.s, hundredths};
+    char text[11];
+    for (int i = 0; i < 4; ++i) {
+      text[i * 3] = static_cast<char>('0' + fields[i] / 10);
+      text[i * 3 + 1] = static_cast<char>('0' + fields[i] % 10);
+      if (i < 3) {
+        text[i * 3 + 2] = i < 2 ? ':' : '.';
+      }
+    }
+    return std::string(text, sizeof text);
+  }
+  return StrF("%02ld:%02ld:%02ld.%02d", t.h, t.m, t.s, hundredths);
 }
 
 std::string CChrono::FormatSeconds() const {

@@ -166,6 +166,59 @@ TEST(DetectionsThreads, StoringWhileClearingAndFindingKeepsFileAndListInStep) {
   EXPECT_GE(clears.load(), 1);
 }
 
+// A record is pushed (and shown) only once its line is in the file: with four threads
+// recording at once, one thread's write carries the lines of the others, and none of them may
+// go on before the write that holds its line is done.
+class FileCheckingPusher : public DetectionPusher {
+ public:
+  explicit FileCheckingPusher(std::string path) : m_path(std::move(path)) {}
+  void PushDetection(const CKolResult& record) override {
+    std::string text = ReadFile(m_path);
+    if (text.find("\t" + record.bibText + "\t") == std::string::npos) {
+      ++missing;
+    }
+    ++count;
+  }
+  std::atomic<int> count{0};
+  std::atomic<int> missing{0};
+
+ private:
+  std::string m_path;
+};
+
+TEST(DetectionsThreads, EachLineIsInTheFileBeforeItsRecordIsPushed) {
+  setenv("TZ", ":/etc/localtime", 0);
+  tzset();
+  constexpr int kPerThread = 300;
+  TempDir dir;
+  EventQueue events;
+  Logger log(events);
+  AppSettings settings;
+  ManualClock clock;
+  CChipTable chips;
+  CRecordedDetections records(log);
+  std::string path = dir.File("incoming.dat");
+  FileCheckingPusher pusher(path);
+  DetectionIntake intake(log, events, settings, nullptr, clock, chips, records, &pusher);
+  records.OpenDetectionFile(path);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        std::string bib = "T" + std::to_string(t) + "-" + std::to_string(i);
+        intake.StoreDetection(bib, "D1", CChrono(), CChrono(36000 + i, 0));
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(pusher.count.load(), 4 * kPerThread);
+  EXPECT_EQ(pusher.missing.load(), 0);
+  records.CloseDetectionFile();
+  EXPECT_EQ(ReadLines(path).size(), 4u * kPerThread);
+}
+
 TEST(DetectionsThreads, LookupsDuringReloadsSeeOneWholeTable) {
   constexpr int kChips = 3000;
   TempDir dir;

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <string>
 
 #include "foundation/clock.h"
@@ -352,6 +354,60 @@ TEST_F(ChronoTest, ParseBoxDateTimeTable) {
     EXPECT_EQ(value,
               row.ok ? CChrono(static_cast<std::int32_t>(row.seconds), row.millis) : kSentinel);
   }
+}
+
+// Box times of every shape, read as sscanf reads them: the usual shape has a fast path of its
+// own, which must agree with "%ld:%ld:%ld.%ld" (then "%2d%2d%2d.%d") on any text.
+TEST_F(ChronoTest, ParseBoxDateTimeReadsLikeScanf) {
+  std::mt19937 random(20261209);
+  int accepted = 0;
+  const std::string alphabet = "0123456789012345678901234567890123456789::::....  -+x";
+  for (int n = 0; n < 20000; ++n) {
+    std::string time;
+    if (n % 2 == 0) {
+      // Near the usual shape: fields of one to three digits, one character changed at times.
+      for (int field = 0; field < 4; ++field) {
+        time += std::to_string(random() % (field == 0 ? 30 : 100));
+        if (field < 3) {
+          time.push_back(field < 2 ? ':' : '.');
+        }
+      }
+      if (random() % 3 == 0) {
+        time[random() % time.size()] = alphabet[random() % alphabet.size()];
+      }
+    } else {
+      std::size_t length = 1 + random() % 16;
+      for (std::size_t i = 0; i < length; ++i) {
+        time.push_back(alphabet[random() % alphabet.size()]);
+      }
+    }
+    long h = 0;
+    long m = 0;
+    long sec = 0;
+    long fraction = 0;
+    bool scanned = std::sscanf(time.c_str(), "%ld:%ld:%ld.%ld", &h, &m, &sec, &fraction) == 4;
+    if (!scanned) {
+      int hh = 0;
+      int mm = 0;
+      int ss = 0;
+      int ff = 0;
+      scanned = std::sscanf(time.c_str(), "%2d%2d%2d.%d", &hh, &mm, &ss, &ff) == 4;
+      h = hh;
+      m = mm;
+      sec = ss;
+      fraction = ff;
+    }
+    bool expectOk = scanned && h >= 0 && h <= 23 && m >= 0 && m <= 59 && sec >= 0 && sec <= 59;
+    SCOPED_TRACE("time \"" + time + "\"");
+    CChrono value = kSentinel;
+    ASSERT_EQ(value.ParseBoxDateTime("20120513", time), expectOk);
+    if (expectOk) {
+      ++accepted;
+      EXPECT_EQ(value.Seconds(), k20120513_000000 + h * 3600 + m * 60 + sec);
+      EXPECT_EQ(value.Millis(), static_cast<std::uint16_t>(static_cast<unsigned long>(fraction)));
+    }
+  }
+  EXPECT_GT(accepted, 2000);  // the texts do include valid times
 }
 
 TEST_F(ChronoTest, ParseDateTimeTable) {

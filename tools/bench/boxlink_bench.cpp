@@ -62,11 +62,14 @@ class StampingPusher : public DetectionPusher {
   std::vector<std::int64_t> m_stamps;
 };
 
+// stamped: every stored record is stamped (the latency run); the throughput runs have no
+// pusher, as the program has while the direct connection is off.
 struct Run {
-  explicit Run(const std::string& folder)
+  Run(const std::string& folder, bool stamped)
       : log(events),
         records(log),
-        intake(log, events, settings, nullptr, SystemClock(), chipTable, records, &pusher),
+        intake(log, events, settings, nullptr, SystemClock(), chipTable, records,
+               stamped ? &pusher : nullptr),
         services{log, events, settings, SystemClock(), intake, shared, nullptr} {
     log.SetPostingEnabled(true);
     log.SetLevel(50);
@@ -98,7 +101,7 @@ struct Run {
 // Runs `boxes` simulators of `perBox` lines each; returns lines/s from the first record to the
 // last one.
 double Throughput(const std::string& folder, int boxes, long long perBox) {
-  Run run(folder);
+  Run run(folder, false);
   std::vector<std::unique_ptr<testing::SimulatorProcess>> sims;
   std::vector<std::unique_ptr<COstraBox>> slots;
   for (int i = 0; i < boxes; ++i) {
@@ -142,7 +145,7 @@ double Throughput(const std::string& folder, int boxes, long long perBox) {
 // A steady 1 000 lines/s: the delay from the simulator's send stamp of each line to the stamp
 // of its stored record. Returns the 99th percentile in ms.
 double LatencyP99(const std::string& folder, long long lines, double* median) {
-  Run run(folder);
+  Run run(folder, true);
   std::string sendLog = folder + "/send.log";
   testing::SimulatorProcess sim(kBoxSim, BoxSimArgs(lines, "1000", sendLog));
   std::string port = sim.WaitEvent("listening on ");
