@@ -1,0 +1,337 @@
+#include "export/detection_statistics.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <new>
+
+#include "detections/recorded_detections.h"
+#include "resources/messages_export.h"
+
+namespace lapora {
+
+namespace {
+
+// "%d" of a bib text, with an overflowing number taken as no number at all.
+bool ReadBibNumber(const std::string& text, std::int32_t* number) {
+  std::size_t at = 0;
+  while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) {
+    ++at;
+  }
+  bool negative = false;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+    negative = text[at] == '-';
+    ++at;
+  }
+  std::int64_t value = 0;
+  std::size_t digits = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+    value = value * 10 + (text[at] - '0');
+    if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) {
+      return false;
+    }
+  }
+  if (digits == 0) {
+    return false;
+  }
+  value = negative ? -value : value;
+  if (value > std::numeric_limits<std::int32_t>::max()) {
+    return false;
+  }
+  *number = static_cast<std::int32_t>(value);
+  return true;
+}
+
+int CompareTexts(const std::string& a, const std::string& b) {
+  int order = a.compare(b);  // byte order, as strcmp
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+int CompareTimes(const CChrono& a, const CChrono& b) {
+  if (a < b) {
+    return -1;
+  }
+  return a > b ? 1 : 0;
+}
+
+bool SameRunner(const CWorkResult& a, const CWorkResult& b) {
+  return a.runnerKey == b.runnerKey;
+}
+
+int CompareByRunnerThenTime(const CWorkResult& a, const CWorkResult& b) {
+  int order = CompareTexts(a.runnerKey, b.runnerKey);
+  if (order != 0) {
+    return order;
+  }
+  order = CompareTimes(a.time, b.time);
+  return order != 0 ? order : CompareTexts(a.bibText, b.bibText);
+}
+
+template <int (*Compare)(const CWorkResult&, const CWorkResult&)>
+void SortBy(CWorkResultList& list) {
+  std::sort(list.begin(), list.end(),
+            [](const CWorkResult* a, const CWorkResult* b) { return Compare(*a, *b) < 0; });
+}
+
+// Calls fn(begin, end) for each run of consecutive elements of one runner.
+template <typename Fn>
+void ForEachRunner(const CWorkResultList& sorted, Fn&& fn) {
+  std::size_t begin = 0;
+  while (begin < sorted.size()) {
+    std::size_t end = begin + 1;
+    while (end < sorted.size() && SameRunner(*sorted[end - 1], *sorted[end])) {
+      ++end;
+    }
+    fn(begin, end);
+    begin = end;
+  }
+}
+
+void SetError(std::string* error, const Message& message) {
+  if (error != nullptr) {
+    *error = Tr(message);
+  }
+}
+
+// The writers' common part: opens path for writing (replacing it), writes the header of the
+// compact form, then one line per valid element, numbered from 1. False when the file cannot
+// be opened or the lines could not all be written.
+template <typename LineFn>
+bool WriteExportFile(const std::string& path, const CWorkResultList& detections, bool compact,
+                     LineFn&& line) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  std::string text;
+  if (compact) {
+    text =
+        "dossard\ttemps\tcommentaire\r\n"
+        "dossard\tperformancen\tcommentaire\r\n";
+  }
+  int number = 0;
+  for (const CWorkResult* detection : detections) {
+    if (detection->valid == 0) {
+      continue;
+    }
+    line(text, ++number, *detection);
+  }
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  // A full disk is seen at the latest when the file is closed: it is not a written file.
+  return (std::fclose(file) == 0) && written;
+}
+
+void AppendCompactLine(std::string& text, const std::string& bib, const std::string& time) {
+  text += bib;
+  text += '\t';
+  text += time;
+  text += "\t\r\n";
+}
+
+}  // namespace
+
+CWorkResult CWorkResult::FromRecord(const CKolResult& record) {
+  CWorkResult work;
+  static_cast<CKolResult&>(work) = record;
+  if (ReadBibNumber(record.bibText, &work.bibNumber)) {
+    work.runnerKey = std::to_string(work.bibNumber);
+  } else {
+    work.bibNumber = 0;
+    work.runnerKey = record.bibText;
+  }
+  CChrono time;
+  if (time.ParseTimeHundredths(record.timeText)) {
+    work.time = time;
+  }
+  return work;
+}
+
+int CompareByBibThenTime(const CWorkResult& a, const CWorkResult& b) {
+  int order = CompareTexts(a.bibText, b.bibText);
+  return order != 0 ? order : CompareTimes(a.time, b.time);
+}
+
+int CompareByTimeThenBib(const CWorkResult& a, const CWorkResult& b) {
+  int order = CompareTimes(a.time, b.time);
+  return order != 0 ? order : CompareTexts(a.bibText, b.bibText);
+}
+
+int CompareByDetectorThenTime(const CWorkResult& a, const CWorkResult& b) {
+  int order = CompareTexts(a.detectorLabel, b.detectorLabel);
+  if (order != 0) {
+    return order;
+  }
+  order = CompareTimes(a.time, b.time);
+  return order != 0 ? order : CompareTexts(a.bibText, b.bibText);
+}
+
+CWorkResultList ListOf(const CWorkSnapshot& snapshot) {
+  CWorkResultList list;
+  list.reserve(snapshot.size());
+  for (const CWorkResult& work : snapshot) {
+    list.push_back(&work);
+  }
+  return list;
+}
+
+void SnapshotDetections(CRecordedDetections& records, const std::string& detectorFilter,
+                        CWorkSnapshot& out) {
+  bool all = detectorFilter.empty() || detectorFilter == "*";
+  records.WithLock([&](CRecordedDetections::Locked& locked) {
+    for (const CKolResult& record : locked.Records()) {
+      if (record.valid == 0 || (!all && record.detectorLabel != detectorFilter)) {
+        continue;
+      }
+      out.push_back(CWorkResult::FromRecord(record));
+    }
+  });
+}
+
+std::vector<CStatLineEntry> GroupByDetector(const CWorkResultList& detections, std::string* error) {
+  std::vector<CStatLineEntry> lines;
+  if (detections.empty()) {
+    return lines;
+  }
+  try {
+    CWorkResultList sorted = detections;
+    SortBy<CompareByDetectorThenTime>(sorted);
+    std::vector<CDetectorResList> groups;
+    for (const CWorkResult* work : sorted) {
+      if (groups.empty() || groups.back().label != work->detectorLabel) {
+        groups.push_back({work->detectorLabel, {}});
+      }
+      groups.back().results.push_back(work);
+    }
+    lines.reserve(groups.size());
+    for (const CDetectorResList& group : groups) {
+      CStatLineEntry line;
+      line.count = static_cast<std::int32_t>(group.results.size());
+      line.label = group.label;
+      line.bestBib = group.results.front()->bibText;
+      line.bestTime = group.results.front()->time;
+      lines.push_back(std::move(line));
+    }
+  } catch (const std::bad_alloc&) {
+    SetError(error, kMsgNoMemoryToGroup);
+    lines.clear();
+  }
+  return lines;
+}
+
+PassStatistics ComputePassStatistics(const CWorkResultList& detections, const CChrono& minimumGap,
+                                     CWorkResultList& kept, std::string* error) {
+  PassStatistics statistics;
+  if (detections.empty()) {
+    return statistics;
+  }
+  try {
+    CWorkResultList sorted = detections;
+    SortBy<CompareByRunnerThenTime>(sorted);
+    // Within a runner, each detection is compared with the one just before it, kept or not:
+    // passages 5 s apart under a 6 s gap collapse into the first one.
+    std::vector<bool> keep(sorted.size(), true);
+    for (std::size_t i = 1; i < sorted.size(); ++i) {
+      if (SameRunner(*sorted[i - 1], *sorted[i]) &&
+          sorted[i]->time <= sorted[i - 1]->time + minimumGap) {
+        keep[i] = false;
+      }
+    }
+    ForEachRunner(sorted, [&](std::size_t begin, std::size_t end) {
+      ++statistics.runners;
+      auto passes =
+          static_cast<std::int32_t>(std::count(keep.begin() + begin, keep.begin() + end, true));
+      statistics.maxPasses = std::max(statistics.maxPasses, passes);
+    });
+    statistics.entries.resize(statistics.maxPasses);
+    for (std::int32_t i = 0; i < statistics.maxPasses; ++i) {
+      statistics.entries[i].passNumber = i + 1;
+    }
+    CWorkResultList keptInOrder;
+    ForEachRunner(sorted, [&](std::size_t begin, std::size_t end) {
+      std::int32_t passes = 0;
+      for (std::size_t i = begin; i < end; ++i) {
+        if (!keep[i]) {
+          continue;
+        }
+        CStatEntry& entry = statistics.entries[passes++];
+        // Ties keep the runner that came first in bib order.
+        if (!entry.bestTime.IsSet() || sorted[i]->time < entry.bestTime) {
+          entry.bestTime = sorted[i]->time;
+          entry.bestBib = sorted[i]->bibText;
+        }
+        keptInOrder.push_back(sorted[i]);
+      }
+      ++statistics.entries[passes - 1].runnersExactly;
+    });
+    std::int32_t atLeast = 0;
+    for (std::int32_t i = statistics.maxPasses - 1; i >= 0; --i) {
+      atLeast += statistics.entries[i].runnersExactly;
+      statistics.entries[i].runnersAtLeast = atLeast;
+    }
+    SortBy<CompareByTimeThenBib>(keptInOrder);
+    kept.insert(kept.end(), keptInOrder.begin(), keptInOrder.end());
+  } catch (const std::bad_alloc&) {
+    SetError(error, kMsgNoMemoryToSort);
+    return PassStatistics{};
+  }
+  return statistics;
+}
+
+bool ExtractPassage(const CWorkResultList& kept, int n, CWorkResultList& out, std::string* error) {
+  if (kept.empty() || n < 1) {
+    return true;
+  }
+  try {
+    CWorkResultList sorted = kept;
+    SortBy<CompareByRunnerThenTime>(sorted);
+    CWorkResultList passage;
+    ForEachRunner(sorted, [&](std::size_t begin, std::size_t end) {
+      if (end - begin >= static_cast<std::size_t>(n)) {
+        passage.push_back(sorted[begin + static_cast<std::size_t>(n) - 1]);
+      }
+    });
+    SortBy<CompareByTimeThenBib>(passage);
+    out.insert(out.end(), passage.begin(), passage.end());
+  } catch (const std::bad_alloc&) {
+    SetError(error, kMsgNoMemoryToSort);
+    return false;
+  }
+  return true;
+}
+
+bool WriteDetectionLines(const std::string& path, const CWorkResultList& detections, bool compact) {
+  return WriteExportFile(path, detections, compact,
+                         [compact](std::string& text, int number, const CWorkResult& work) {
+                           if (!compact) {
+                             text += FormatDetectionLine(number, work);
+                             return;
+                           }
+                           CChrono time;
+                           std::string compactTime;
+                           if (time.ParseTimeHundredths(work.timeText)) {
+                             compactTime = time.FormatCompact();
+                           }
+                           AppendCompactLine(text, work.bibText, compactTime);
+                         });
+}
+
+bool WriteShiftedDetectionLines(const std::string& path, const CWorkResultList& detections,
+                                const CChrono& handicap, bool compact) {
+  return WriteExportFile(
+      path, detections, compact,
+      [compact, &handicap](std::string& text, int number, const CWorkResult& work) {
+        CChrono time;
+        bool read = time.ParseTimeHundredths(work.timeText);
+        if (compact) {
+          AppendCompactLine(text, work.bibText, read ? (time - handicap).FormatCompact() : "");
+          return;
+        }
+        CKolResult shifted = work;
+        if (read) {
+          shifted.timeText = (time - handicap).FormatHundredths();
+        }
+        text += FormatDetectionLine(number, shifted);
+      });
+}
+
+}  // namespace lapora

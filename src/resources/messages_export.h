@@ -1,0 +1,33 @@
+// Texts of the export of detection lines: the statistics and the handicap re-timing dialog.
+// Read-only constants: safe from any thread. Texts that exist in one language only are the
+// same in both.
+#pragma once
+
+#include "foundation/text.h"
+
+namespace lapora {
+
+// Statistics: no memory for the arrays to sort.
+inline constexpr Message kMsgNoMemoryToGroup{"Error #8254047.2\nCan't allocate memory for sorting",
+                                             "Error #8254047.2\nCan't allocate memory for sorting"};
+inline constexpr Message kMsgNoMemoryToSort{"Error #8254047\nCan't allocate memory for sorting",
+                                            "Error #8254047\nCan't allocate memory for sorting"};
+
+// The handicap re-timing dialog.
+inline constexpr Message kMsgRetimingTitle{"Recalage de handicap", "Recalage de handicap"};
+inline constexpr Message kMsgRetimingInstruction{
+    "Saisissez ci-dessous le temps de passage pour effectuer le recalage",
+    "Saisissez ci-dessous le temps de passage pour effectuer le recalage"};
+inline constexpr Message kMsgRetimingPassLabel{"Passage n°", "Passage n°"};
+inline constexpr Message kMsgRetimingBibLabel{"Dossard", "Dossard"};
+inline constexpr Message kMsgRetimingClockLabel{"Heure de passage :", "Heure de passage :"};
+inline constexpr Message kMsgRetimingTimeLabel{"Temps de passage :", "Temps de passage :"};
+inline constexpr Message kMsgRetimingOk{"OK", "OK"};
+inline constexpr Message kMsgRetimingCancel{"Annuler", "Annuler"};
+inline constexpr Message kMsgRetimingInvalidTime{
+    "Temps invalide.\nLe format est 'hh:mn:ss.ct' ou 'hh.mm.ss.ct'\nLes centièmes de secondes "
+    "sont facultatifs",
+    "Temps invalide.\nLe format est 'hh:mn:ss.ct' ou 'hh.mm.ss.ct'\nLes centièmes de secondes "
+    "sont facultatifs"};
+
+}  // namespace lapora

@@ -1,0 +1,329 @@
+#include "export/detection_statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "detections/recorded_detections.h"
+#include "foundation/events.h"
+#include "foundation/log.h"
+#include "support/temp_dir.h"
+
+namespace lapora {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+// A work detection as the snapshot would make it.
+CWorkResult Work(const std::string& bib, const std::string& time, const std::string& detector,
+                 int id = 0) {
+  CKolResult record;
+  record.bibText = bib;
+  record.timeText = time;
+  record.detectorLabel = detector;
+  record.id = id;
+  return CWorkResult::FromRecord(record);
+}
+
+CChrono Time(const std::string& text) {
+  CChrono time;
+  EXPECT_TRUE(time.ParseTimeHundredths(text)) << text;
+  return time;
+}
+
+std::vector<std::string> Bibs(const CWorkResultList& list) {
+  std::vector<std::string> bibs;
+  for (const CWorkResult* work : list) {
+    bibs.push_back(work->bibText);
+  }
+  return bibs;
+}
+
+std::vector<std::string> Times(const CWorkResultList& list) {
+  std::vector<std::string> times;
+  for (const CWorkResult* work : list) {
+    times.push_back(work->timeText);
+  }
+  return times;
+}
+
+TEST(DetectionStatistics, WorkResultReadsBibAndTime) {
+  CWorkResult work = Work("  42abc", "10:15:30.27", "FIN", 17);
+  EXPECT_EQ(work.bibNumber, 42);
+  EXPECT_EQ(work.runnerKey, "42");
+  EXPECT_EQ(work.time, CChrono(36930, 270));
+  EXPECT_EQ(work.id, 17);
+  EXPECT_EQ(work.bibText, "  42abc");
+
+  EXPECT_EQ(Work("-7", "1.2.3", "FIN").bibNumber, -7);
+  EXPECT_EQ(Work("007", "1.2.3", "FIN").runnerKey, "7");
+  EXPECT_EQ(Work("A12", "10:00:00.00", "FIN").bibNumber, 0);
+  EXPECT_EQ(Work("A12", "10:00:00.00", "FIN").runnerKey, "A12");
+  EXPECT_EQ(Work("99999999999", "", "FIN").runnerKey, "99999999999");  // too big for a number
+  // The absolute time text of an absolute-clock record is no time of day.
+  EXPECT_FALSE(Work("1", "1336897425.5", "FIN").time.IsSet());
+}
+
+TEST(DetectionStatistics, SnapshotCopiesValidRecordsOfTheFilteredDetector) {
+  EventQueue events;
+  Logger log(events);
+  CRecordedDetections records(log);
+  std::vector<int> ids;
+  for (const char* detector : {"FIN", "KM5", "FIN", "FIN"}) {
+    ids.push_back(records
+                      .AddDetectionRecord(detector, std::to_string(ids.size() + 1), CChrono(),
+                                          CChrono(36000 + static_cast<int>(ids.size()), 0), 0,
+                                          false)
+                      .id);
+  }
+  ASSERT_TRUE(records.SetValid(ids[2], 0));  // removed by the operator
+
+  for (const char* all : {"", "*"}) {
+    CWorkSnapshot snapshot;
+    SnapshotDetections(records, all, snapshot);
+    EXPECT_EQ(Bibs(ListOf(snapshot)), (std::vector<std::string>{"1", "2", "4"})) << all;
+  }
+  CWorkSnapshot fin;
+  fin.push_back(Work("earlier", "", "FIN"));  // appended to, not replaced
+  SnapshotDetections(records, "FIN", fin);
+  ASSERT_EQ(fin.size(), 3u);
+  EXPECT_EQ(fin[1].bibText, "1");
+  EXPECT_EQ(fin[1].id, ids[0]);
+  EXPECT_EQ(fin[1].time, CChrono(36000, 0));
+  EXPECT_EQ(fin[2].bibText, "4");
+  CWorkSnapshot none;
+  SnapshotDetections(records, "fin", none);  // exact label
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(DetectionStatistics, ComparatorsUseByteOrderAndPutUnsetTimesLast) {
+  CWorkResult ten = Work("10", "10:00:01.00", "A");
+  CWorkResult nine = Work("9", "10:00:00.00", "A");
+  CWorkResult unset = Work("1", "not a time", "A");
+  EXPECT_LT(CompareByBibThenTime(ten, nine), 0);  // "10" before "9"
+  EXPECT_GT(CompareByTimeThenBib(ten, nine), 0);
+  EXPECT_GT(CompareByTimeThenBib(unset, ten), 0);
+  EXPECT_LT(CompareByDetectorThenTime(Work("5", "11:00:00.00", "A"), Work("5", "09:00:00.00", "B")),
+            0);
+  EXPECT_LT(
+      CompareByDetectorThenTime(Work("10", "09:00:00.00", "A"), Work("9", "09:00:00.00", "A")),
+      0);  // same time: by bib
+  EXPECT_EQ(CompareByBibThenTime(ten, ten), 0);
+  // Accented labels (Windows-1252) sort after ASCII ones, as unsigned bytes do.
+  EXPECT_LT(CompareByDetectorThenTime(Work("1", "", "Z"), Work("1", "", "\xC9tape")), 0);
+}
+
+TEST(DetectionStatistics, GroupByDetectorGivesOneLinePerLabelWithItsEarliestDetection) {
+  EXPECT_TRUE(GroupByDetector({}).empty());
+  CWorkSnapshot snapshot{Work("3", "10:05:00.00", "KM5"), Work("8", "10:01:00.00", "FIN"),
+                         Work("2", "10:00:30.00", "KM5"), Work("4", "bad", "FIN"),
+                         Work("5", "10:00:59.99", "FIN")};
+  std::vector<CStatLineEntry> lines = GroupByDetector(ListOf(snapshot));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].label, "FIN");
+  EXPECT_EQ(lines[0].count, 3);
+  EXPECT_EQ(lines[0].bestBib, "5");
+  EXPECT_EQ(lines[0].bestTime, Time("10:00:59.99"));
+  EXPECT_FALSE(lines[0].handicap.IsSet());
+  EXPECT_EQ(lines[0].maxPasses, 0);
+  EXPECT_EQ(lines[1].label, "KM5");
+  EXPECT_EQ(lines[1].count, 2);
+  EXPECT_EQ(lines[1].bestBib, "2");
+}
+
+TEST(DetectionStatistics, MinimumGapComparesWithTheImmediatePredecessor) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> times;
+    CChrono gap;
+    std::vector<std::string> kept;
+  };
+  const Case cases[] = {
+      {"5 s apart under 6 s: chained into the first",
+       {"10:00:10.00", "10:00:00.00", "10:00:05.00"},
+       CChrono(6, 0),
+       {"10:00:00.00"}},
+      {"7 s apart under 6 s: all kept",
+       {"10:00:00.00", "10:00:07.00", "10:00:14.00"},
+       CChrono(6, 0),
+       {"10:00:00.00", "10:00:07.00", "10:00:14.00"}},
+      {"exactly the gap is dropped",
+       {"10:00:00.00", "10:00:06.00"},
+       CChrono(6, 0),
+       {"10:00:00.00"}},
+      {"a zero gap drops duplicates only",
+       {"10:00:00.00", "10:00:00.00", "10:00:00.01"},
+       CChrono(),
+       {"10:00:00.00", "10:00:00.01"}},
+      {"an unreadable time after a set one is kept",
+       {"10:00:00.00", "garbled"},
+       CChrono(6, 0),
+       {"10:00:00.00", "garbled"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CWorkSnapshot snapshot;
+    for (const std::string& time : c.times) {
+      snapshot.push_back(Work("12", time, "FIN"));
+    }
+    CWorkResultList kept;
+    PassStatistics statistics = ComputePassStatistics(ListOf(snapshot), c.gap, kept);
+    EXPECT_EQ(Times(kept), c.kept);
+    EXPECT_EQ(statistics.runners, 1);
+    EXPECT_EQ(statistics.maxPasses, static_cast<int>(c.kept.size()));
+  }
+}
+
+TEST(DetectionStatistics, PassageCountsBestTimesAndKeptOrder) {
+  // Runner 7: three passages; 10: two (one more dropped by the gap); 9: one.
+  CWorkSnapshot snapshot{
+      Work("7", "10:00:00.00", "FIN"),  Work("7", "10:20:00.00", "FIN"),
+      Work("7", "10:40:00.00", "FIN"),  Work("10", "09:59:00.00", "FIN"),
+      Work("10", "09:59:03.00", "FIN"), Work("10", "10:25:00.00", "FIN"),
+      Work("9", "10:10:00.00", "FIN"),
+  };
+  CWorkResultList kept;
+  std::string error;
+  PassStatistics statistics = ComputePassStatistics(ListOf(snapshot), CChrono(60, 0), kept, &error);
+  EXPECT_TRUE(error.empty());
+  EXPECT_EQ(statistics.runners, 3);
+  EXPECT_EQ(statistics.maxPasses, 3);
+  ASSERT_EQ(statistics.entries.size(), 3u);
+  const CStatEntry expected[] = {
+      {1, 1, 3, "10", Time("09:59:00.00")},
+      {2, 1, 2, "7", Time("10:20:00.00")},
+      {3, 1, 1, "7", Time("10:40:00.00")},
+  };
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(statistics.entries[i], expected[i]) << "pass " << i + 1;
+  }
+  // Kept passages in time order, whatever the bib order ("10" sorts before "7" and "9").
+  EXPECT_EQ(Times(kept), (std::vector<std::string>{"09:59:00.00", "10:00:00.00", "10:10:00.00",
+                                                   "10:20:00.00", "10:25:00.00", "10:40:00.00"}));
+
+  CWorkResultList none;
+  PassStatistics empty = ComputePassStatistics({}, CChrono(60, 0), none);
+  EXPECT_EQ(empty.maxPasses, 0);
+  EXPECT_EQ(empty.runners, 0);
+  EXPECT_TRUE(empty.entries.empty());
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(DetectionStatistics, EqualPassageTimesKeepTheRunnerFirstInBibOrder) {
+  CWorkSnapshot snapshot{Work("20", "10:00:00.00", "FIN"), Work("100", "10:00:00.00", "FIN")};
+  CWorkResultList kept;
+  PassStatistics statistics = ComputePassStatistics(ListOf(snapshot), CChrono(), kept);
+  ASSERT_EQ(statistics.entries.size(), 1u);
+  EXPECT_EQ(statistics.entries[0].bestBib, "100");
+  EXPECT_EQ(statistics.entries[0].runnersExactly, 2);
+}
+
+TEST(DetectionStatistics, RunnersAreToldApartByNumberOrByBibText) {
+  // "012" and "12" are one runner 12, whose passages are taken in time order (in bib text
+  // order "012" at 10:40 would come first and drop the 10:00 passage); A and B are two runners.
+  CWorkSnapshot snapshot{Work("A", "10:00:00.00", "FIN"),   Work("B", "10:00:01.00", "FIN"),
+                         Work("B", "10:30:00.00", "FIN"),   Work("12", "10:00:00.00", "FIN"),
+                         Work("012", "10:40:00.00", "FIN"), Work("012", "10:40:30.00", "FIN")};
+  CWorkResultList kept;
+  PassStatistics statistics = ComputePassStatistics(ListOf(snapshot), CChrono(60, 0), kept);
+  EXPECT_EQ(statistics.runners, 3);
+  EXPECT_EQ(statistics.maxPasses, 2);
+  EXPECT_EQ(Times(kept), (std::vector<std::string>{"10:00:00.00", "10:00:00.00", "10:00:01.00",
+                                                   "10:30:00.00", "10:40:00.00"}));
+  CWorkResultList second;
+  ASSERT_TRUE(ExtractPassage(ListOf(snapshot), 2, second));
+  EXPECT_EQ(Bibs(second), (std::vector<std::string>{"B", "012"}));
+}
+
+TEST(DetectionStatistics, ExtractPassageTakesTheNthOfEachRunnerInTimeOrder) {
+  CWorkSnapshot snapshot{
+      Work("1", "10:00:00.00", "FIN"), Work("2", "10:01:00.00", "FIN"),
+      Work("2", "10:30:00.00", "FIN"), Work("3", "10:02:00.00", "FIN"),
+      Work("3", "10:20:00.00", "FIN"), Work("3", "10:40:00.00", "FIN"),
+  };
+  CWorkResultList second;
+  ASSERT_TRUE(ExtractPassage(ListOf(snapshot), 2, second));
+  EXPECT_EQ(Bibs(second), (std::vector<std::string>{"3", "2"}));
+  EXPECT_EQ(Times(second), (std::vector<std::string>{"10:20:00.00", "10:30:00.00"}));
+
+  CWorkResultList fourth;
+  ASSERT_TRUE(ExtractPassage(ListOf(snapshot), 4, fourth));
+  EXPECT_TRUE(fourth.empty());
+  CWorkResultList first;
+  ASSERT_TRUE(ExtractPassage(ListOf(snapshot), 1, first));
+  EXPECT_EQ(Bibs(first), (std::vector<std::string>{"1", "2", "3"}));
+}
+
+class ExportWritersTest : public ::testing::Test {
+ protected:
+  CWorkSnapshot m_snapshot{Work("12", "10:15:30.27", "FIN"), Work("7", "10:15:31.00", "FIN"),
+                           Work("8", "1336897425.5", "FIN")};
+  TempDir m_dir;
+};
+
+TEST_F(ExportWritersTest, DetectionLinesSkipRemovedDetectionsAndNumberTheOthers) {
+  m_snapshot[1].valid = 0;
+  m_snapshot[2].kindMarker = 1;
+  std::string path = m_dir.File("FIN-1.kol");
+  WriteFile(path, "an older export that is replaced\r\n");
+  ASSERT_TRUE(WriteDetectionLines(path, ListOf(m_snapshot), false));
+  EXPECT_EQ(ReadFile(path),
+            "1\tFIN\t12\t1\t10:15:30.27\t1\r\n"
+            "2\tFIN\t8\t1\t1336897425.5\t2\r\n");
+
+  ASSERT_TRUE(WriteDetectionLines(path, ListOf(m_snapshot), true));
+  EXPECT_EQ(ReadFile(path),
+            "dossard\ttemps\tcommentaire\r\n"
+            "dossard\tperformancen\tcommentaire\r\n"
+            "12\t101531\t\r\n"
+            "8\t\t\r\n");
+}
+
+TEST_F(ExportWritersTest, EmptyListsGiveAnEmptyFileOrJustTheHeaders) {
+  std::string plain = m_dir.File("plain.kol");
+  std::string compact = m_dir.File("compact.txt");
+  ASSERT_TRUE(WriteDetectionLines(plain, {}, false));
+  ASSERT_TRUE(WriteShiftedDetectionLines(compact, {}, CChrono(36000, 0), true));
+  EXPECT_EQ(ReadFile(plain), "");
+  EXPECT_EQ(ReadFile(compact),
+            "dossard\ttemps\tcommentaire\r\n"
+            "dossard\tperformancen\tcommentaire\r\n");
+}
+
+TEST_F(ExportWritersTest, ShiftedLinesSubtractTheHandicap) {
+  std::string path = m_dir.File("shifted.kol");
+  CChrono handicap(36000, 0);  // 10:00:00.00
+  ASSERT_TRUE(WriteShiftedDetectionLines(path, ListOf(m_snapshot), handicap, false));
+  // An absolute time text is no time of day: it is written as recorded, not shifted.
+  EXPECT_EQ(ReadFile(path),
+            "1\tFIN\t12\t1\t00:15:30.27\t1\r\n"
+            "2\tFIN\t7\t1\t00:15:31.00\t1\r\n"
+            "3\tFIN\t8\t1\t1336897425.5\t1\r\n");
+  ASSERT_TRUE(WriteShiftedDetectionLines(path, ListOf(m_snapshot), handicap, true));
+  EXPECT_EQ(ReadFile(path),
+            "dossard\ttemps\tcommentaire\r\n"
+            "dossard\tperformancen\tcommentaire\r\n"
+            "12\t1531\t\r\n"
+            "7\t1531\t\r\n"
+            "8\t\t\r\n");
+}
+
+TEST_F(ExportWritersTest, AFileThatCannotBeOpenedIsReportedAndNothingIsWritten) {
+  std::string path = m_dir.File("no-such-folder/FIN-1.kol");
+  EXPECT_FALSE(WriteDetectionLines(path, ListOf(m_snapshot), false));
+  EXPECT_FALSE(WriteShiftedDetectionLines(path, ListOf(m_snapshot), CChrono(), true));
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(ExportWritersTest, AFullDiskIsAFailureNotAWrittenFile) {
+  if (!std::filesystem::exists("/dev/full")) {
+    GTEST_SKIP() << "no /dev/full here";
+  }
+  EXPECT_FALSE(WriteDetectionLines("/dev/full", ListOf(m_snapshot), false));
+}
+
+}  // namespace
+}  // namespace lapora
