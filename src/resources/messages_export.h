@@ -30,4 +30,17 @@ inline constexpr Message kMsgRetimingInvalidTime{
     "Temps invalide.\nLe format est 'hh:mn:ss.ct' ou 'hh.mm.ss.ct'\nLes centièmes de secondes "
     "sont facultatifs"};
 
+// FTP uploads: the reasons of a failed job, and the log lines of the job notifications (these
+// exist in French only).
+inline constexpr Message kMsgFtpCantOpenSource{"Can't open sourceFile %s",
+                                               "Erreur d'ouverture du fichier %s"};
+inline constexpr Message kMsgFtpCantConnect{"Can't connect to site %s",
+                                            "Erreur de connexion au site %s"};
+inline constexpr Message kMsgFtpJobStarted{"++ Démarrage transfert FTP [%s]",
+                                           "++ Démarrage transfert FTP [%s]"};
+inline constexpr Message kMsgFtpJobDone{"++ Transfert FTP terminé [%s]",
+                                        "++ Transfert FTP terminé [%s]"};
+inline constexpr Message kMsgFtpJobFailed{"++ Erreur transfert FTP [%s] : %s",
+                                          "++ Erreur transfert FTP [%s] : %s"};
+
 }  // namespace lapora

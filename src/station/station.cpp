@@ -13,6 +13,7 @@
 #include "detections/detection_intake.h"
 #include "detections/detection_list_operations.h"
 #include "detections/recorded_detections.h"
+#include "export/ftp_jobs.h"
 #include "foundation/chrono.h"
 #include "foundation/clock.h"
 #include "foundation/resource_mutex.h"
@@ -22,6 +23,7 @@
 #include "foundation/version.h"
 #include "platform/system_folders.h"
 #include "resources/messages_detections.h"
+#include "resources/messages_export.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_station.h"
 #include "resultslink/link_protocol.h"
@@ -109,9 +111,13 @@ Station::Station(StationParts parts, FrontEnd& front)
   };
   m_boxSlots = std::make_unique<CBoxSlots>(*m_boxServices, m_parts.store, m_parts.records,
                                            m_incomingPath, std::move(boxHooks));
+  m_ftpWorker = std::make_unique<CFtpWorker>(m_parts.events, m_parts.ftpPort);
 }
 
 Station::~Station() {
+  // A notification on its way is handled so that the worker can end (after Close the worker is
+  // idle and silent already).
+  m_ftpWorker->Shutdown([this] { DrainEvents(); });
   // The box threads end before the parts they use; nothing is shown any more meanwhile.
   m_boxSlots.reset();
   // Texts posted once the window is gone are dropped.
@@ -136,6 +142,7 @@ int Station::LevelEntryFor(int level) {
 
 void Station::Open() {
   AppSettings& s = m_parts.settings;
+  m_ftpWorker->Start();
   m_front.PrepareWindow();
   m_parts.log.SetPostingEnabled(true);
   if (m_front.IsScrollLockOn() && m_parts.makeSpeech) {
@@ -199,6 +206,11 @@ bool Station::Close() {
       return false;
     }
   }
+  // The running upload ends first; its notification, if already on its way, is handled.
+  m_ftpWorker->StopFtpJobs([this] {
+    m_front.PumpEvents();
+    DrainEvents();
+  });
   m_front.StopTimer(kTimerConfigDialog);
   StopBoxThreads();
   // Released as by the operator, so that the end of the connection is logged as a
@@ -275,8 +287,8 @@ void Station::HandleEvent(const Event& event) {
           FlushBatches();
           m_boxSlots->OnBoxPingError(e.box);
         } else {
-          // FTP job results belong to the FTP worker; no part of this build posts them.
           static_assert(std::is_same_v<T, FtpJobStatusEvent>);
+          HandleFtpJobStatus(e);
         }
       },
       event);
@@ -287,6 +299,27 @@ void Station::HandleLogLine(const LogLineEvent& event) {
   if (m_parts.log.HandlePostedText(event.level, event.text, &windowLine)) {
     m_pendingLog.push_back(std::move(windowLine));
   }
+}
+
+void Station::HandleFtpJobStatus(const FtpJobStatusEvent& event) {
+  switch (event.status) {
+    case CFtpJob::kStatusStarted:
+      m_parts.log.PostLog(0, StrF(Tr(kMsgFtpJobStarted).c_str(), event.remoteName.c_str()));
+      break;
+    case CFtpJob::kStatusDone:
+      m_parts.log.PostLog(0, StrF(Tr(kMsgFtpJobDone).c_str(), event.remoteName.c_str()));
+      break;
+    case CFtpJob::kStatusError:
+      m_parts.log.PostLog(
+          0, StrF(Tr(kMsgFtpJobFailed).c_str(), event.remoteName.c_str(), event.errorText.c_str()));
+      break;
+    default:
+      break;
+  }
+}
+
+void Station::QueueFtpJob(std::unique_ptr<CFtpJob> job) {
+  m_ftpWorker->QueueFtpJob(std::move(job));
 }
 
 void Station::FlushBatches() {

@@ -21,6 +21,8 @@
 namespace lapora {
 
 class CChipTable;
+struct CFtpJob;
+class CFtpWorker;
 class CLinkProtocol;
 class CLinkReactions;
 class CResourceMutex;
@@ -54,6 +56,8 @@ struct StationParts {
   // options): "Connect to boxes", then the direct connection.
   bool connectBoxesAtStart = false;
   bool directConnectionAtStart = false;
+  // The port of the FTP servers the uploads go to (tests run their own server elsewhere).
+  int ftpPort = 21;
 };
 
 class Station {
@@ -157,6 +161,11 @@ class Station {
   // The detector identifiers last listed by the results software (empty when not connected).
   const std::vector<std::string>& ResultsDetectorList() const;
 
+  // Queues an FTP upload (the detection-lines export); the worker runs the jobs one at a time
+  // once the window has opened, and their start and end are logged.
+  void QueueFtpJob(std::unique_ptr<CFtpJob> job);
+  CFtpWorker& FtpWorker() { return *m_ftpWorker; }
+
   // The speech engine, null unless Scroll Lock was on when the window opened.
   CSpeechEngine* Speech() { return m_speech.get(); }
   FrontEnd& Front() { return m_front; }
@@ -164,6 +173,7 @@ class Station {
  private:
   void HandleEvent(const Event& event);
   void HandleLogLine(const LogLineEvent& event);
+  void HandleFtpJobStatus(const FtpJobStatusEvent& event);
   void FlushBatches();
   void FlushLog();
   void FlushDetections();
@@ -194,6 +204,8 @@ class Station {
   std::unique_ptr<BoxLinkServices> m_boxServices;
   std::unique_ptr<CBoxSlots> m_boxSlots;
   std::string m_incomingPath;
+  // The FTP upload worker: started when the window opens, stopped when it closes.
+  std::unique_ptr<CFtpWorker> m_ftpWorker;
   bool m_connectPressed = false;  // the toggle as last shown
   int m_manualDetectorIndex = 0;  // the detector chosen the last time the dialog was accepted
   // Detections-list items of records up to this id were posted before the last reset: they

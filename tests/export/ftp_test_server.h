@@ -1,0 +1,105 @@
+// A real FTP server for the upload tests: pyftpdlib run by the system's Python as a child
+// process, serving a folder to two users with write rights on a loopback address. For one
+// thread; the server is ended (SIGTERM) and reaped when the object goes.
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace lapora::testing {
+
+inline constexpr char kFtpUser[] = "alice";
+inline constexpr char kFtpPassword[] = "secret";
+inline constexpr char kFtpOtherUser[] = "bob";
+inline constexpr char kFtpOtherPassword[] = "hunter2";
+
+class FtpTestServer {
+ public:
+  // Serves root on host; port 0 takes a free one. Port() is 0 when it did not start.
+  FtpTestServer(const std::string& root, const std::string& host = "127.0.0.1", int port = 0) {
+    std::string script = m_dir.File("ftpd.py");
+    std::string portFile = m_dir.File("port");
+    WriteFile(script, R"(import logging, os, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+logging.basicConfig(level=logging.ERROR)
+root, host, port, port_file = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+authorizer = DummyAuthorizer()
+authorizer.add_user("alice", "secret", root, perm="elradfmwMT")
+authorizer.add_user("bob", "hunter2", root, perm="elradfmwMT")
+FTPHandler.authorizer = authorizer
+FTPHandler.auth_failed_timeout = 0
+server = FTPServer((host, port), FTPHandler)
+with open(port_file + ".tmp", "w") as f:
+    f.write(str(server.socket.getsockname()[1]))
+os.rename(port_file + ".tmp", port_file)
+server.serve_forever()
+)");
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      std::vector<std::string> args = {"/usr/bin/python3",   script,  root, host,
+                                       std::to_string(port), portFile};
+      std::vector<char*> argv;
+      for (std::string& arg : args) {
+        argv.push_back(arg.data());
+      }
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (m_pid > 0 && std::chrono::steady_clock::now() < deadline) {
+      if (std::filesystem::exists(portFile)) {
+        m_port = std::stoi(ReadFile(portFile));
+        break;
+      }
+      int status = 0;
+      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;  // it ended: no server
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~FtpTestServer() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGTERM);
+      int status = 0;
+      ::waitpid(m_pid, &status, 0);
+    }
+  }
+  FtpTestServer(const FtpTestServer&) = delete;
+  FtpTestServer& operator=(const FtpTestServer&) = delete;
+
+  int Port() const { return m_port; }
+
+ private:
+  TempDir m_dir;
+  pid_t m_pid = -1;
+  int m_port = 0;
+};
+
+// Waits until condition() holds or the deadline passes; returns its last value.
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
+  auto end = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) {
+      return condition();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace lapora::testing
