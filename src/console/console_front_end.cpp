@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "boxlink/box_slots.h"
+#include "export/export_lines_dialog_model.h"
 #include "foundation/events.h"
 #include "foundation/text.h"
 #include "station/station.h"
@@ -150,6 +151,10 @@ void ConsoleFrontEnd::RegisterDetectionCommands() {
              [this](const std::string& args) { RemoveRestoreTyped(args, false); });
   AddCommand("restore", "ID...", "restore the detections with these record ids",
              [this](const std::string& args) { RemoveRestoreTyped(args, true); });
+  AddCommand("export", "", "export the detection lines now, with the settings of the export dialog",
+             [this](const std::string&) { m_station->OpenExportDetectionLinesDialog(); });
+  AddCommand("export-all", "", "write every recorded detection to the export file",
+             [this](const std::string&) { m_station->Command(Button::kExportAll); });
   AddCommand("forget-all", "", "forget every recorded detection and start a new incoming file",
              [this](const std::string&) { m_station->Command(Button::kForget); });
 }
@@ -370,6 +375,28 @@ void ConsoleFrontEnd::SetButtonState(Button button, bool enabled, bool pressed) 
 std::optional<ManualEntry> ConsoleFrontEnd::RunManualEntryDialog(const ManualEntryRequest&) {
   Print("manual entry: type insert BIB TIME DETECTOR [HOURS]");
   return std::nullopt;
+}
+
+void ConsoleFrontEnd::RunExportDetectionLinesDialog(CExportLinesDialogModel& model) {
+  const ExportSettings& saved = model.Opened();
+  if (std::optional<std::string> warning = model.Filter(saved.delta)) {
+    ShowMessage(*warning, MessageIcon::kExclamation);
+    return;
+  }
+  Print("export: " + model.DataToExportText());
+  CExportLinesDialogModel::ExportNowResult result = model.ExportNow(
+      saved.delta, saved.exportPath, saved.genericFilename, saved.zip, saved.ftpExport);
+  if (!result.warning.empty()) {
+    ShowMessage(result.warning, MessageIcon::kExclamation);
+    return;
+  }
+  for (const std::string& error : result.outcome.errors) {
+    ShowMessage(error, MessageIcon::kError);
+  }
+  if (!result.outcome.message.empty()) {
+    ShowMessage(result.outcome.message,
+                result.outcome.failed ? MessageIcon::kExclamation : MessageIcon::kInformation);
+  }
 }
 
 void ConsoleFrontEnd::SetLongRaceIndicator(bool shown, const std::string& text) {

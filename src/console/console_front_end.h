@@ -76,6 +76,11 @@ class ConsoleFrontEnd : public FrontEnd {
   // for these (box N ..., insert, remove, restore).
   BoxMenuId ShowBoxMenu(int, const std::vector<BoxMenuItem>&) override { return BoxMenuId::kNone; }
   std::optional<ManualEntry> RunManualEntryDialog(const ManualEntryRequest& request) override;
+  // No dialog: "Filtrer" and "Exporter maintenant" with the saved settings, and the outcome
+  // printed as the dialog would show it.
+  // No dialog here: the settings are edited in the settings file; nothing is confirmed.
+  bool RunConfigurationDialog(ConfigurationSession&) override { return false; }
+  void RunExportDetectionLinesDialog(CExportLinesDialogModel& model) override;
   std::vector<std::size_t> SelectedDetectionRows() const override { return {}; }
   RemoveRestoreChoice ShowRemoveRestoreMenu(bool, bool) override {
     return RemoveRestoreChoice::kNone;

@@ -45,6 +45,8 @@ enum class MessageIcon { kQuestion, kExclamation, kInformation, kError };
 enum class RemoveRestoreChoice { kNone, kRemove, kRestore };
 
 class Clock;
+class CExportLinesDialogModel;
+class ConfigurationSession;
 
 // What the manual entry dialog needs to open.
 struct ManualEntryRequest {
@@ -98,6 +100,14 @@ class FrontEnd {
   virtual BoxMenuId ShowBoxMenu(int index, const std::vector<BoxMenuItem>& items) = 0;
   // The manual entry dialog; the accepted entry, or nothing when it was cancelled.
   virtual std::optional<ManualEntry> RunManualEntryDialog(const ManualEntryRequest& request) = 0;
+  // The configuration dialog over this session (working box slots, settings); modal. True when
+  // it closed with OK (the session then holds what to commit). Front ends without dialogs
+  // return false.
+  virtual bool RunConfigurationDialog(ConfigurationSession& session) = 0;
+  // The detection-lines export dialog over this model (its snapshot, settings store, FTP job
+  // queue and servers file); modal: returns when it is closed. Front ends without dialogs run
+  // the export from the saved settings instead.
+  virtual void RunExportDetectionLinesDialog(CExportLinesDialogModel& model) = 0;
   // Rows (indexes into Station::DetectionItems()) selected in the detections list, in order.
   virtual std::vector<std::size_t> SelectedDetectionRows() const = 0;
   // The detections list's context menu, 5 pixels right of the cursor.

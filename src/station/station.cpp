@@ -13,7 +13,10 @@
 #include "detections/detection_intake.h"
 #include "detections/detection_list_operations.h"
 #include "detections/recorded_detections.h"
+#include "export/detection_lines_export.h"
+#include "export/export_lines_dialog_model.h"
 #include "export/ftp_jobs.h"
+#include "station/configuration.h"
 #include "foundation/chrono.h"
 #include "foundation/clock.h"
 #include "foundation/resource_mutex.h"
@@ -112,6 +115,7 @@ Station::Station(StationParts parts, FrontEnd& front)
   m_boxSlots = std::make_unique<CBoxSlots>(*m_boxServices, m_parts.store, m_parts.records,
                                            m_incomingPath, std::move(boxHooks));
   m_ftpWorker = std::make_unique<CFtpWorker>(m_parts.events, m_parts.ftpPort);
+  m_backgroundExport = std::make_unique<CBackgroundExport>();
 }
 
 Station::~Station() {
@@ -322,6 +326,51 @@ void Station::QueueFtpJob(std::unique_ptr<CFtpJob> job) {
   m_ftpWorker->QueueFtpJob(std::move(job));
 }
 
+std::string Station::FtpServersFilePath() const {
+  return m_parts.dataFolder + "/FtpServers.dat";
+}
+
+void Station::RunConfigurationDialog() {
+  FlushBatches();
+  ConfigurationSession session(m_parts.settings, TakeWorkingSlots(*m_boxSlots),
+                               &m_lastExportFolder);
+  session.SetChipTableReloader([this] {
+    return ReloadChipTableFromDialog(m_parts.chipTable, m_parts.dataFolder, m_parts.programFolder,
+                                     m_parts.log);
+  });
+  session.SetLogFolder(FolderOfPath(m_incomingPath));  // the incoming files live there
+  if (m_front.RunConfigurationDialog(session) && session.Accepted()) {
+    CommitConfiguration(session, *m_boxSlots, m_parts.store, m_parts.settings,
+                        static_cast<std::time_t>(m_parts.clock.NowUnixMs() / 1000));
+  }
+  RefreshBoxStatesAndCounter();
+  UpdateLongRaceIndicator();
+}
+
+void Station::OpenExportDetectionLinesDialog() {
+  FlushBatches();
+  CExportLinesDialogModel model(
+      m_parts.records,
+      ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
+                        [this](std::unique_ptr<CFtpJob> job) { QueueFtpJob(std::move(job)); }});
+  m_front.RunExportDetectionLinesDialog(model);
+}
+
+void Station::BackgroundExportTick() {
+  (void)m_backgroundExport->BackgroundExportTick(m_parts.store, m_parts.clock, [this] {
+    // Its errors are shown nowhere: the operator asked for a silent periodic export.
+    (void)RunBackgroundExport(
+        m_parts.records,
+        ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
+                          [this](std::unique_ptr<CFtpJob> job) { QueueFtpJob(std::move(job)); }});
+  });
+}
+
+bool Station::ExportAllRecordedDetections() {
+  return lapora::ExportAllRecordedDetections(m_parts.records, m_parts.settings.GVarnexExportFile,
+                                             m_parts.log, &m_parts.sound);
+}
+
 void Station::FlushBatches() {
   FlushLog();
   FlushDetections();
@@ -425,12 +474,12 @@ void Station::OnTimer(int id) {
       TrackRaceDay();
       break;
     case kTimerExportStep:
-      // One step of the periodic export runs here once the export is part of the station;
-      // the timer is re-armed after each run so that a long step never piles up.
+      BackgroundExportTick();
+      // Re-armed after each run so that a long export never piles up steps.
       m_front.StartTimer(kTimerExportStep, kExportStepMs, true);
       break;
     case kTimerConfigDialog:
-      // Opens the configuration dialog once it is part of the station.
+      RunConfigurationDialog();
       break;
     case kTimerPing:
     case kTimerLinkRequests:
@@ -589,11 +638,16 @@ void Station::Command(Button button) {
     case Button::kForget:
       Forget();
       return;
-    case Button::kConfiguration:
     case Button::kExportAll:
+      FlushBatches();
+      (void)ExportAllRecordedDetections();
+      RefreshBoxStatesAndCounter();
+      return;
+    case Button::kConfiguration:
+      RunConfigurationDialog();
+      return;
     case Button::kImport:
-      // The configuration dialog, the export and the import are carried out by their own
-      // parts; without them the command changes nothing.
+      // The import is carried out by its own part; without it the command changes nothing.
       RefreshBoxStatesAndCounter();
       return;
   }

@@ -20,6 +20,7 @@
 
 namespace lapora {
 
+class CBackgroundExport;
 class CChipTable;
 struct CFtpJob;
 class CFtpWorker;
@@ -165,6 +166,17 @@ class Station {
   // once the window has opened, and their start and end are logged.
   void QueueFtpJob(std::unique_ptr<CFtpJob> job);
   CFtpWorker& FtpWorker() { return *m_ftpWorker; }
+  // FtpServers.dat, in the data folder.
+  std::string FtpServersFilePath() const;
+
+  // The detection-lines export. The dialog ("Export global des détections..." of the window
+  // menu) runs through the front end; the background step runs from timer 34966; the button
+  // "Export all recorded detections" writes every valid detection to GVarnexExportFile.
+  void OpenExportDetectionLinesDialog();
+  // The configuration dialog; after OK the slots and settings are committed and saved.
+  void RunConfigurationDialog();
+  void BackgroundExportTick();
+  bool ExportAllRecordedDetections();
 
   // The speech engine, null unless Scroll Lock was on when the window opened.
   CSpeechEngine* Speech() { return m_speech.get(); }
@@ -204,8 +216,12 @@ class Station {
   std::unique_ptr<BoxLinkServices> m_boxServices;
   std::unique_ptr<CBoxSlots> m_boxSlots;
   std::string m_incomingPath;
+  // The folder of the export file chosen last in the configuration dialog, for this run.
+  std::string m_lastExportFolder;
   // The FTP upload worker: started when the window opens, stopped when it closes.
   std::unique_ptr<CFtpWorker> m_ftpWorker;
+  // The last background export time, for the whole run.
+  std::unique_ptr<CBackgroundExport> m_backgroundExport;
   bool m_connectPressed = false;  // the toggle as last shown
   int m_manualDetectorIndex = 0;  // the detector chosen the last time the dialog was accepted
   // Detections-list items of records up to this id were posted before the last reset: they

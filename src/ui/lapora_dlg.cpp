@@ -340,16 +340,15 @@ void CLaporaDlg::ShowAboutBox() {
 
 void CLaporaDlg::ShowBackgroundMenu(const QPoint& globalPosition) {
   QMenu menu(this);
-  // The detection-lines export dialog comes with the export; until then the entry is shown
-  // but cannot be chosen.
   QAction* exportEntry = menu.addAction(QString::fromUtf8("Export global des détections..."));
-  exportEntry->setEnabled(false);
   // Desktops here have no window system menu: the About entry lives in this window menu.
   menu.addSeparator();
   QAction* about = menu.addAction(QStringLiteral("&A propos de Lapora..."));
   QAction* chosen = menu.exec(globalPosition);
   if (chosen == about) {
     ShowAboutBox();
+  } else if (chosen == exportEntry) {
+    m_station.OpenExportDetectionLinesDialog();
   }
   m_station.BackgroundMenuClosed();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -107,6 +108,13 @@ class RecordingFrontEnd : public FrontEnd {
     manualRequests.push_back(request);
     return manualEntryAnswer;
   }
+  bool RunConfigurationDialog(ConfigurationSession& session) override {
+    Record("RunConfigurationDialog");
+    return configurationAnswer ? configurationAnswer(session) : false;
+  }
+  void RunExportDetectionLinesDialog(CExportLinesDialogModel&) override {
+    Record("RunExportDetectionLinesDialog");
+  }
   std::vector<std::size_t> SelectedDetectionRows() const override { return selectedRows; }
   RemoveRestoreChoice ShowRemoveRestoreMenu(bool removeEnabled, bool restoreEnabled) override {
     Record(std::string("ShowRemoveRestoreMenu ") + (removeEnabled ? "remove" : "-") + " " +
@@ -180,6 +188,8 @@ class RecordingFrontEnd : public FrontEnd {
   BoxMenuId boxMenuChoice = BoxMenuId::kNone;
   std::vector<std::vector<BoxMenuItem>> boxMenus;
   std::optional<ManualEntry> manualEntryAnswer;
+  // Plays the configuration dialog: fills and confirms the session, or cancels (empty).
+  std::function<bool(ConfigurationSession&)> configurationAnswer;
   std::vector<ManualEntryRequest> manualRequests;
   std::vector<std::size_t> selectedRows;
   RemoveRestoreChoice removeRestoreChoice = RemoveRestoreChoice::kNone;

@@ -21,6 +21,7 @@
 #include "resources/messages_foundation.h"
 #include "resources/messages_listops.h"
 #include "resources/messages_station.h"
+#include "station/configuration.h"
 #include "station/recording_front_end.h"
 #include "support/station_rig.h"
 #include "support/temp_dir.h"
@@ -628,6 +629,48 @@ TEST_F(StationTest, ForgetAsksWithTheStopIconThenStartsANewListAndFile) {
   s.Command(Button::kForget);
   EXPECT_EQ(front.questions.size(), asked);
   EXPECT_EQ(records.RecordCount(), 1u);
+}
+
+// The configuration dialog opens by itself once the window runs, and from its button; only a
+// confirmed session reaches the box slots and the settings file.
+TEST_F(StationTest, ConfigurationIsCommittedOnlyWhenConfirmed) {
+  Station& s = MakeStation();
+  s.Open();
+  std::string before = ReadFile(dir.File("Lapora.ini"));
+
+  // Cancelled: nothing changes, the box states are refreshed all the same.
+  s.OnTimer(Station::kTimerConfigDialog);
+  EXPECT_EQ(front.CallsStartingWith("RunConfigurationDialog").size(), 1u);
+  EXPECT_EQ(ReadFile(dir.File("Lapora.ini")), before);
+
+  // Confirmed with a refused field: the dialog would stay open; nothing is committed.
+  front.configurationAnswer = [](ConfigurationSession& session) {
+    ConfigurationFields fields = session.OpeningFields();
+    fields.boxSlots[0].address = "192.168.0.10";
+    fields.boxSlots[0].port = "10001abc";
+    EXPECT_FALSE(session.Ok(fields).accepted);
+    return true;
+  };
+  s.Command(Button::kConfiguration);
+  EXPECT_EQ(ReadFile(dir.File("Lapora.ini")), before);
+
+  // Confirmed: the slot and the long-race offset are stored and written.
+  front.configurationAnswer = [](ConfigurationSession& session) {
+    ConfigurationFields fields = session.OpeningFields();
+    fields.boxSlots[0].address = "192.168.0.10";
+    fields.boxSlots[0].port = "10001";
+    fields.boxSlots[0].detectorIndex = DetectorIdIndexFor("12");
+    fields.longRaceIndex = 2;
+    EXPECT_TRUE(session.Ok(fields).accepted);
+    return true;
+  };
+  s.Command(Button::kConfiguration);
+  EXPECT_EQ(front.CallsStartingWith("RunConfigurationDialog").size(), 3u);
+  EXPECT_EQ(settings.GDaysToAdd.load(), 2);
+  EXPECT_EQ(store.ReadSettingInt("Settings", "GDaysToAdd", -1), 2);
+  EXPECT_EQ(store.ReadSettingText("OstraBoxes", "BoxHost0", ""), "192.168.0.10");
+  EXPECT_EQ(store.ReadSettingInt("OstraBoxes", "BoxPort0", -1), 10001);
+  EXPECT_EQ(store.ReadSettingText("OstraBoxes", "BoxIdDetector0", ""), "12");
 }
 
 }  // namespace

@@ -99,6 +99,8 @@ class LaporaDlgTest : public QObject {
     QPushButton* exit = w.CommandButton(Button::kExit);
     QVERIFY(w.width() - (exit->mapTo(&w, QPoint(exit->width(), 0)).x()) < 20);
     QVERIFY(w.List(ListId::kDetections)->width() > listWidth);
+    // The configuration dialog opens by itself once the window runs, and once only.
+    QTRY_COMPARE(rig.configurationDialogs, 1);
   }
 
   void counterTextsAndButtonsFollowTheRecords() {

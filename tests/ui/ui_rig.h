@@ -37,6 +37,11 @@ struct Rig : StationRig {
     }
     front.SetAutoAnswer(true);
     front.SetCtrlDown(false);
+    // The configuration dialog opens by itself once the window runs: cancelled here, counted.
+    front.SetConfigurationDialogHook([this](QDialog&) {
+      ++configurationDialogs;
+      return false;
+    });
     front.Attach(station);
     station.Open();
     front.Window()->show();
@@ -52,6 +57,7 @@ struct Rig : StationRig {
 
   QtFrontEnd front;
   Station station;
+  int configurationDialogs = 0;
 };
 
 // Calls act once with the first widget find returns, from whatever event loop runs then (the

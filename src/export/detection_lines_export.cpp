@@ -1,0 +1,399 @@
+#include "export/detection_lines_export.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "detections/recorded_detections.h"
+#include "export/ftp_jobs.h"
+#include "export/ftp_servers.h"
+#include "export/zip_packing.h"
+#include "foundation/clock.h"
+#include "foundation/folders.h"
+#include "foundation/log.h"
+#include "foundation/settings_store.h"
+#include "foundation/sound.h"
+#include "resources/messages_export_dialog.h"
+
+namespace lapora {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  std::size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) {
+    return {};
+  }
+  std::size_t end = text.find_last_not_of(" \t");
+  return text.substr(begin, end - begin + 1);
+}
+
+// The elements of one detector, in the order of the list.
+CWorkResultList DetectorSubList(const CWorkResultList& detections, const std::string& label) {
+  CWorkResultList sub;
+  for (const CWorkResult* work : detections) {
+    if (work->detectorLabel == label) {
+      sub.push_back(work);
+    }
+  }
+  return sub;
+}
+
+// The FTP step: the uploads of every created file to every selected server that is defined,
+// file by file. The error text, or empty once launched.
+std::string QueueUploads(const std::vector<std::string>& files, const ExportEnvironment& env,
+                         int* jobs) {
+  std::vector<std::string> labels =
+      SplitFtpServersList(env.store.ReadSettingText(kExportLinesSection, "FtpServersList", ""));
+  if (labels.empty()) {
+    return Tr(kMsgExportNoServerSelected);
+  }
+  std::vector<CFtpServer> servers;
+  std::string loadError;
+  (void)LoadFtpServers(env.ftpServersPath, &servers, &loadError);
+  if (servers.empty()) {
+    return Tr(kMsgExportNoServerDefined);
+  }
+  if (!env.queueFtpJob) {
+    return Tr(kMsgExportNoServerDefined);
+  }
+  for (const std::string& file : files) {
+    for (const std::string& label : labels) {
+      const CFtpServer* server = FindFtpServer(servers, label);
+      if (server == nullptr) {
+        continue;  // a label no longer in the servers file
+      }
+      auto job = std::make_unique<CFtpJob>(MakeFtpUploadJob(env.store));
+      job->SetServer(*server);
+      job->SetLocalPath(file);
+      job->SetRemoteName(FileNameOfPath(file));
+      env.queueFtpJob(std::move(job));
+      ++*jobs;
+    }
+  }
+  // None of the selected labels is in the servers file: nothing was launched, and saying
+  // "launched" would hide it.
+  return *jobs > 0 ? std::string() : Tr(kMsgExportNoServerDefined);
+}
+
+std::string FinalMessage(const ExportOptions& options, const ExportOutcome& outcome) {
+  std::string text = Tr(kMsgExportDone);
+  for (const std::string& file : outcome.createdFiles) {
+    text += "\n  " + file + "  ";
+  }
+  if (options.zip && !outcome.zipped) {
+    text += StrF(Tr(kMsgExportZipFailed).c_str(), outcome.archivePath.c_str(), outcome.zipCode);
+  }
+  if (!outcome.failedFiles.empty()) {
+    text += Tr(kMsgExportNotWritten);
+    for (const std::string& file : outcome.failedFiles) {
+      text += "\n  " + file + "  ";
+    }
+  }
+  if (options.ftp) {
+    text += outcome.ftpLaunched ? Tr(kMsgExportFtpLaunched)
+                                : Tr(kMsgExportFtpLaunchError) + outcome.ftpError;
+  }
+  return text;
+}
+
+}  // namespace
+
+int NormalizeDisplayType(int displayType) {
+  return displayType == kDisplayClockTime || displayType == kDisplayPassageTime ? displayType
+                                                                                : kDisplayLogica;
+}
+
+const char* DisplayTypeSuffix(int displayType) {
+  return NormalizeDisplayType(displayType) == kDisplayLogica ? "-ljk.txt" : ".kol";
+}
+
+ExportSettings ReadExportSettings(const SettingsStore& store, const std::string& programFolder) {
+  ExportSettings s;
+  s.delta = store.ReadSettingText(kExportLinesSection, "Delta", "");
+  s.exportPath = store.ReadSettingText(kExportLinesSection, "ExportPath", programFolder);
+  s.genericFilename = store.ReadSettingText(kExportLinesSection, "GenericFilename", "export");
+  s.ftpExport = store.ReadSettingBool(kExportLinesSection, "BFtpExport", false);
+  s.zip = store.ReadSettingBool(kExportLinesSection, "BZip", false);
+  s.displayType = store.ReadSettingInt(kExportLinesSection, "DisplayDetectionType", 0);
+  s.ftpServersList = store.ReadSettingText(kExportLinesSection, "FtpServersList", "");
+  s.exportPeriodMinutes = store.ReadSettingInt(kBackgroundExportSection, "ExportPeriodMinutes",
+                                               kDefaultExportPeriodMinutes);
+  s.backgroundExport = store.ReadSettingBool(kBackgroundExportSection, "BExport", false);
+  return s;
+}
+
+void WriteExportSettings(SettingsStore& store, const ExportSettings& s) {
+  (void)store.WriteSettingText(kExportLinesSection, "Delta", s.delta);
+  (void)store.WriteSettingText(kExportLinesSection, "ExportPath", s.exportPath);
+  (void)store.WriteSettingText(kExportLinesSection, "GenericFilename", s.genericFilename);
+  (void)store.WriteSettingBool(kExportLinesSection, "BFtpExport", s.ftpExport);
+  (void)store.WriteSettingInt(kExportLinesSection, "DisplayDetectionType", s.displayType);
+  (void)store.WriteSettingBool(kExportLinesSection, "BZip", s.zip);
+  (void)store.WriteSettingInt(kBackgroundExportSection, "ExportPeriodMinutes",
+                              s.exportPeriodMinutes);
+  (void)store.WriteSettingBool(kBackgroundExportSection, "BExport", s.backgroundExport);
+}
+
+int EffectiveExportPeriod(int storedMinutes) {
+  return storedMinutes < 1 ? kDefaultExportPeriodMinutes : storedMinutes;
+}
+
+int ReadPeriodText(const std::string& text) {
+  int value = 0;
+  if (std::sscanf(text.c_str(), "%d", &value) != 1) {
+    return kDefaultExportPeriodMinutes;
+  }
+  return EffectiveExportPeriod(value);
+}
+
+CChrono ReadDetectorHandicap(const SettingsStore& store, const std::string& label) {
+  CChrono handicap;
+  std::string text =
+      store.ReadSettingText(kExportLinesSection, kHandicapKeyPrefix + label, kNoHandicapText);
+  if (!handicap.ParseTimeHundredths(text)) {
+    handicap.Clear();
+  }
+  return handicap;
+}
+
+bool WriteDetectorHandicap(SettingsStore& store, const std::string& label,
+                           const CChrono& handicap) {
+  return store.WriteSettingText(kExportLinesSection, kHandicapKeyPrefix + label,
+                                handicap.FormatHundredths());
+}
+
+std::vector<std::string> SplitFtpServersList(const std::string& list) {
+  std::vector<std::string> labels;
+  std::size_t at = 0;
+  while (at <= list.size()) {
+    std::size_t end = list.find('\\', at);
+    if (end == std::string::npos) {
+      end = list.size();
+    }
+    if (end > at) {
+      labels.push_back(list.substr(at, end - at));
+    }
+    at = end + 1;
+  }
+  return labels;
+}
+
+std::string JoinFtpServersList(const std::vector<std::string>& labels) {
+  std::string list;
+  for (const std::string& label : labels) {
+    if (!list.empty()) {
+      list += '\\';
+    }
+    list += label;
+  }
+  return list;
+}
+
+std::string FtpTargetText(const std::string& list) {
+  if (list.empty()) {
+    return Tr(kMsgExportNoFtpServer);
+  }
+  std::string text;
+  for (char c : list) {
+    if (c == '\\') {
+      text += ", ";
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+std::string FtpTargetToolTip(const std::string& list) {
+  return list.empty() ? Tr(kMsgExportNoFtpSettings)
+                      : Tr(kMsgExportTransferTo) + FtpTargetText(list);
+}
+
+std::string SafeFileNamePart(const std::string& text) {
+  std::string safe = text;
+  std::replace(safe.begin(), safe.end(), '/', '_');
+  std::replace(safe.begin(), safe.end(), '\\', '_');
+  if (!safe.empty() && safe.find_first_not_of('.') == std::string::npos) {
+    safe.assign(safe.size(), '_');
+  }
+  return safe;
+}
+
+std::string ExportTargetFolder(const std::string& folder, const std::string& genericName,
+                               bool zip) {
+  return zip ? folder + "/" + SafeFileNamePart(genericName) : folder;
+}
+
+std::string ExportFileName(const std::string& targetFolder, const std::string& genericName,
+                           const std::string& label, int passage, int displayType) {
+  return StrF("%s/%s-%s-%d%s", targetFolder.c_str(), SafeFileNamePart(genericName).c_str(),
+              SafeFileNamePart(label).c_str(), passage, DisplayTypeSuffix(displayType));
+}
+
+std::string ExportArchivePath(const std::string& folder, const std::string& genericName) {
+  return ExportTargetFolder(folder, genericName, true) + ".zip";
+}
+
+ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
+                                      const ExportOptions& options, const ExportEnvironment& env) {
+  ExportOutcome outcome;
+  const int displayType = NormalizeDisplayType(options.displayType);
+  const std::string target = ExportTargetFolder(options.folder, options.genericName, options.zip);
+  if (options.zip) {
+    (void)MakePath(target);  // a failure shows as files that cannot be written
+  }
+  std::vector<std::string> written;
+  std::string error;
+  std::vector<CStatLineEntry> lines = GroupByDetector(detections, &error);
+  if (!error.empty()) {
+    outcome.errors.push_back(error);
+  }
+  for (const CStatLineEntry& line : lines) {
+    CWorkResultList kept;
+    error.clear();
+    PassStatistics stats = ComputePassStatistics(DetectorSubList(detections, line.label),
+                                                 options.minimumGap, kept, &error);
+    if (!error.empty()) {
+      outcome.errors.push_back(error);
+    }
+    const CChrono handicap = ReadDetectorHandicap(env.store, line.label);
+    for (int n = 1; n <= stats.maxPasses; ++n) {
+      CWorkResultList passage;
+      error.clear();
+      if (!ExtractPassage(kept, n, passage, &error)) {
+        outcome.errors.push_back(error);
+      }
+      std::string name = ExportFileName(target, options.genericName, line.label, n, displayType);
+      bool ok =
+          displayType == kDisplayClockTime
+              ? WriteDetectionLines(name, passage, false)
+              : WriteShiftedDetectionLines(name, passage, handicap, displayType == kDisplayLogica);
+      (ok ? written : outcome.failedFiles).push_back(name);
+    }
+  }
+  if (written.empty()) {
+    if (!outcome.failedFiles.empty()) {
+      outcome.failed = true;
+      if (!options.silent) {
+        outcome.message = StrF(Tr(kMsgExportNothingWritten).c_str(), target.c_str());
+      }
+    }
+    return outcome;
+  }
+  outcome.createdFiles = written;
+  if (options.zip) {
+    outcome.archivePath = ExportArchivePath(options.folder, options.genericName);
+    outcome.zipCode = ZipFiles(written, outcome.archivePath);
+    if (outcome.zipCode == kZipOk) {
+      outcome.zipped = true;
+      outcome.createdFiles = {outcome.archivePath};
+      // Only what this export wrote goes: the sub-folder may be a folder of the operator's
+      // that happens to bear the generic name. It is removed once empty.
+      for (const std::string& file : written) {
+        std::remove(file.c_str());
+      }
+      (void)rmdir(target.c_str());
+    }
+  }
+  if (options.ftp) {
+    outcome.ftpError = QueueUploads(outcome.createdFiles, env, &outcome.ftpJobs);
+    outcome.ftpLaunched = outcome.ftpError.empty();
+  }
+  if (!options.silent) {
+    outcome.message = FinalMessage(options, outcome);
+  }
+  return outcome;
+}
+
+std::string RunBackgroundExport(CRecordedDetections& records, const ExportEnvironment& env,
+                                ExportOutcome* outcome) {
+  ExportSettings saved = ReadExportSettings(env.store, env.programFolder);
+  ExportOptions options;
+  if (!options.minimumGap.ParseTimeHundredths(saved.delta)) {
+    return "invalid minimum gap";
+  }
+  options.folder = Trim(saved.exportPath);
+  options.genericName = Trim(saved.genericFilename);
+  if (options.folder.empty()) {
+    return "no export folder";
+  }
+  if (options.genericName.empty()) {
+    return "no generic file name";
+  }
+  options.ftp = saved.ftpExport;
+  options.zip = saved.zip;
+  options.displayType = saved.displayType;
+  options.silent = true;
+  if (options.ftp && saved.ftpServersList.empty()) {
+    return "no FTP server selected";
+  }
+  CWorkSnapshot snapshot;
+  SnapshotDetections(records, "", snapshot);
+  ExportOutcome result = ExportDetectionLinesNow(ListOf(snapshot), options, env);
+  std::string error = result.failed ? "no export file could be written" : std::string();
+  if (outcome != nullptr) {
+    *outcome = std::move(result);
+  }
+  return error;
+}
+
+bool CBackgroundExport::BackgroundExportTick(const SettingsStore& store, const Clock& clock,
+                                             const std::function<void()>& run) {
+  if (!store.ReadSettingBool(kBackgroundExportSection, "BExport", false)) {
+    // Switched off: when it is switched on again, the first run comes one period later.
+    m_lastExport.Clear();
+    return false;
+  }
+  CChrono now;
+  now.SetNow(clock.NowUnixMs());
+  if (!m_lastExport.IsSet()) {
+    m_lastExport = now;
+    return false;
+  }
+  int period = EffectiveExportPeriod(store.ReadSettingInt(
+      kBackgroundExportSection, "ExportPeriodMinutes", kDefaultExportPeriodMinutes));
+  // The period in whole minutes, whatever its size (a text "0:%d:0.00" would not read beyond
+  // the minutes a time of day can have).
+  CChrono interval(static_cast<std::int32_t>(std::min(period, 35791394) * 60), 0);
+  if (!(now > m_lastExport + interval)) {
+    return false;
+  }
+  if (run) {
+    run();
+  }
+  m_lastExport = now;
+  return true;
+}
+
+bool ExportAllRecordedDetections(CRecordedDetections& records, const std::string& path, Logger& log,
+                                 SoundPlayer* sound) {
+  std::optional<bool> written = records.WithLock([&](CRecordedDetections::Locked& locked) {
+    std::optional<bool> result;
+    if (locked.CountValidRecords() == 0) {
+      return result;
+    }
+    CWorkSnapshot work;
+    for (const CKolResult& record : locked.Records()) {
+      work.push_back(CWorkResult::FromRecord(record));
+    }
+    result = WriteDetectionLines(path, ListOf(work), false);
+    return result;
+  });
+  if (!written) {
+    return false;
+  }
+  if (!*written) {
+    log.PostLog(0, StrF(Tr(kMsgExportAllFailed).c_str(), path.c_str()));
+    return false;
+  }
+  log.PostLog(0, StrF(Tr(kMsgExportAllDone).c_str(), path.c_str()));
+  if (sound != nullptr) {
+    (void)sound->PlaySoundResource(kSoundDone);
+  }
+  return true;
+}
+
+}  // namespace lapora

@@ -1,0 +1,157 @@
+// The detection-lines export: one file per detector and passage number from a snapshot of the
+// recorded detections, in one of three time forms, optionally packed into one ZIP archive and
+// queued for upload to FTP servers; its settings, the periodic background export, and the
+// export of all recorded detections to one file. Main thread (the dialog's and the timers'):
+// only the snapshots and ExportAllRecordedDetections touch shared data, under the records lock.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "export/detection_statistics.h"
+#include "foundation/chrono.h"
+
+namespace lapora {
+
+class Clock;
+class CRecordedDetections;
+class Logger;
+class SettingsStore;
+class SoundPlayer;
+struct CFtpJob;
+
+inline constexpr char kExportLinesSection[] = "ExportDetectionLines";
+inline constexpr char kBackgroundExportSection[] = "ExportDetectionLines.BackgroundExport";
+// The detector handicap's key is this prefix followed by the detector label.
+inline constexpr char kHandicapKeyPrefix[] = "Handicap-";
+inline constexpr char kNoHandicapText[] = "00:00:00.00";
+inline constexpr int kDefaultExportPeriodMinutes = 2;
+
+// How the time of a detection is written (setting DisplayDetectionType).
+enum ExportDisplayType : int {
+  kDisplayClockTime = 0,    // as recorded, detection lines, ".kol"
+  kDisplayPassageTime = 1,  // minus the handicap, detection lines, ".kol"
+  kDisplayLogica = 2,       // minus the handicap, compact lines with headers, "-ljk.txt"
+};
+// 0 and 1 as they are, anything else 2 (as the radio buttons show a stored value).
+int NormalizeDisplayType(int displayType);
+const char* DisplayTypeSuffix(int displayType);
+
+// The saved settings of the export ([ExportDetectionLines] and its background section).
+struct ExportSettings {
+  std::string delta;       // minimum gap as typed; empty by default (then no valid gap)
+  std::string exportPath;  // default: the program folder
+  std::string genericFilename = "export";
+  bool ftpExport = false;
+  bool zip = false;
+  int displayType = kDisplayClockTime;
+  std::string ftpServersList;                             // labels joined with "\"
+  int exportPeriodMinutes = kDefaultExportPeriodMinutes;  // as stored
+  bool backgroundExport = false;
+};
+ExportSettings ReadExportSettings(const SettingsStore& store, const std::string& programFolder);
+// The keys written when the dialog closes (not the handicaps nor the FTP servers list, which are
+// written when they change).
+void WriteExportSettings(SettingsStore& store, const ExportSettings& settings);
+// The period to use: the stored one, or 2 when it is below 1.
+int EffectiveExportPeriod(int storedMinutes);
+// The period edit read as "%d" reads it; unreadable or below 1 gives 2.
+int ReadPeriodText(const std::string& text);
+
+// The handicap of a detector: unset when missing or unreadable.
+CChrono ReadDetectorHandicap(const SettingsStore& store, const std::string& label);
+bool WriteDetectorHandicap(SettingsStore& store, const std::string& label, const CChrono& handicap);
+
+// "\"-separated labels and back (empty parts are dropped).
+std::vector<std::string> SplitFtpServersList(const std::string& list);
+std::string JoinFtpServersList(const std::vector<std::string>& labels);
+// The FTP target label: the labels joined with ", ", or the no-server text; and the FTP check
+// box's tool tip.
+std::string FtpTargetText(const std::string& list);
+std::string FtpTargetToolTip(const std::string& list);
+
+// A text used as one part of a file name: "/" and "\" become "_", and a text made of dots only
+// ("." or "..") has its dots replaced too, so that no detector label or generic name can send a
+// file outside its folder.
+std::string SafeFileNamePart(const std::string& text);
+// folder + "/" + name, or the export sub-folder folder + "/" + name when ZIP is on.
+std::string ExportTargetFolder(const std::string& folder, const std::string& genericName, bool zip);
+// target + "/" + name + "-" + label + "-" + n + suffix.
+std::string ExportFileName(const std::string& targetFolder, const std::string& genericName,
+                           const std::string& label, int passage, int displayType);
+// The export sub-folder followed by ".zip".
+std::string ExportArchivePath(const std::string& folder, const std::string& genericName);
+
+// Takes the upload jobs of the FTP step; the taker owns them.
+using FtpJobQueuer = std::function<void(std::unique_ptr<CFtpJob>)>;
+
+// What an export works with besides its detections.
+struct ExportEnvironment {
+  SettingsStore& store;        // the export settings, the handicaps, [FtpSettings] of new jobs
+  std::string programFolder;   // the default export folder
+  std::string ftpServersPath;  // FtpServers.dat
+  FtpJobQueuer queueFtpJob;    // empty: the FTP step cannot launch
+};
+
+struct ExportOptions {
+  CChrono minimumGap;
+  int displayType = kDisplayClockTime;
+  std::string folder;
+  std::string genericName;
+  bool zip = false;
+  bool ftp = false;
+  bool silent = false;
+};
+
+struct ExportOutcome {
+  // The files the export leaves for the operator: the archive alone once packed.
+  std::vector<std::string> createdFiles;
+  std::vector<std::string> failedFiles;  // export files that could not be written
+  bool zipped = false;
+  int zipCode = 0;  // of a failed ZIP step
+  std::string archivePath;
+  bool ftpLaunched = false;
+  std::string ftpError;  // why the FTP step did not launch
+  int ftpJobs = 0;       // upload jobs queued
+  // Allocation failures of the statistics, to show as message boxes (unless silent).
+  std::vector<std::string> errors;
+  // The final message to show (information; a warning when failed); empty when silent or when
+  // there was nothing to export.
+  std::string message;
+  bool failed = false;  // detections to export, but no file could be written
+};
+
+// Writes the export files of the detections, packs them, queues their uploads and composes the
+// final message. Handicaps and the FTP servers list come from the settings.
+ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
+                                      const ExportOptions& options, const ExportEnvironment& env);
+
+// The background export from the saved settings only, silent: a fresh snapshot exported as the
+// dialog would. The error text (empty on success); *outcome gets the export's outcome when it ran.
+std::string RunBackgroundExport(CRecordedDetections& records, const ExportEnvironment& env,
+                                ExportOutcome* outcome = nullptr);
+
+// The state of the one-second background step: the last export time (absolute).
+class CBackgroundExport {
+ public:
+  // Runs `run` when the background export is on and a period has passed since the last run;
+  // the first run comes one period after it was switched on (or the program started with it
+  // on). True when `run` was called.
+  bool BackgroundExportTick(const SettingsStore& store, const Clock& clock,
+                            const std::function<void()>& run);
+  const CChrono& LastExportTime() const { return m_lastExport; }
+
+ private:
+  CChrono m_lastExport;
+};
+
+// Writes every valid recorded detection as detection lines (numbered from 1) to path, under the
+// records lock; then logs the export and plays the "done" sound. False (and nothing done) when
+// no valid detection is recorded or the file cannot be written.
+bool ExportAllRecordedDetections(CRecordedDetections& records, const std::string& path, Logger& log,
+                                 SoundPlayer* sound);
+
+}  // namespace lapora

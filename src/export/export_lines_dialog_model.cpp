@@ -1,0 +1,169 @@
+#include "export/export_lines_dialog_model.h"
+
+#include <utility>
+
+#include "foundation/settings_store.h"
+#include "resources/messages_export_dialog.h"
+
+namespace lapora {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  std::size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) {
+    return {};
+  }
+  std::size_t end = text.find_last_not_of(" \t");
+  return text.substr(begin, end - begin + 1);
+}
+
+}  // namespace
+
+CExportLinesDialogModel::CExportLinesDialogModel(CRecordedDetections& records,
+                                                 ExportEnvironment env)
+    : m_env(std::move(env)) {
+  m_opened = ReadExportSettings(m_env.store, m_env.programFolder);
+  m_displayType = NormalizeDisplayType(m_opened.displayType);
+  m_ftpServersList = m_opened.ftpServersList;
+  SnapshotDetections(records, "", m_snapshot);
+}
+
+std::optional<std::string> CExportLinesDialogModel::Filter(const std::string& gapText) {
+  CChrono gap;
+  if (!gap.ParseTimeHundredths(gapText)) {
+    return Tr(kMsgExportInvalidGap);
+  }
+  m_rows.clear();
+  m_files = 0;
+  CWorkResultList all = ListOf(m_snapshot);
+  std::vector<CStatLineEntry> lines = GroupByDetector(all);
+  for (CStatLineEntry& line : lines) {
+    CWorkResultList sub;
+    for (const CWorkResult* work : all) {
+      if (work->detectorLabel == line.label) {
+        sub.push_back(work);
+      }
+    }
+    CWorkResultList kept;
+    PassStatistics stats = ComputePassStatistics(sub, gap, kept);
+    line.handicap = ReadDetectorHandicap(m_env.store, line.label);
+    line.count = static_cast<std::int32_t>(kept.size());
+    line.maxPasses = stats.maxPasses;
+    m_files += stats.maxPasses;
+    m_rows.push_back(std::move(line));
+  }
+  return std::nullopt;
+}
+
+std::array<std::string, 6> CExportLinesDialogModel::RowColumns(std::size_t row) const {
+  const CStatLineEntry& line = m_rows.at(row);
+  std::string best;
+  switch (m_displayType) {
+    case kDisplayClockTime:
+      best = line.bestTime.FormatHundredths();
+      break;
+    case kDisplayPassageTime:
+      best = (line.bestTime - line.handicap).FormatHundredths();
+      break;
+    default:
+      best = (line.bestTime - line.handicap).FormatCompact();
+      break;
+  }
+  return {line.label,   std::to_string(line.maxPasses),  std::to_string(line.count), best,
+          line.bestBib, line.handicap.FormatHundredths()};
+}
+
+std::string CExportLinesDialogModel::DataToExportText() const {
+  if (m_files == 0) {
+    return Tr(kMsgExportNoData);
+  }
+  const char* plural = m_files > 1 ? "s" : "";
+  std::string text = StrF(Tr(kMsgExportFileCount).c_str(), m_files, plural, plural) + " - ";
+  switch (m_displayType) {
+    case kDisplayClockTime:
+      return text + Tr(kMsgExportKindClock);
+    case kDisplayPassageTime:
+      return text + Tr(kMsgExportKindPassage);
+    default:
+      return text + Tr(kMsgExportKindLogica);
+  }
+}
+
+HandicapRetiming CExportLinesDialogModel::RetimingFor(std::size_t row) const {
+  const CStatLineEntry& line = m_rows.at(row);
+  HandicapRetiming retiming;
+  retiming.bib = line.bestBib;
+  retiming.passNumber = 1;
+  retiming.clockTime = line.bestTime;
+  retiming.handicap = line.handicap;
+  return retiming;
+}
+
+void CExportLinesDialogModel::SetHandicap(std::size_t row, const CChrono& handicap) {
+  CStatLineEntry& line = m_rows.at(row);
+  line.handicap = handicap;
+  (void)WriteDetectorHandicap(m_env.store, line.label, handicap);
+}
+
+void CExportLinesDialogModel::ResetHandicap(std::size_t row) {
+  SetHandicap(row, CChrono());
+}
+
+void CExportLinesDialogModel::SetFtpServers(const std::vector<std::string>& labels) {
+  m_ftpServersList = JoinFtpServersList(labels);
+  (void)m_env.store.WriteSettingText(kExportLinesSection, "FtpServersList", m_ftpServersList);
+}
+
+CExportLinesDialogModel::ExportNowResult CExportLinesDialogModel::ExportNow(
+    const std::string& gapText, const std::string& folderText, const std::string& nameText,
+    bool zip, bool ftp) {
+  ExportNowResult result;
+  if (m_rows.empty()) {
+    return result;
+  }
+  ExportOptions options;
+  if (!options.minimumGap.ParseTimeHundredths(gapText)) {
+    result.warning = Tr(kMsgExportInvalidGap);
+    return result;
+  }
+  options.genericName = Trim(nameText);
+  options.folder = Trim(folderText);
+  if (options.genericName.empty()) {
+    result.warning = Tr(kMsgExportNameMandatory);
+    return result;
+  }
+  if (options.folder.empty()) {
+    result.warning = Tr(kMsgExportFolderMandatory);
+    return result;
+  }
+  if (ftp && m_ftpServersList.empty()) {
+    result.warning = Tr(kMsgExportNoFtpSettings);
+    return result;
+  }
+  options.displayType = m_displayType;
+  options.zip = zip;
+  options.ftp = ftp;
+  options.silent = false;
+  result.outcome = ExportDetectionLinesNow(ListOf(m_snapshot), options, m_env);
+  result.ran = true;
+  return result;
+}
+
+void CExportLinesDialogModel::Close(const ExportDialogFields& fields) {
+  ExportSettings s;
+  s.delta = fields.delta;
+  s.exportPath = fields.exportPath;
+  s.genericFilename = fields.genericFilename;
+  s.ftpExport = fields.ftpExport;
+  s.zip = fields.zip;
+  s.displayType = NormalizeDisplayType(fields.displayType);
+  s.exportPeriodMinutes = ReadPeriodText(fields.periodText);
+  s.backgroundExport = fields.backgroundExport;
+  WriteExportSettings(m_env.store, s);
+  m_rows.clear();
+  m_snapshot.clear();
+  m_files = 0;
+}
+
+}  // namespace lapora
