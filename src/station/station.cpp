@@ -16,7 +16,6 @@
 #include "export/detection_lines_export.h"
 #include "export/export_lines_dialog_model.h"
 #include "export/ftp_jobs.h"
-#include "station/configuration.h"
 #include "foundation/chrono.h"
 #include "foundation/clock.h"
 #include "foundation/resource_mutex.h"
@@ -32,6 +31,7 @@
 #include "resultslink/link_protocol.h"
 #include "resultslink/link_reactions.h"
 #include "resultslink/results_link.h"
+#include "station/configuration.h"
 
 namespace lapora {
 
