@@ -51,11 +51,6 @@ constexpr KindName kKinds[] = {
     {"epc_rewind_done", BoxMessageKind::kEpcRewindDone},
 };
 
-bool IsBlank(char c) {
-  // The white space that scanf's %s skips and stops at.
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Posts a catalogue text unless the current level would drop it anyway (saves formatting the
 // raw traffic of every line at the usual levels).
 void PostBoxLog(Logger& log, int level, const Message& message, ...) {
@@ -148,7 +143,7 @@ bool ClassifyBoxLine(Logger& log, std::string& line, BoxMessageKind* kind, std::
                      std::string* keyword, std::string* payload) {
   *kind = BoxMessageKind::kNone;
   std::size_t first = 0;
-  while (first < line.size() && IsBlank(line[first])) {
+  while (first < line.size() && IsSpace(line[first])) {
     ++first;
   }
   std::size_t last = line.size();
@@ -168,11 +163,11 @@ bool ClassifyBoxLine(Logger& log, std::string& line, BoxMessageKind* kind, std::
   bool formed = ScanField(line, &pos, deviceId) && ScanField(line, &pos, keyword) &&
                 ScanField(line, &pos, &sequence);
   if (formed) {
-    while (pos < line.size() && IsBlank(line[pos])) {
+    while (pos < line.size() && IsSpace(line[pos])) {
       ++pos;
     }
     std::size_t end = pos;
-    while (end < line.size() && !IsBlank(line[end])) {
+    while (end < line.size() && !IsSpace(line[end])) {
       ++end;
     }
     formed = end > pos && end - pos <= kMaxFieldChars;

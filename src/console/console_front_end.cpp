@@ -42,15 +42,6 @@ const char* DiscName(BoxDisc disc) {
   return "?";
 }
 
-std::string Trim(const std::string& text) {
-  std::size_t begin = text.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) {
-    return {};
-  }
-  std::size_t end = text.find_last_not_of(" \t\r");
-  return text.substr(begin, end - begin + 1);
-}
-
 std::vector<std::string> Words(const std::string& text) {
   std::vector<std::string> words;
   std::size_t at = 0;
@@ -134,16 +125,22 @@ void ConsoleFrontEnd::AddCommand(const std::string& name, const std::string& arg
 
 void ConsoleFrontEnd::RegisterDetectionCommands() {
   AddCommand("connect", "", "toggle \"Connect to boxes\": connect all boxes, or disconnect them",
-             [this](const std::string& args) { RunBoxSlotsCommand(Trim("connect " + args)); });
+             [this](const std::string& args) {
+               RunBoxSlotsCommand(std::string(TrimSpace("connect " + args)));
+             });
   AddCommand("box",
              "N connect|disconnect|open C|stop C|accept|dismiss|clear|gate S|gun|pack-today|"
              "pack-all|rewind-today|rewind-all",
              "box N's menu (N 1..4, channel C 1..4, gate S 1|2|3|5|10|15|30 seconds)",
              [this](const std::string& args) { RunBoxSlotsCommand("box " + args); });
   AddCommand("sync-clocks", "", "set the clocks of the connected boxes to this computer's clock",
-             [this](const std::string& args) { RunBoxSlotsCommand(Trim("sync-clocks " + args)); });
+             [this](const std::string& args) {
+               RunBoxSlotsCommand(std::string(TrimSpace("sync-clocks " + args)));
+             });
   AddCommand("show-clocks", "", "log the next date and time reports of the connected boxes",
-             [this](const std::string& args) { RunBoxSlotsCommand(Trim("show-clocks " + args)); });
+             [this](const std::string& args) {
+               RunBoxSlotsCommand(std::string(TrimSpace("show-clocks " + args)));
+             });
   AddCommand("insert", "BIB TIME DETECTOR [HOURS]",
              "record a detection by hand (HOURS 0|24|48|72 added to the time)",
              [this](const std::string& args) { InsertTyped(args); });
@@ -282,17 +279,17 @@ void ConsoleFrontEnd::RegisterBuiltInCommands() {
                  Print("usage: direct on|off");
                }
              });
-  AddCommand("level", "0|25|50|75|100", "log level (the level selector)",
-             [this](const std::string& args) {
-               std::vector<std::string> entries = Station::LevelEntries();
-               for (std::size_t i = 0; i < entries.size(); ++i) {
-                 if (!args.empty() && Trim(entries[i]).rfind(args + " ", 0) == 0) {
-                   m_station->SelectLogLevel(static_cast<int>(i));
-                   return;
-                 }
-               }
-               Print("usage: level 0|25|50|75|100");
-             });
+  AddCommand(
+      "level", "0|25|50|75|100", "log level (the level selector)", [this](const std::string& args) {
+        std::vector<std::string> entries = Station::LevelEntries();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+          if (!args.empty() && std::string(TrimSpace(entries[i])).rfind(args + " ", 0) == 0) {
+            m_station->SelectLogLevel(static_cast<int>(i));
+            return;
+          }
+        }
+        Print("usage: level 0|25|50|75|100");
+      });
   AddCommand("manual", "", "open the help document Lapora.pdf",
              [this](const std::string&) { m_station->OpenHelpDocument(); });
   AddCommand("status", "", "counter, box slots, long-race indicator, check boxes",
@@ -313,7 +310,8 @@ void ConsoleFrontEnd::RegisterBuiltInCommands() {
                           m_scrollDetections ? "on" : "off"));
                std::vector<std::string> entries = Station::LevelEntries();
                if (m_levelEntry >= 0 && static_cast<std::size_t>(m_levelEntry) < entries.size()) {
-                 Print("log level: " + Trim(entries[static_cast<std::size_t>(m_levelEntry)]));
+                 Print("log level: " +
+                       std::string(TrimSpace(entries[static_cast<std::size_t>(m_levelEntry)])));
                }
              });
 }
@@ -457,13 +455,14 @@ bool ConsoleFrontEnd::OpenDocument(const std::string& path) {
 }
 
 void ConsoleFrontEnd::RunCommand(const std::string& rawLine) {
-  std::string line = Trim(Utf8ToCp1252(rawLine));
+  std::string line = std::string(TrimSpace(Utf8ToCp1252(rawLine)));
   if (line.empty() || m_station == nullptr) {
     return;
   }
   std::size_t space = line.find(' ');
   std::string name = line.substr(0, space);
-  std::string arguments = space == std::string::npos ? std::string() : Trim(line.substr(space));
+  std::string arguments =
+      space == std::string::npos ? std::string() : std::string(TrimSpace(line.substr(space)));
   auto it = m_commands.find(name);
   if (it == m_commands.end()) {
     Print("unknown command: " + name + " (help lists the commands)");

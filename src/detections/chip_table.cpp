@@ -16,11 +16,6 @@ namespace {
 
 constexpr const char* kDefaultTableName = "ChipTable.dtb";
 
-// The blanks of a scanf "%s" field.
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -38,11 +33,11 @@ std::uint32_t HashNoCase(std::string_view text) {
 // The next blank-delimited token from *pos, leading blanks skipped.
 std::string_view NextToken(std::string_view text, std::size_t* pos) {
   std::size_t i = *pos;
-  while (i < text.size() && IsBlank(text[i])) {
+  while (i < text.size() && IsSpace(text[i])) {
     ++i;
   }
   std::size_t start = i;
-  while (i < text.size() && !IsBlank(text[i])) {
+  while (i < text.size() && !IsSpace(text[i])) {
     ++i;
   }
   *pos = i;

@@ -37,44 +37,6 @@ const CPieceFormat& Pieces() {
 constexpr std::size_t kMaxDetectionField = 255;
 constexpr std::int32_t kSecondsPerDay = 24 * 3600;
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// One scanf "%d" from *pos: blanks skipped, optional sign, at least one digit. Values beyond
-// the int range saturate instead of overflowing.
-bool ScanInt(std::string_view text, std::size_t* pos, int* value) {
-  std::size_t i = *pos;
-  while (i < text.size() && IsBlank(text[i])) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::size_t digitsStart = i;
-  long long magnitude = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    if (magnitude <= INT_MAX) {
-      magnitude = magnitude * 10 + (text[i] - '0');
-    }
-    ++i;
-  }
-  if (i == digitsStart) {
-    return false;
-  }
-  long long signedValue = negative ? -magnitude : magnitude;
-  if (signedValue > INT_MAX) {
-    signedValue = INT_MAX;
-  } else if (signedValue < INT_MIN) {
-    signedValue = INT_MIN;
-  }
-  *value = static_cast<int>(signedValue);
-  *pos = i;
-  return true;
-}
-
 // The three fields of "%[^_]_%[^,],%s", each of 1 to 255 characters. False when the text does
 // not hold them or a field is longer (a truncated chip or date could be taken for another).
 bool SplitDetectionText(std::string_view text, std::string_view* date, std::string_view* time,
@@ -92,11 +54,11 @@ bool SplitDetectionText(std::string_view text, std::string_view* date, std::stri
     return false;
   }
   std::size_t chipStart = comma + 1;
-  while (chipStart < text.size() && IsBlank(text[chipStart])) {
+  while (chipStart < text.size() && IsSpace(text[chipStart])) {
     ++chipStart;
   }
   std::size_t chipEnd = chipStart;
-  while (chipEnd < text.size() && !IsBlank(text[chipEnd])) {
+  while (chipEnd < text.size() && !IsSpace(text[chipEnd])) {
     ++chipEnd;
   }
   if (chipEnd == chipStart) {
@@ -171,8 +133,9 @@ bool DetectionIntake::ParseDetection(const std::string& text, std::string& chip,
   int month = 0;
   int day = 0;
   std::size_t pos = 0;
-  if (!ScanInt(dateText, &pos, &year) || !ScanInt(dateText, &pos, &month) ||
-      !ScanInt(dateText, &pos, &day)) {
+  if (!ScanInt(dateText, &pos, &year, IntOverflow::kSaturate) ||
+      !ScanInt(dateText, &pos, &month, IntOverflow::kSaturate) ||
+      !ScanInt(dateText, &pos, &day, IntOverflow::kSaturate)) {
     message = StrF(Text<kMsgInvalidDateFormat>().c_str(), dashless);
     return false;
   }

@@ -22,47 +22,11 @@ namespace {
 
 constexpr std::int32_t kSecondsPerDay = 24 * 3600;
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// scanf "%d" at the start of the text: blanks, an optional sign, at least one digit; the rest
-// is ignored. A number beyond the int range is refused rather than wrapped.
-bool ScanLeadingInt(const std::string& text, int* value) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::size_t digits = i;
-  long long magnitude = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > static_cast<long long>(INT_MAX) + 1) {
-      return false;
-    }
-    ++i;
-  }
-  if (i == digits) {
-    return false;
-  }
-  long long signedValue = negative ? -magnitude : magnitude;
-  if (signedValue > INT_MAX || signedValue < INT_MIN) {
-    return false;
-  }
-  *value = static_cast<int>(signedValue);
-  return true;
-}
-
 std::string WithoutBlanks(const std::string& text) {
   std::string kept;
   kept.reserve(text.size());
   for (char c : text) {
-    if (!IsBlank(c)) {
+    if (!IsSpace(c)) {
       kept.push_back(c);
     }
   }
@@ -114,7 +78,8 @@ ManualEntryCheckResult ManualEntryCheck(const ManualEntryInput& input,
                                         const std::vector<std::string>& detectors,
                                         const Clock& clock) {
   int bib = 0;
-  if (!ScanLeadingInt(input.bibText, &bib) || bib <= 0) {
+  std::size_t bibEnd = 0;
+  if (!ScanInt(input.bibText, &bibEnd, &bib, IntOverflow::kRefuse) || bib <= 0) {
     return Refused(kMsgInvalidBib, ManualEntryField::kBib, true);
   }
   CChrono time;

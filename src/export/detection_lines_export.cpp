@@ -15,20 +15,12 @@
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
+#include "foundation/text.h"
 #include "resources/messages_export_dialog.h"
 
 namespace lapora {
 
 namespace {
-
-std::string Trim(const std::string& text) {
-  std::size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) {
-    return {};
-  }
-  std::size_t end = text.find_last_not_of(" \t");
-  return text.substr(begin, end - begin + 1);
-}
 
 // The elements of one detector, in the order of the list.
 CWorkResultList DetectorSubList(const CWorkResultList& detections, const std::string& label) {
@@ -315,8 +307,8 @@ std::string RunBackgroundExport(CRecordedDetections& records, const ExportEnviro
   if (!options.minimumGap.ParseTimeHundredths(saved.delta)) {
     return "invalid minimum gap";
   }
-  options.folder = Trim(saved.exportPath);
-  options.genericName = Trim(saved.genericFilename);
+  options.folder = std::string(TrimBlanks(saved.exportPath));
+  options.genericName = std::string(TrimBlanks(saved.genericFilename));
   if (options.folder.empty()) {
     return "no export folder";
   }

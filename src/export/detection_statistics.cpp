@@ -6,41 +6,12 @@
 #include <new>
 
 #include "detections/recorded_detections.h"
+#include "foundation/text.h"
 #include "resources/messages_export.h"
 
 namespace lapora {
 
 namespace {
-
-// "%d" of a bib text, with an overflowing number taken as no number at all.
-bool ReadBibNumber(const std::string& text, std::int32_t* number) {
-  std::size_t at = 0;
-  while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) {
-    ++at;
-  }
-  bool negative = false;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-    negative = text[at] == '-';
-    ++at;
-  }
-  std::int64_t value = 0;
-  std::size_t digits = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
-    value = value * 10 + (text[at] - '0');
-    if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) {
-      return false;
-    }
-  }
-  if (digits == 0) {
-    return false;
-  }
-  value = negative ? -value : value;
-  if (value > std::numeric_limits<std::int32_t>::max()) {
-    return false;
-  }
-  *number = static_cast<std::int32_t>(value);
-  return true;
-}
 
 int CompareTexts(const std::string& a, const std::string& b) {
   int order = a.compare(b);  // byte order, as strcmp
@@ -133,7 +104,10 @@ void AppendCompactLine(std::string& text, const std::string& bib, const std::str
 CWorkResult CWorkResult::FromRecord(const CKolResult& record) {
   CWorkResult work;
   static_cast<CKolResult&>(work) = record;
-  if (ReadBibNumber(record.bibText, &work.bibNumber)) {
+  std::size_t bibEnd = 0;
+  int number = 0;
+  if (ScanInt(record.bibText, &bibEnd, &number, IntOverflow::kRefuse)) {
+    work.bibNumber = number;
     work.runnerKey = std::to_string(work.bibNumber);
   } else {
     work.bibNumber = 0;

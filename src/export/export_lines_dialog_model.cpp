@@ -3,22 +3,12 @@
 #include <utility>
 
 #include "foundation/settings_store.h"
+#include "foundation/text.h"
 #include "resources/messages_export_dialog.h"
 
 namespace lapora {
 
-namespace {
-
-std::string Trim(const std::string& text) {
-  std::size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) {
-    return {};
-  }
-  std::size_t end = text.find_last_not_of(" \t");
-  return text.substr(begin, end - begin + 1);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 CExportLinesDialogModel::CExportLinesDialogModel(CRecordedDetections& records,
                                                  ExportEnvironment env)
@@ -127,8 +117,8 @@ CExportLinesDialogModel::ExportNowResult CExportLinesDialogModel::ExportNow(
     result.warning = Tr(kMsgExportInvalidGap);
     return result;
   }
-  options.genericName = Trim(nameText);
-  options.folder = Trim(folderText);
+  options.genericName = std::string(TrimBlanks(nameText));
+  options.folder = std::string(TrimBlanks(folderText));
   if (options.genericName.empty()) {
     result.warning = Tr(kMsgExportNameMandatory);
     return result;

@@ -17,15 +17,6 @@ namespace {
 
 constexpr char kLockSuffix[] = ".lock";
 
-std::string TrimBlanks(const std::string& text) {
-  std::size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) {
-    return {};
-  }
-  std::size_t end = text.find_last_not_of(" \t");
-  return text.substr(begin, end - begin + 1);
-}
-
 // The local file is there to be read (a folder is not).
 bool LocalFileExists(const std::string& path) {
   struct stat info {};
@@ -191,7 +182,7 @@ void CFtpWorker::RunUpload(CFtpJob& job) {
   client.SetTransferStartHook([&job] { job.status = CFtpJob::kStatusTransferring; });
 
   FtpUploadPlan plan;
-  plan.directory = TrimBlanks(job.directory);
+  plan.directory = std::string(TrimBlanks(job.directory));
   plan.localPath = job.localPath;
   plan.finalName = job.remoteName;
   plan.tempName = job.remoteName + kLockSuffix;

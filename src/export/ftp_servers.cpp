@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "foundation/text.h"
 #include "platform/atomic_file.h"
 
 namespace lapora {
@@ -12,10 +13,6 @@ constexpr std::size_t kFieldCount = 5;
 
 bool IsSeparator(char c) {
   return c == '\t' || c == '\n' || c == ';';
-}
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
 }
 
 // The fields of one line: each separator ends a field; text after the last separator is a
@@ -111,12 +108,7 @@ int SaveFtpServers(const std::vector<CFtpServer>& servers, const std::string& pa
 }
 
 const CFtpServer* FindFtpServer(const std::vector<CFtpServer>& servers, std::string_view label) {
-  while (!label.empty() && IsBlank(label.front())) {
-    label.remove_prefix(1);
-  }
-  while (!label.empty() && IsBlank(label.back())) {
-    label.remove_suffix(1);
-  }
+  label = TrimBlanks(label);
   for (const CFtpServer& server : servers) {
     if (server.label == label) {
       return &server;

@@ -14,10 +14,6 @@ namespace lapora {
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 // The list shows labels in ascending order without regard to ASCII case, as operators expect
 // of a sorted list; labels equal but for case keep the order they came in.
 bool LabelBefore(const std::string& a, const std::string& b) {
@@ -34,15 +30,7 @@ FtpEditCheck Refused(FtpServerField field, std::string message) {
 }  // namespace
 
 std::string TrimFtpField(const std::string& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) {
-    ++begin;
-  }
-  while (end > begin && IsBlank(text[end - 1])) {
-    --end;
-  }
-  return text.substr(begin, end - begin);
+  return std::string(TrimSpace(text));
 }
 
 std::string FtpFieldName(FtpServerField field) {

@@ -14,15 +14,6 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t";
 
-std::string_view Trim(std::string_view text) {
-  size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
-
 enum class LineKind { kOther, kSection, kKey };
 
 // One line of the file: [begin, textEnd) is its text, [textEnd, end) its line end.
@@ -55,19 +46,19 @@ std::vector<IniLine> SplitLines(std::string_view content) {
     }
     std::string_view text =
         content.substr(textBegin, line.textEnd > textBegin ? line.textEnd - textBegin : 0);
-    std::string_view trimmed = Trim(text);
+    std::string_view trimmed = TrimBlanks(text);
     line.blank = trimmed.empty();
     if (!trimmed.empty() && trimmed[0] == '[') {
       line.kind = LineKind::kSection;
       std::string_view inner = trimmed.substr(1);
       size_t close = inner.find(']');
-      line.name = Trim(close == std::string_view::npos ? inner : inner.substr(0, close));
+      line.name = TrimBlanks(close == std::string_view::npos ? inner : inner.substr(0, close));
     } else if (!trimmed.empty() && trimmed[0] != ';') {
       size_t equals = text.find('=');
       if (equals != std::string_view::npos) {
         line.kind = LineKind::kKey;
-        line.name = Trim(text.substr(0, equals));
-        line.value = Trim(text.substr(equals + 1));
+        line.name = TrimBlanks(text.substr(0, equals));
+        line.value = TrimBlanks(text.substr(equals + 1));
         line.nameEnd = static_cast<size_t>(line.name.data() - content.data()) + line.name.size();
       }
     }
@@ -240,7 +231,7 @@ SettingsRect SettingsStore::ReadSettingRect(std::string_view section, std::strin
 bool SettingsStore::WriteRaw(std::string_view section, std::string_view key,
                              std::string_view value) {
   if (HasLineBreak(section) || section.find(']') != std::string_view::npos || HasLineBreak(key) ||
-      key.find('=') != std::string_view::npos || Trim(key).empty() || HasLineBreak(value)) {
+      key.find('=') != std::string_view::npos || TrimBlanks(key).empty() || HasLineBreak(value)) {
     return false;
   }
   std::lock_guard lock(m_fileMutex);

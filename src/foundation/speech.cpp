@@ -8,15 +8,6 @@ namespace lapora {
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
-
 bool ReadFileText(const std::string& path, std::size_t maxBytes, std::string* text) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {

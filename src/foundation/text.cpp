@@ -1,6 +1,8 @@
 #include "foundation/text.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <vector>
 
@@ -169,6 +171,59 @@ std::string ToLowerAscii(std::string_view text) {
       c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string_view TrimSpace(std::string_view text) {
+  while (!text.empty() && IsSpace(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && IsSpace(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+bool ScanInt(std::string_view text, std::size_t* pos, int* value, IntOverflow overflow) {
+  std::size_t i = *pos;
+  while (i < text.size() && IsSpace(text[i])) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  std::size_t digitsStart = i;
+  constexpr long long kBeyond = static_cast<long long>(INT_MAX) + 2;  // past any int magnitude
+  long long magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = std::min(kBeyond, magnitude * 10 + (text[i] - '0'));
+  }
+  if (i == digitsStart) {
+    return false;
+  }
+  long long signedValue = negative ? -magnitude : magnitude;
+  if (signedValue > INT_MAX || signedValue < INT_MIN) {
+    if (overflow == IntOverflow::kRefuse) {
+      return false;
+    }
+    signedValue = signedValue > INT_MAX ? INT_MAX : INT_MIN;
+  }
+  *value = static_cast<int>(signedValue);
+  *pos = i;
+  return true;
 }
 
 }  // namespace lapora

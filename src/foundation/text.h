@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -40,5 +41,21 @@ std::string Cp1252ToUtf8(std::string_view cp1252);
 // ASCII helpers used by parsers: case-insensitive equality, trimming.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view text);
+
+// The white space of the C locale, what scanf skips: space, \t, \n, \v, \f, \r.
+bool IsSpace(char c);
+// The text without the spaces and tabs at both ends (settings values, dialog fields).
+std::string_view TrimBlanks(std::string_view text);
+// The text without the white space of IsSpace at both ends.
+std::string_view TrimSpace(std::string_view text);
+
+// What a number beyond the int range gives when ScanInt reads it.
+enum class IntOverflow {
+  kSaturate,  // INT_MAX or INT_MIN
+  kRefuse,    // no number
+};
+// scanf "%d" from *pos: white space skipped, an optional sign, at least one digit. On success
+// *value is the number and *pos is just past its last digit; on failure both are unchanged.
+bool ScanInt(std::string_view text, std::size_t* pos, int* value, IntOverflow overflow);
 
 }  // namespace lapora

@@ -5,12 +5,11 @@
 #include <climits>
 #include <vector>
 
+#include "foundation/text.h"
+
 namespace lapora {
 namespace {
 
-bool IsBlank(char c) {
-  return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -57,7 +56,7 @@ std::size_t NumberSpan(std::string_view text) {
 // characters passed; negative tells whether the sign was a minus.
 std::size_t SkipBlanksAndSign(std::string_view text, bool* negative) {
   std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) {
+  while (i < text.size() && IsSpace(text[i])) {
     ++i;
   }
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {

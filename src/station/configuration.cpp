@@ -11,25 +11,12 @@
 #include "foundation/folders.h"
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
+#include "foundation/text.h"
 #include "resources/messages_config.h"
 
 namespace lapora {
 
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 // Replaces the first "%1" and "%2" of the French-only range message by the limits.
 std::string RangeMessage(int minimum, int maximum) {
@@ -118,9 +105,9 @@ const std::vector<std::string>& DetectorIdEntries() {
 }
 
 std::string FirstWord(std::string_view text) {
-  text = Trimmed(text);
+  text = TrimSpace(text);
   std::size_t end = 0;
-  while (end < text.size() && !IsBlank(text[end])) {
+  while (end < text.size() && !IsSpace(text[end])) {
     ++end;
   }
   return std::string(text.substr(0, end));
@@ -137,7 +124,7 @@ int DetectorIdIndexFor(std::string_view detectorId) {
 }
 
 bool ParseWholeInteger(std::string_view text, int* value) {
-  text = Trimmed(text);
+  text = TrimSpace(text);
   bool negative = false;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
     negative = text.front() == '-';
@@ -171,7 +158,7 @@ IntegerCheck CheckIntegerField(std::string_view text, int minimum, int maximum) 
   int value = 0;
   if (!ParseWholeInteger(text, &value)) {
     // Digits too many for an int are still a number: the range is what they miss.
-    std::string_view digits = Trimmed(text);
+    std::string_view digits = TrimSpace(text);
     if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
       digits.remove_prefix(1);
     }
@@ -285,8 +272,8 @@ SlotApplyResult ConfigurationSession::ApplySlot(int index, const SlotFields& fie
     result.identifierEnabled = !slot.address.empty() && slot.port != 0;
     return result;
   }
-  std::string address(Trimmed(fields.address));
-  std::string_view portText = Trimmed(fields.port);
+  std::string address(TrimSpace(fields.address));
+  std::string_view portText = TrimSpace(fields.port);
   int port = 0;
   // A port is a whole number of a TCP port's range; trailing letters, a sign or an overflow
   // would otherwise reach the connection as some other port.
@@ -365,7 +352,7 @@ ConfigurationOkResult ConfigurationSession::Ok(const ConfigurationFields& fields
   AppSettings& s = m_settings;
   s.GVarnexExportFile = fields.exportFile;
   s.Port = port.value;
-  s.Host = std::string(Trimmed(fields.host));
+  s.Host = std::string(TrimSpace(fields.host));
   s.ReconnectSeconds = retry.value;
   const auto& choices = LostConnectionChoices();
   if (fields.lostConnectionIndex >= 0 &&
