@@ -1,0 +1,150 @@
+#include "platform/http_client.h"
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+namespace lapora {
+
+namespace {
+
+struct CurlDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlPtr = std::unique_ptr<CURL, CurlDeleter>;
+using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+CURLcode GlobalInit() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return result;
+}
+
+// Where the body goes: a string or a file.
+struct Sink {
+  std::string* text = nullptr;
+  std::FILE* file = nullptr;
+  int writeErrno = 0;
+};
+
+std::size_t WriteCallback(char* data, std::size_t size, std::size_t count, void* user) {
+  Sink* sink = static_cast<Sink*>(user);
+  std::size_t bytes = size * count;
+  if (sink->text != nullptr) {
+    sink->text->append(data, bytes);
+    return bytes;
+  }
+  std::size_t written = std::fwrite(data, 1, bytes, sink->file);
+  if (written != bytes) {
+    sink->writeErrno = errno != 0 ? errno : EIO;
+  }
+  return written;
+}
+
+// One GET into the sink; false with *reason.
+bool Get(const std::string& url, Sink* sink, long timeoutSeconds, std::string* reason) {
+  CURLcode init = GlobalInit();
+  if (init != CURLE_OK) {
+    *reason = curl_easy_strerror(init);
+    return false;
+  }
+  CurlPtr handle(curl_easy_init());
+  if (handle == nullptr) {
+    *reason = "curl_easy_init failed";
+    return false;
+  }
+  curl_slist* list = nullptr;
+  for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
+    curl_slist* appended = curl_slist_append(list, header);
+    if (appended == nullptr) {
+      curl_slist_free_all(list);
+      *reason = "out of memory";
+      return false;
+    }
+    list = appended;
+  }
+  SlistPtr headers(list);
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  CURL* h = handle.get();
+  bool set = true;
+  auto opt = [&set](CURLcode code) { set = set && code == CURLE_OK; };
+  opt(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
+#if LIBCURL_VERSION_NUM >= 0x075500
+  opt(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
+#else
+  opt(curl_easy_setopt(h, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)));
+#endif
+  opt(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+  opt(curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L));
+  opt(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
+  opt(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, timeoutSeconds));
+  opt(curl_easy_setopt(h, CURLOPT_TIMEOUT, timeoutSeconds));
+  opt(curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 1024L));
+  opt(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteCallback));
+  opt(curl_easy_setopt(h, CURLOPT_WRITEDATA, sink));
+  opt(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer));
+  if (!set) {
+    *reason = "curl_easy_setopt failed";
+    return false;
+  }
+  CURLcode code = curl_easy_perform(h);
+  if (code != CURLE_OK) {
+    if (sink->writeErrno != 0) {
+      *reason = std::strerror(sink->writeErrno);
+    } else {
+      *reason = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool GetInternetData(const std::string& url, std::string* data, std::string* error,
+                     long timeoutSeconds) {
+  std::string body;
+  Sink sink;
+  sink.text = &body;
+  std::string reason;
+  if (!Get(url, &sink, timeoutSeconds, &reason)) {
+    *error = "_GetInternetData: " + reason;
+    return false;
+  }
+  *data = std::move(body);
+  return true;
+}
+
+bool GetInternetFile(const std::string& url, const std::string& path, std::string* error,
+                     long timeoutSeconds) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    *error = std::string("_GetInternetFile: ") + std::strerror(errno);
+    return false;
+  }
+  Sink sink;
+  sink.file = file;
+  std::string reason;
+  bool ok = Get(url, &sink, timeoutSeconds, &reason);
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    reason = std::strerror(errno);
+  }
+  if (!ok) {
+    // A failed download leaves nothing behind: a half file would be read as box data.
+    std::remove(path.c_str());
+    *error = "_GetInternetFile: " + reason;
+  }
+  return ok;
+}
+
+}  // namespace lapora
