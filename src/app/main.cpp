@@ -23,6 +23,7 @@
 #include "foundation/settings_store.h"
 #include "foundation/speech.h"
 #include "foundation/startup.h"
+#include "foundation/temp_files.h"
 #include "foundation/text.h"
 #include "foundation/version.h"
 #include "platform/sdl_sound_player.h"
@@ -187,6 +188,8 @@ int Main(int argc, char** argv) {
                      kVersionText,
                      MakeSpeechEngine,
                      folders.GetLockFolder()};
+  TempFiles tempFiles(folders, log);
+  parts.tempFiles = &tempFiles;
   // Pressed as by the operator once the window (or the console) runs.
   parts.connectBoxesAtStart = options.connect;
   parts.directConnectionAtStart = options.direct;

@@ -80,6 +80,8 @@ class ConsoleFrontEnd : public FrontEnd {
   // printed as the dialog would show it.
   // No dialog here: the settings are edited in the settings file; nothing is confirmed.
   bool RunConfigurationDialog(ConfigurationSession&) override { return false; }
+  // No dialog here either: nothing is chosen.
+  ImportRequest RunImportDialog(ImportDialogSetup&) override { return {}; }
   void RunExportDetectionLinesDialog(CExportLinesDialogModel& model) override;
   std::vector<std::size_t> SelectedDetectionRows() const override { return {}; }
   RemoveRestoreChoice ShowRemoveRestoreMenu(bool, bool) override {

@@ -218,6 +218,24 @@ struct PackWaitSteps {
 // set back to idle.
 PackWaitResult WaitForBoxPack(const PackWaitSteps& steps);
 
+// What the import dialog uses; every reference and pointer outlives the dialog.
+struct ImportDialogSetup {
+  const CChipTable& chipTable;
+  const AppSettings& settings;
+  ImportDialogMemory& memory;
+  TempFiles* tempFiles = nullptr;  // null: URLs cannot be read
+  SoundPlayer* sound = nullptr;
+  // The detector ids the results software announced (empty: none announced).
+  std::vector<std::string> announcedIds{};
+  // Whether box 1 to 4 is connected now (empty: none is).
+  std::function<bool(int box)> boxConnected{};
+  // Has box 1 to 4 pack its current data and waits for the result (see WaitForBoxPack).
+  std::function<ImportBoxFetch(int box)> fetchFromBox{};
+  // Downloads a URL into a file; empty: GetInternetFile.
+  std::function<bool(const std::string& url, const std::string& path, std::string* error)>
+      download{};
+};
+
 // ---------------------------------------------------------------------------------------------
 // Closing actions.
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "boxlink/box_slots.h"
+#include "detections/box_data_import.h"
 #include "detections/detection_list_operations.h"
 #include "foundation/kol_result.h"
 
@@ -100,6 +101,9 @@ class FrontEnd {
   virtual BoxMenuId ShowBoxMenu(int index, const std::vector<BoxMenuItem>& items) = 0;
   // The manual entry dialog; the accepted entry, or nothing when it was cancelled.
   virtual std::optional<ManualEntry> RunManualEntryDialog(const ManualEntryRequest& request) = 0;
+  // The import dialog of box data files; what the operator chose (action kNone for Cancel).
+  // Front ends without dialogs return kNone.
+  virtual ImportRequest RunImportDialog(ImportDialogSetup& setup) = 0;
   // The configuration dialog over this session (working box slots, settings); modal. True when
   // it closed with OK (the session then holds what to commit). Front ends without dialogs
   // return false.

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <type_traits>
 #include <variant>
 
+#include "boxlink/box_protocol.h"
 #include "boxlink/box_slots.h"
 #include "boxlink/ostra_box.h"
 #include "detections/chip_table.h"
@@ -347,6 +350,64 @@ void Station::RunConfigurationDialog() {
   UpdateLongRaceIndicator();
 }
 
+void Station::RunImport() {
+  FlushBatches();
+  constexpr char kSection[] = "ImportDetections";
+  m_importMemory.parseDir =
+      m_parts.store.ReadSettingText(kSection, "CurrentParseDir", m_importMemory.parseDir);
+  m_importMemory.saveDir =
+      m_parts.store.ReadSettingText(kSection, "CurrentSaveDir", m_importMemory.saveDir);
+  auto connectedBox = [this](int number) -> COstraBox* {
+    COstraBox* box = m_boxSlots->Box(number);
+    return box != nullptr && box->Transport() != nullptr && box->Transport()->IsConnected()
+               ? box
+               : nullptr;
+  };
+  ImportDialogSetup setup{m_parts.chipTable, m_parts.settings, m_importMemory, m_parts.tempFiles,
+                          &m_parts.sound};
+  setup.announcedIds = ResultsDetectorList();
+  setup.boxConnected = [connectedBox](int number) { return connectedBox(number) != nullptr; };
+  setup.fetchFromBox = [this, connectedBox](int number) -> ImportBoxFetch {
+    COstraBox* box = connectedBox(number);
+    if (box == nullptr) {
+      return {};
+    }
+    PackWaitSteps steps;
+    steps.packState = &box->PackState();
+    steps.running = kPackStateRunning;
+    steps.failed = kPackStateFailed;
+    steps.idle = kPackStateUnknown;
+    steps.send = [box] {
+      std::string error;
+      return SendCommand(*box, "packDataSection", "", &error);
+    };
+    // The box thread sets the pack state when the box answers; the window stays alive.
+    steps.pumpAndSleep = [this] {
+      m_front.PumpEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    steps.connected = [connectedBox, number] { return connectedBox(number) != nullptr; };
+    if (WaitForBoxPack(steps) != PackWaitResult::kSucceeded) {
+      return {};
+    }
+    return {true,
+            BoxCurrentDataUrl(box->Transport()->Address()),
+            {number, box->ConnectionName(), box->DetectorLabel()}};
+  };
+  ImportRequest request = m_front.RunImportDialog(setup);
+  (void)m_parts.store.WriteSettingText(kSection, "CurrentParseDir", m_importMemory.parseDir);
+  (void)m_parts.store.WriteSettingText(kSection, "CurrentSaveDir", m_importMemory.saveDir);
+  FlushBatches();
+  ImportCommandServices services{m_parts.log, *m_intake, m_parts.records, m_parts.settings,
+                                 &m_parts.sound};
+  services.showMessage = [this](const std::string& text) {
+    m_front.ShowMessage(text, MessageIcon::kError);
+  };
+  services.refreshCounter = [this] { RefreshBoxStatesAndCounter(); };
+  (void)RunImportCommand(request, services);
+  RefreshBoxStatesAndCounter();
+}
+
 void Station::OpenExportDetectionLinesDialog() {
   FlushBatches();
   CExportLinesDialogModel model(
@@ -647,8 +708,7 @@ void Station::Command(Button button) {
       RunConfigurationDialog();
       return;
     case Button::kImport:
-      // The import is carried out by its own part; without it the command changes nothing.
-      RefreshBoxStatesAndCounter();
+      RunImport();
       return;
   }
 }

@@ -59,6 +59,8 @@ struct StationParts {
   bool directConnectionAtStart = false;
   // The port of the FTP servers the uploads go to (tests run their own server elsewhere).
   int ftpPort = 21;
+  // Temporary files of the import (a box's data read over HTTP); null: URLs cannot be read.
+  TempFiles* tempFiles = nullptr;
 };
 
 class Station {
@@ -175,6 +177,8 @@ class Station {
   void OpenExportDetectionLinesDialog();
   // The configuration dialog; after OK the slots and settings are committed and saved.
   void RunConfigurationDialog();
+  // The import of a box data file: the dialog, then the chosen replay, import or save.
+  void RunImport();
   void BackgroundExportTick();
   bool ExportAllRecordedDetections();
 
@@ -218,6 +222,8 @@ class Station {
   std::string m_incomingPath;
   // The folder of the export file chosen last in the configuration dialog, for this run.
   std::string m_lastExportFolder;
+  // The import dialog's remembered date, times and folders, for this run.
+  ImportDialogMemory m_importMemory;
   // The FTP upload worker: started when the window opens, stopped when it closes.
   std::unique_ptr<CFtpWorker> m_ftpWorker;
   // The last background export time, for the whole run.

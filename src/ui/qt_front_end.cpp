@@ -16,6 +16,7 @@
 #include "ui/dlg_config.h"
 #include "ui/dlg_export_detection_lines.h"
 #include "ui/dlg_ftp_servers.h"
+#include "ui/dlg_import_varnex.h"
 #include "ui/dlg_insert_time_new.h"
 #include "ui/lapora_dlg.h"
 #include "ui/list_models.h"
@@ -243,6 +244,16 @@ std::optional<ManualEntry> QtFrontEnd::RunManualEntryDialog(const ManualEntryReq
     return std::nullopt;
   }
   return dialog.Entry();
+}
+
+ImportRequest QtFrontEnd::RunImportDialog(ImportDialogSetup& setup) {
+  CDlgImportVarnex dialog(setup, m_window.get());
+  if (m_importDialogHook) {
+    m_importDialogHook(dialog);
+  } else {
+    dialog.exec();
+  }
+  return dialog.TakeRequest();
 }
 
 bool QtFrontEnd::RunConfigurationDialog(ConfigurationSession& session) {

@@ -53,6 +53,11 @@ class QtFrontEnd : public QObject, public FrontEnd {
   void SetConfigurationDialogHook(std::function<bool(QDialog&)> hook) {
     m_configurationDialogHook = std::move(hook);
   }
+  // Seam for tests: called with the import dialog once it is built, instead of running it;
+  // the request is then taken from the dialog as it stands.
+  void SetImportDialogHook(std::function<void(QDialog&)> hook) {
+    m_importDialogHook = std::move(hook);
+  }
   // Seam for tests: called with the export dialog once it is built, instead of running it.
   void SetExportDialogHook(std::function<void(QDialog&)> hook) {
     m_exportDialogHook = std::move(hook);
@@ -86,6 +91,7 @@ class QtFrontEnd : public QObject, public FrontEnd {
   BoxMenuId ShowBoxMenu(int index, const std::vector<BoxMenuItem>& items) override;
   std::optional<ManualEntry> RunManualEntryDialog(const ManualEntryRequest& request) override;
   bool RunConfigurationDialog(ConfigurationSession& session) override;
+  ImportRequest RunImportDialog(ImportDialogSetup& setup) override;
   void RunExportDetectionLinesDialog(CExportLinesDialogModel& model) override;
   std::vector<std::size_t> SelectedDetectionRows() const override;
   RemoveRestoreChoice ShowRemoveRestoreMenu(bool removeEnabled, bool restoreEnabled) override;
@@ -120,6 +126,7 @@ class QtFrontEnd : public QObject, public FrontEnd {
   std::vector<std::string> m_opened;
   FtpServerPicker m_ftpServerPicker;
   std::function<bool(QDialog&)> m_configurationDialogHook;
+  std::function<void(QDialog&)> m_importDialogHook;
   std::function<void(QDialog&)> m_exportDialogHook;
 };
 

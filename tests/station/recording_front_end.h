@@ -108,6 +108,10 @@ class RecordingFrontEnd : public FrontEnd {
     manualRequests.push_back(request);
     return manualEntryAnswer;
   }
+  ImportRequest RunImportDialog(ImportDialogSetup& setup) override {
+    Record("RunImportDialog");
+    return importAnswer ? importAnswer(setup) : ImportRequest{};
+  }
   bool RunConfigurationDialog(ConfigurationSession& session) override {
     Record("RunConfigurationDialog");
     return configurationAnswer ? configurationAnswer(session) : false;
@@ -190,6 +194,8 @@ class RecordingFrontEnd : public FrontEnd {
   std::optional<ManualEntry> manualEntryAnswer;
   // Plays the configuration dialog: fills and confirms the session, or cancels (empty).
   std::function<bool(ConfigurationSession&)> configurationAnswer;
+  // Plays the import dialog: the request it closes with (empty: Cancel).
+  std::function<ImportRequest(ImportDialogSetup&)> importAnswer;
   std::vector<ManualEntryRequest> manualRequests;
   std::vector<std::size_t> selectedRows;
   RemoveRestoreChoice removeRestoreChoice = RemoveRestoreChoice::kNone;

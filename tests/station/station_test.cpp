@@ -673,5 +673,35 @@ TEST_F(StationTest, ConfigurationIsCommittedOnlyWhenConfirmed) {
   EXPECT_EQ(store.ReadSettingText("OstraBoxes", "BoxIdDetector0", ""), "12");
 }
 
+// The import button: the dialog's choice is carried out once it has closed, the remembered
+// folders are written back, and the end sound plays whatever was chosen.
+TEST_F(StationTest, ImportRunsTheChosenActionAfterTheDialog) {
+  Station& s = MakeStation();
+  s.Open();
+  ASSERT_TRUE(store.WriteSettingText("ImportDetections", "CurrentParseDir", "/races/2026"));
+  front.importAnswer = [](ImportDialogSetup& setup) {
+    EXPECT_EQ(setup.memory.parseDir, "/races/2026");
+    setup.memory.saveDir = "/exports";
+    ImportRequest request;
+    request.action = ImportAction::kImport;
+    request.boxId = "12";
+    request.found = {CDetection(CChrono(36000, 0), CChrono(), "E2001", "101"),
+                     CDetection(CChrono(36001, 0), CChrono(), "E2002", "102")};
+    return request;
+  };
+  s.Command(Button::kImport);
+  EXPECT_EQ(records.RecordCount(), 2u);
+  EXPECT_EQ(records.Snapshot()[0].detectorLabel, "12");
+  EXPECT_EQ(store.ReadSettingText("ImportDetections", "CurrentSaveDir", ""), "/exports");
+  EXPECT_EQ(sound.played.back(), kSoundDone);
+
+  // Cancelled: nothing is recorded, the sound still plays.
+  front.importAnswer = {};
+  sound.played.clear();
+  s.Command(Button::kImport);
+  EXPECT_EQ(records.RecordCount(), 2u);
+  EXPECT_EQ(sound.played, std::vector<int>{kSoundDone});
+}
+
 }  // namespace
 }  // namespace lapora
