@@ -23,6 +23,7 @@ class CChipTable;
 class CRecordedDetections;
 class DetectionIntake;
 class Logger;
+class SettingsStore;
 class SoundPlayer;
 class TempFiles;
 
@@ -234,6 +235,9 @@ struct ImportDialogSetup {
   // Downloads a URL into a file; empty: GetInternetFile.
   std::function<bool(const std::string& url, const std::string& path, std::string* error)>
       download{};
+  // The settings file, for the detection server's address and the download dialog's keys;
+  // null: the two detection-server entries of the source menu are disabled.
+  SettingsStore* store = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -365,6 +365,7 @@ void Station::RunImport() {
   };
   ImportDialogSetup setup{m_parts.chipTable, m_parts.settings, m_importMemory, m_parts.tempFiles,
                           &m_parts.sound};
+  setup.store = &m_parts.store;  // the detection server's address
   setup.announcedIds = ResultsDetectorList();
   setup.boxConnected = [connectedBox](int number) { return connectedBox(number) != nullptr; };
   setup.fetchFromBox = [this, connectedBox](int number) -> ImportBoxFetch {

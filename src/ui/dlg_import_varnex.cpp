@@ -1,11 +1,13 @@
 #include "ui/dlg_import_varnex.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QVBoxLayout>
@@ -14,6 +16,8 @@
 #include "foundation/app_settings.h"
 #include "foundation/text.h"
 #include "platform/http_client.h"
+#include "platform/system_folders.h"
+#include "resources/messages_download.h"
 #include "resources/messages_import.h"
 #include "ui/qt_text.h"
 
@@ -49,6 +53,21 @@ CDlgImportVarnex::CDlgImportVarnex(ImportDialogSetup setup, QWidget* parent)
     return QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
   };
+  m_askServerUrl = [this](const QString& current) -> std::optional<QString> {
+    bool ok = false;
+    QString url = QInputDialog::getText(this, ToQt(kMsgDownloadServerPrompt),
+                                        ToQt(kMsgDownloadServerPrompt) + QStringLiteral("\n") +
+                                            QString::fromLatin1(kServerUrlExample),
+                                        QLineEdit::Normal, current, &ok);
+    if (!ok) {
+      return std::nullopt;
+    }
+    return url;
+  };
+  m_runBoxFiles = [this](BoxFilesSetup setup) {
+    CDlgBoxFiles dialog(std::move(setup), this);
+    return dialog.exec() == QDialog::Accepted ? dialog.ResultPath() : std::string();
+  };
   if (!m_setup.download) {
     m_setup.download = [](const std::string& url, const std::string& path, std::string* error) {
       return GetInternetFile(url, path, error);
@@ -73,6 +92,12 @@ CDlgImportVarnex::CDlgImportVarnex(ImportDialogSetup setup, QWidget* parent)
     connect(action, &QAction::triggered, this, [this, box] { FetchFromBox(box); });
     m_boxActions[static_cast<std::size_t>(box - 1)] = action;
   }
+  m_fromServerAction = m_sourceMenu->addAction(ToQt(kMsgDownloadImportFromServer));
+  connect(m_fromServerAction, &QAction::triggered, this, &CDlgImportVarnex::ImportFromServer);
+  m_defineServerAction = m_sourceMenu->addAction(ToQt(kMsgDownloadDefineServer));
+  connect(m_defineServerAction, &QAction::triggered, this, [this] { DefineServer(); });
+  m_fromServerAction->setEnabled(m_setup.store != nullptr);
+  m_defineServerAction->setEnabled(m_setup.store != nullptr);
   connect(m_sourceMenu, &QMenu::aboutToShow, this, [this] {
     for (int box = 1; box <= kBoxCount; ++box) {
       m_boxActions[static_cast<std::size_t>(box - 1)]->setEnabled(m_setup.boxConnected &&
@@ -273,6 +298,47 @@ void CDlgImportVarnex::ChooseFile() {
   }
   m_file->setText(path);
   m_setup.memory.parseDir = FromQt(QFileInfo(path).absolutePath());
+  m_attached.reset();
+}
+
+bool CDlgImportVarnex::DefineServer() {
+  if (m_setup.store == nullptr) {
+    return false;
+  }
+  std::optional<QString> url = m_askServerUrl(ToQt(ReadServerUrl(*m_setup.store)));
+  if (!url) {
+    return false;
+  }
+  return WriteServerUrl(*m_setup.store, FromQt(*url));
+}
+
+void CDlgImportVarnex::ImportFromServer() {
+  if (m_setup.store == nullptr) {
+    return;
+  }
+  if (ReadServerUrl(*m_setup.store).empty() && !DefineServer()) {
+    return;
+  }
+  std::string base = ServerBase(ReadServerUrl(*m_setup.store));
+  if (base.empty()) {
+    return;
+  }
+  std::string listing;
+  std::string error;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  bool fetched = FetchBoxListing(base, {}, &listing, &error);
+  QApplication::restoreOverrideCursor();
+  if (!fetched) {
+    m_showWarning(ToQt(error));
+    return;
+  }
+  std::string path = m_runBoxFiles(
+      BoxFilesSetup{*m_setup.store, base, listing, XdgDocumentsFolder(), {}, m_setup.download});
+  if (path.empty()) {
+    return;
+  }
+  // The box id is the operator's to choose: a server file belongs to no connected box.
+  m_file->setText(ToQt(path));
   m_attached.reset();
 }
 

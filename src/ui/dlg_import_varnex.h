@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "detections/box_data_import.h"
+#include "ui/dlg_box_files.h"
 
 namespace lapora {
 
@@ -46,10 +47,20 @@ class CDlgImportVarnex : public QDialog {
     m_showWarning = std::move(shower);
   }
   void SetQuestionAsker(std::function<bool(const QString&)> asker) { m_ask = std::move(asker); }
+  // The server dialog: gets the current address, gives the typed one (nullopt: cancelled).
+  void SetServerUrlAsker(std::function<std::optional<QString>(const QString&)> asker) {
+    m_askServerUrl = std::move(asker);
+  }
+  // Runs the download dialog over a listing; gives the downloaded path (empty: none).
+  void SetBoxFilesRunner(std::function<std::string(BoxFilesSetup)> runner) {
+    m_runBoxFiles = std::move(runner);
+  }
 
   QLineEdit* FileEdit() const { return m_file; }
   QToolButton* SourceButton() const { return m_sourceButton; }
   QMenu* SourceMenu() const { return m_sourceMenu; }
+  QAction* ImportFromServerAction() const { return m_fromServerAction; }
+  QAction* DefineServerAction() const { return m_defineServerAction; }
   QDateEdit* DateEdit() const { return m_date; }
   QLineEdit* StartEdit() const { return m_start; }
   QLineEdit* EndEdit() const { return m_end; }
@@ -76,6 +87,9 @@ class CDlgImportVarnex : public QDialog {
  private:
   void ChooseFile();
   void FetchFromBox(int box);
+  void ImportFromServer();
+  // False when the operator cancelled.
+  bool DefineServer();
   void ChooseOutput();
   void CloseWith(ImportAction action);
   void UpdateActions();
@@ -87,6 +101,8 @@ class CDlgImportVarnex : public QDialog {
   ImportDialogSetup m_setup;
   std::function<void(const QString&)> m_showWarning;
   std::function<bool(const QString&)> m_ask;
+  std::function<std::optional<QString>(const QString&)> m_askServerUrl;
+  std::function<std::string(BoxFilesSetup)> m_runBoxFiles;
 
   std::vector<CDetection> m_found;
   std::array<std::string, 2> m_headers;
@@ -99,6 +115,8 @@ class CDlgImportVarnex : public QDialog {
   QToolButton* m_sourceButton = nullptr;
   QMenu* m_sourceMenu = nullptr;
   std::array<QAction*, 4> m_boxActions{};
+  QAction* m_fromServerAction = nullptr;
+  QAction* m_defineServerAction = nullptr;
   QDateEdit* m_date = nullptr;
   QLineEdit* m_start = nullptr;
   QLineEdit* m_end = nullptr;

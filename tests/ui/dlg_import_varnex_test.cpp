@@ -92,7 +92,7 @@ class DlgImportVarnexTest : public QObject {
     QVERIFY(!dialog->ImportButton()->isEnabled());
     QVERIFY(!dialog->SaveButton()->isEnabled());
     QVERIFY(!dialog->CountLabel()->isEnabled());
-    QCOMPARE(dialog->SourceMenu()->actions().size(), 5);
+    QCOMPARE(dialog->SourceMenu()->actions().size(), 7);  // file, boxes 1 to 4, detection server x2
     QCOMPARE(dialog->SourceMenu()->actions()[0]->text(), ToQt(kMsgImportSelectFile));
 
     dialog->CorrectionBox()->setCurrentIndex(2);
