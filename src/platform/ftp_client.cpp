@@ -1,39 +1,21 @@
 #include "platform/ftp_client.h"
 
-#include <curl/curl.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string_view>
+
+#include "platform/curl_support.h"
 
 namespace lapora {
 
 namespace {
 
-struct CurlDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct SlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
-using CurlPtr = std::unique_ptr<CURL, CurlDeleter>;
-using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// libcurl's global state is made once, before the first handle, from whichever thread comes
-// first; curl_global_init itself is not safe to run twice at once.
-CURLcode GlobalInit() {
-  static std::once_flag once;
-  static CURLcode result = CURLE_OK;
-  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-  return result;
-}
 
 // What the callbacks of one transfer share with Upload.
 struct Session {
@@ -187,7 +169,7 @@ FtpResult CFtpClient::Upload(const FtpUploadPlan& plan) {
                    "Can't open " + plan.localPath + ": " + std::strerror(errno));
   }
 
-  CURLcode init = GlobalInit();
+  CURLcode init = CurlGlobalInit();
   if (init != CURLE_OK) {
     return Failure(FtpStep::kConnect, std::string("libcurl: ") + curl_easy_strerror(init));
   }

@@ -1,33 +1,16 @@
 #include "platform/http_client.h"
 
-#include <curl/curl.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <utility>
+
+#include "platform/curl_support.h"
 
 namespace lapora {
 
 namespace {
-
-struct CurlDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct SlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using CurlPtr = std::unique_ptr<CURL, CurlDeleter>;
-using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
-
-CURLcode GlobalInit() {
-  static std::once_flag once;
-  static CURLcode result = CURLE_OK;
-  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-  return result;
-}
 
 // Where the body goes: a string or a file.
 struct Sink {
@@ -52,7 +35,7 @@ std::size_t WriteCallback(char* data, std::size_t size, std::size_t count, void*
 
 // One GET into the sink; false with *reason.
 bool Get(const std::string& url, Sink* sink, long timeoutSeconds, std::string* reason) {
-  CURLcode init = GlobalInit();
+  CURLcode init = CurlGlobalInit();
   if (init != CURLE_OK) {
     *reason = curl_easy_strerror(init);
     return false;
