@@ -18,6 +18,7 @@
 #include "export/export_lines_dialog_model.h"
 #include "foundation/events.h"
 #include "foundation/text.h"
+#include "platform/http_client.h"
 #include "station/station.h"
 
 extern char** environ;
@@ -152,6 +153,10 @@ void ConsoleFrontEnd::RegisterDetectionCommands() {
              [this](const std::string&) { m_station->OpenExportDetectionLinesDialog(); });
   AddCommand("export-all", "", "write every recorded detection to the export file",
              [this](const std::string&) { m_station->Command(Button::kExportAll); });
+  AddCommand("import", "FILE YYYY-MM-DD FROM TO BOXID replay|import|save [OUT]",
+             "search a box data file (or an http address) for a day and a time span, then replay, "
+             "import or save what it found",
+             [this](const std::string& args) { ImportTyped(args); });
   AddCommand("forget-all", "", "forget every recorded detection and start a new incoming file",
              [this](const std::string&) { m_station->Command(Button::kForget); });
 }
@@ -207,6 +212,80 @@ void ConsoleFrontEnd::InsertTyped(const std::string& arguments) {
   }
   CKolResult record = m_station->InsertManualEntry(checked.entry);
   Print(StrF("inserted: id %d", record.id));
+}
+
+void ConsoleFrontEnd::ImportTyped(const std::string& arguments) {
+  const char* usage = "usage: import FILE YYYY-MM-DD FROM TO BOXID replay|import|save [OUT]";
+  std::vector<std::string> words = Words(arguments);
+  if (words.size() != 6 && words.size() != 7) {
+    Print(usage);
+    return;
+  }
+  PendingImport pending;
+  pending.input.fileField = words[0];
+  if (std::sscanf(words[1].c_str(), "%4d-%2d-%2d", &pending.input.year, &pending.input.month,
+                  &pending.input.day) != 3) {
+    Print("import: the date is YYYY-MM-DD, not \"" + words[1] + "\"");
+    return;
+  }
+  pending.input.startText = words[2];
+  pending.input.endText = words[3];
+  pending.input.showAbnormal = true;  // the console shows every rejected line
+  pending.boxId = words[4];
+  const std::map<std::string, ImportAction> actions = {{"replay", ImportAction::kReplay},
+                                                       {"import", ImportAction::kImport},
+                                                       {"save", ImportAction::kSave}};
+  auto action = actions.find(words[5]);
+  if (action == actions.end() || (action->second == ImportAction::kSave) != (words.size() == 7)) {
+    Print(usage);
+    return;
+  }
+  pending.action = action->second;
+  pending.output = words.size() == 7 ? words[6] : std::string();
+  m_pendingImport = std::move(pending);
+  m_station->Command(Button::kImport);
+  m_pendingImport.reset();
+}
+
+ImportRequest ConsoleFrontEnd::RunImportDialog(ImportDialogSetup& setup) {
+  if (!m_pendingImport) {
+    return {};
+  }
+  PendingImport pending = std::move(*m_pendingImport);
+  m_pendingImport.reset();
+  ImportSearchServices services{setup.chipTable, setup.settings, setup.tempFiles};
+  services.download = setup.download
+                          ? setup.download
+                          : [](const std::string& url, const std::string& path,
+                               std::string* error) { return GetInternetFile(url, path, error); };
+  services.sound = setup.sound;
+  services.callbacks.info = [this](const std::string& text) { Print(text); };
+  services.callbacks.alert = [this](const std::string& text) { Print("message: " + text); };
+  ImportSearchOutcome outcome = RunImportSearch(pending.input, services);
+  if (!outcome.check.ok) {
+    Print("message: " + outcome.check.message);
+    return {};
+  }
+  ImportRequest request;
+  if (pending.action == ImportAction::kSave) {
+    ImportSaveCheck save = CheckImportSave(pending.output);
+    if (!save.ok) {
+      Print("message: " + save.message);
+      return {};
+    }
+    if (save.exists) {
+      // A typed command does not replace a file: the question's safe answer.
+      Print("question: " + save.overwriteQuestion + " -> No");
+      return {};
+    }
+    request.outputPath = save.path;
+  }
+  request.action = pending.action;
+  request.found = std::move(outcome.scan.found);
+  request.headers = outcome.headers;
+  request.boxId = pending.boxId;
+  request.correctionIndex = outcome.check.correctionIndex;
+  return request;
 }
 
 void ConsoleFrontEnd::RemoveRestoreTyped(const std::string& arguments, bool valid) {

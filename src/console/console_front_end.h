@@ -80,8 +80,8 @@ class ConsoleFrontEnd : public FrontEnd {
   // printed as the dialog would show it.
   // No dialog here: the settings are edited in the settings file; nothing is confirmed.
   bool RunConfigurationDialog(ConfigurationSession&) override { return false; }
-  // No dialog here either: nothing is chosen.
-  ImportRequest RunImportDialog(ImportDialogSetup&) override { return {}; }
+  // The typed import command, if one is waiting, in place of the dialog; else nothing chosen.
+  ImportRequest RunImportDialog(ImportDialogSetup& setup) override;
   void RunExportDetectionLinesDialog(CExportLinesDialogModel& model) override;
   std::vector<std::size_t> SelectedDetectionRows() const override { return {}; }
   RemoveRestoreChoice ShowRemoveRestoreMenu(bool, bool) override {
@@ -118,6 +118,9 @@ class ConsoleFrontEnd : public FrontEnd {
   // "connect", "box N ...", "sync-clocks", "show-clocks" as typed.
   void RunBoxSlotsCommand(const std::string& typed);
   void InsertTyped(const std::string& arguments);
+  // import FILE DATE FROM TO BOXID replay|import|save [OUT]: searched and carried out through
+  // the Station's import, as the dialog would be.
+  void ImportTyped(const std::string& arguments);
   void RemoveRestoreTyped(const std::string& arguments, bool valid);
   void FireDueTimers();
   void ReadInput();
@@ -151,6 +154,14 @@ class ConsoleFrontEnd : public FrontEnd {
   bool m_clockButtonsEnabled = false;
   int m_levelEntry = -1;
   std::size_t m_topIndex[3] = {0, 0, 0};
+  // The typed import waiting for the Station to ask for its dialog.
+  struct PendingImport {
+    ImportSearchInput input;
+    std::string boxId;
+    ImportAction action = ImportAction::kNone;
+    std::string output;
+  };
+  std::optional<PendingImport> m_pendingImport;
 };
 
 }  // namespace lapora

@@ -17,6 +17,7 @@
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
 #include "resources/messages_boxslots.h"
+#include "resources/messages_import.h"
 #include "resources/messages_listops.h"
 #include "resources/messages_station.h"
 #include "station/station.h"
@@ -183,6 +184,39 @@ TEST_F(ConsoleFrontEndTest, BoxAndDetectionCommands) {
   EXPECT_EQ(first.rfind("1\t31\t7\t1\t", 0), 0u) << first;
   EXPECT_NE(first.find("2\t31\t8\t1\t"), std::string::npos);
   EXPECT_NE(station->IncomingDetectionsPath(), dir.File("Lapora-test.dat"));
+}
+
+// A typed import searches the file as the dialog would and carries out its action through
+// the Station; a save never replaces an existing file.
+TEST_F(ConsoleFrontEndTest, ImportCommandSearchesThenImportsOrSaves) {
+  std::string data = dir.File("box.csv");
+  testing::WriteFile(data,
+                     "E2001,2026-06-09 10:00:00.120,x,y\n"
+                     "E2002,2026-06-09 10:30:00.000,x,y\n"
+                     "E2003,2026-06-09 12:00:00.000,x,y\n"
+                     "garbage\n");
+  std::string saved = dir.File("saved.kol");
+  testing::WriteFile(dir.File("taken.kol"), "already here\r\n");
+  RunTyped("import " + data + " 2026-06-09 10:00:00 11:00:00 12 import\n" + "import " + data +
+           " 2026-06-09 10:00:00 11:00:00 12 save " + dir.File("saved") + "\n" + "import " + data +
+           " 2026-06-09 10:00:00 11:00:00 12 save " + dir.File("taken.kol") + "\n" + "import " +
+           data + " 09/06/2026 10:00 11:00 12 import\n" + "import " + data +
+           " 2026-06-09 10:00:00 11:00:00 12 save\n" + "quit\n");
+  std::string text = Output();
+  auto has = [&](const std::string& part) { return text.find(part) != std::string::npos; };
+  // Two detections in the span, imported under box id 12; the rejected line is shown.
+  EXPECT_TRUE(has(Cp1252ToUtf8(StrF(Tr(kMsgImportToImport).c_str(), 2, "12")))) << text;
+  EXPECT_TRUE(has(Cp1252ToUtf8(Tr(kMsgImportDoneImport))));
+  EXPECT_TRUE(has("garbage"));
+  // The save appended ".kol" and wrote two detection lines.
+  std::string lines = ReadFile(saved);
+  EXPECT_EQ(lines.rfind("1\t12\t", 0), 0u) << lines;
+  EXPECT_NE(lines.find("\r\n2\t12\t"), std::string::npos) << lines;
+  // The existing file is kept; the bad date and the missing output get their answers.
+  EXPECT_EQ(ReadFile(dir.File("taken.kol")), "already here\r\n");
+  EXPECT_TRUE(has(" -> No\n")) << text;
+  EXPECT_TRUE(has("import: the date is YYYY-MM-DD, not \"09/06/2026\"\n"));
+  EXPECT_TRUE(has("usage: import FILE YYYY-MM-DD FROM TO BOXID replay|import|save [OUT]\n"));
 }
 
 TEST_F(ConsoleFrontEndTest, QuestionsOutsideACommandTakeTheirDefault) {
