@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "export/ftp_test_server.h"
 #include "foundation/settings_store.h"
 #include "foundation/text.h"
 #include "resources/messages_ftp_dialogs.h"
@@ -14,19 +15,9 @@ namespace lapora {
 namespace {
 
 using testing::ReadFile;
+using testing::Server;
 using testing::TempDir;
 using testing::WriteFile;
-
-CFtpServer Server(std::string label, std::string site, std::string user, std::string password,
-                  std::string directory) {
-  CFtpServer server;
-  server.label = std::move(label);
-  server.site = std::move(site);
-  server.user = std::move(user);
-  server.password = std::move(password);
-  server.directory = std::move(directory);
-  return server;
-}
 
 std::vector<std::string> Labels(const CFtpServersEditor& editor) {
   std::vector<std::string> labels;

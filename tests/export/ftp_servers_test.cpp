@@ -5,25 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "export/ftp_test_server.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
 namespace {
 
 using testing::ReadFile;
+using testing::Server;
 using testing::TempDir;
 using testing::WriteFile;
-
-CFtpServer Server(std::string label, std::string site, std::string user, std::string password,
-                  std::string directory) {
-  CFtpServer server;
-  server.label = std::move(label);
-  server.site = std::move(site);
-  server.user = std::move(user);
-  server.password = std::move(password);
-  server.directory = std::move(directory);
-  return server;
-}
 
 class FtpServersTest : public ::testing::Test {
  protected:

@@ -13,9 +13,22 @@
 #include <thread>
 #include <vector>
 
+#include "export/ftp_servers.h"
 #include "support/temp_dir.h"
 
 namespace lapora::testing {
+
+// A server entry of FtpServers.dat, fields in the order of its line.
+inline CFtpServer Server(std::string label, std::string site, std::string user,
+                         std::string password, std::string directory) {
+  CFtpServer server;
+  server.label = std::move(label);
+  server.site = std::move(site);
+  server.user = std::move(user);
+  server.password = std::move(password);
+  server.directory = std::move(directory);
+  return server;
+}
 
 inline constexpr char kFtpUser[] = "alice";
 inline constexpr char kFtpPassword[] = "secret";
