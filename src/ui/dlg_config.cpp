@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "foundation/app_settings.h"
 #include "foundation/text.h"
@@ -320,11 +321,13 @@ void CDlgConfig::StopKeepingOnTop() {
   if (!IsKeptOnTop()) {
     return;
   }
-  bool shown = isVisible();
-  // Changing a window flag hides the window; it is shown again at once.
-  setWindowFlag(Qt::WindowStaysOnTopHint, false);
-  if (shown) {
-    show();
+  // QWidget::setWindowFlag would recreate the native window: that hides the dialog, which ends
+  // the exec() running it as a Cancel and leaves the main window blocked. The flag is changed
+  // on the native window in place instead; the widget only records it.
+  Qt::WindowFlags flags = windowFlags() & ~Qt::WindowStaysOnTopHint;
+  overrideWindowFlags(flags);
+  if (QWindow* window = windowHandle()) {
+    window->setFlags(flags);
   }
 }
 
