@@ -26,6 +26,7 @@
 #include "foundation/temp_files.h"
 #include "foundation/text.h"
 #include "foundation/version.h"
+#include "platform/process.h"
 #include "platform/sdl_sound_player.h"
 #include "platform/text_to_speech.h"
 #include "station/station.h"
@@ -119,6 +120,8 @@ std::unique_ptr<CSpeechEngine> MakeSpeechEngine() {
 }
 
 int Main(int argc, char** argv) {
+  // Before any thread starts, the toolkit's included: the time zone is read once, here.
+  PinLocalTimeZone();
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fputs(kUsage, stderr);

@@ -1,6 +1,7 @@
 #include "detections/detection_list_operations.h"
 
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <unordered_set>
@@ -31,6 +32,31 @@ std::string WithoutBlanks(const std::string& text) {
     }
   }
   return kept;
+}
+
+// A time of day as the operator types it: hours below 24, minutes and seconds below 60, at
+// most two digits of hundredths. The time parser itself carries "25:00:00" over into the next
+// day, which for a typed time would silently record 01:00:00 of the wrong day: adding days is
+// what the correction list is for.
+bool IsTimeOfDay(const std::string& text) {
+  long h = -1;
+  long m = -1;
+  long sec = -1;
+  long fraction = 0;
+  int fractionStart = -1;
+  int fractionEnd = -1;
+  bool matched = std::sscanf(text.c_str(), "%ld:%ld:%ld.%n%ld%n", &h, &m, &sec, &fractionStart,
+                             &fraction, &fractionEnd) == 4 ||
+                 std::sscanf(text.c_str(), "%ld.%ld.%ld.%n%ld%n", &h, &m, &sec, &fractionStart,
+                             &fraction, &fractionEnd) == 4;
+  if (!matched) {
+    fraction = 0;
+    fractionStart = fractionEnd = 0;
+    matched = std::sscanf(text.c_str(), "%ld.%ld.%ld", &h, &m, &sec) == 3 ||
+              std::sscanf(text.c_str(), "%ld:%ld:%ld", &h, &m, &sec) == 3;
+  }
+  return matched && h >= 0 && h < 24 && m >= 0 && m < 60 && sec >= 0 && sec < 60 && fraction >= 0 &&
+         fractionEnd - fractionStart <= 2;
 }
 
 ManualEntryCheckResult Refused(const Message& message, ManualEntryField field, bool empty) {
@@ -83,7 +109,8 @@ ManualEntryCheckResult ManualEntryCheck(const ManualEntryInput& input,
     return Refused(kMsgInvalidBib, ManualEntryField::kBib, true);
   }
   CChrono time;
-  if (!time.ParseTimeHundredths(WithoutBlanks(input.timeText))) {
+  std::string timeText = WithoutBlanks(input.timeText);
+  if (!IsTimeOfDay(timeText) || !time.ParseTimeHundredths(timeText)) {
     return Refused(kMsgInvalidManualTime, ManualEntryField::kTime, false);
   }
   if (input.detectorIndex < 0 ||

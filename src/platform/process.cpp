@@ -20,6 +20,11 @@ bool SetUserTimeLocale() {
   return std::setlocale(LC_TIME, "") != nullptr;
 }
 
+void KeepOnlyTimeLocaleOfUser() {
+  std::setlocale(LC_ALL, "C");
+  (void)std::setlocale(LC_TIME, "");
+}
+
 void PinLocalTimeZone() {
   // Without TZ, glibc looks at /etc/localtime again on every mktime/localtime call: that costs
   // microseconds per detection and races inside the C library when four box threads convert

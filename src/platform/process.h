@@ -13,6 +13,11 @@ namespace lapora {
 // Also pins the local time zone (see PinLocalTimeZone).
 bool SetUserTimeLocale();
 
+// Puts every locale category back to "C" except the time category, which follows the user.
+// Toolkits apply the user's locale to all categories when they start; numbers sent to boxes and
+// peers ("5.0", never "5,0") and numbers read back must not depend on the desktop's settings.
+void KeepOnlyTimeLocaleOfUser();
+
 // Makes the C library read the system time zone once instead of at every conversion, when TZ
 // is not set. An explicit TZ is kept.
 void PinLocalTimeZone();

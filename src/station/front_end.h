@@ -126,7 +126,8 @@ class FrontEnd {
   virtual void StartTimer(int id, int periodMs, bool oneShot) = 0;
   virtual void StopTimer(int id) = 0;
 
-  // Lets pending events (window events, posted events, timers) run; used while waiting.
+  // Lets pending events (posted events, timers, repaints) run; used while a command waits.
+  // The operator's input to the main window is dropped meanwhile (Station::IsBusy).
   virtual void PumpEvents() = 0;
 
   // Keyboard state at this moment.

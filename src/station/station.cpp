@@ -105,14 +105,13 @@ Station::Station(StationParts parts, FrontEnd& front)
   boxHooks.setWaitCursor = [this](bool waiting) { m_front.SetWaitCursor(waiting); };
   boxHooks.restartRefreshTimer = [this] { m_front.StartTimer(kTimerRefresh, kRefreshMs, true); };
   boxHooks.refreshCounter = [this] { RefreshBoxStatesAndCounter(); };
-  boxHooks.pumpEvents = [this] {
-    m_front.PumpEvents();
-    DrainEvents();
-  };
+  boxHooks.pumpEvents = [this] { PumpWhileWaiting(); };
   boxHooks.updateBoxStatus = [this](int boxNumber) { UpdateBoxStatus(boxNumber - 1); };
+  // The connection phrase is spoken whenever there is a voice: Scroll Lock only silences
+  // runner names.
   boxHooks.say = [this](const std::string& text) {
-    if (m_speech != nullptr && m_front.IsScrollLockOn()) {
-      (void)m_speech->SayText(text);
+    if (m_speech != nullptr) {
+      (void)m_speech->Speak(text, kSpeakAsync);
     }
   };
   m_boxSlots = std::make_unique<CBoxSlots>(*m_boxServices, m_parts.store, m_parts.records,
@@ -204,6 +203,14 @@ bool Station::Close() {
   if (!m_open) {
     return true;
   }
+  if (IsBusy()) {
+    return false;  // the command that waits finishes first
+  }
+  CommandScope scope(*this);
+  return CloseSequence();
+}
+
+bool Station::CloseSequence() {
   FlushBatches();
   if (!m_front.IsCtrlDown()) {
     if (m_parts.settings.GVarnexBeepWhenQuit != 0) {
@@ -214,10 +221,7 @@ bool Station::Close() {
     }
   }
   // The running upload ends first; its notification, if already on its way, is handled.
-  m_ftpWorker->StopFtpJobs([this] {
-    m_front.PumpEvents();
-    DrainEvents();
-  });
+  m_ftpWorker->StopFtpJobs([this] { PumpWhileWaiting(); });
   m_front.StopTimer(kTimerConfigDialog);
   StopBoxThreads();
   // Released as by the operator, so that the end of the connection is logged as a
@@ -384,7 +388,7 @@ void Station::RunImport() {
     };
     // The box thread sets the pack state when the box answers; the window stays alive.
     steps.pumpAndSleep = [this] {
-      m_front.PumpEvents();
+      PumpWhileWaiting();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     };
     steps.connected = [connectedBox, number] { return connectedBox(number) != nullptr; };
@@ -410,6 +414,10 @@ void Station::RunImport() {
 }
 
 void Station::OpenExportDetectionLinesDialog() {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   FlushBatches();
   CExportLinesDialogModel model(
       m_parts.records,
@@ -541,6 +549,11 @@ void Station::OnTimer(int id) {
       m_front.StartTimer(kTimerExportStep, kExportStepMs, true);
       break;
     case kTimerConfigDialog:
+      if (IsBusy()) {
+        // Not inside a command that waits: the dialog opens once it is done.
+        m_front.StartTimer(kTimerConfigDialog, kConfigDialogMs, true);
+        break;
+      }
       RunConfigurationDialog();
       break;
     case kTimerPing:
@@ -552,6 +565,10 @@ void Station::OnTimer(int id) {
       RefreshBoxStatesAndCounter();
       break;
     case kTimerStartCommands:
+      if (IsBusy()) {
+        m_front.StartTimer(kTimerStartCommands, kConfigDialogMs, true);
+        break;
+      }
       RunStartCommands();
       break;
     default:
@@ -675,10 +692,36 @@ void Station::ApplyLinkReaction(const LinkReaction& reaction) {
   }
 }
 
+Station::CommandScope::CommandScope(Station& station) : m_station(station) {
+  ++m_station.m_commandDepth;
+}
+
+Station::CommandScope::~CommandScope() {
+  if (m_station.m_commandDepth == 1 && m_station.m_pumpedInCommand) {
+    // Input that reached the window during the last slice of the wait is read and dropped
+    // while the command still counts as running.
+    m_station.m_front.PumpEvents();
+    m_station.m_pumpedInCommand = false;
+  }
+  --m_station.m_commandDepth;
+}
+
+void Station::PumpWhileWaiting() {
+  if (m_commandDepth > 0) {
+    m_pumpedInCommand = true;
+  }
+  m_front.PumpEvents();
+  DrainEvents();
+}
+
 void Station::Command(Button button) {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   switch (button) {
     case Button::kExit:
-      (void)Close();
+      (void)CloseSequence();
       return;
     case Button::kDirect:
       SetDirectConnection(!m_linkReactions->IsButtonPressed());
@@ -722,6 +765,10 @@ void Station::ToggleBoxConnections(bool releasing) {
 }
 
 void Station::BoxDiscClicked(int index) {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   if (index < 0 || index >= kBoxSlots) {
     return;
   }
@@ -765,6 +812,10 @@ ManualEntryCheckResult Station::CheckManualEntry(const ManualEntryInput& input) 
 }
 
 void Station::DetectionsContextMenu() {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   FlushBatches();
   std::vector<CKolResult> selected;
   for (std::size_t row : m_front.SelectedDetectionRows()) {
@@ -849,6 +900,10 @@ void Station::ResetDetectionList() {
 }
 
 void Station::ClearList(ListId list) {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   FlushBatches();
   if (m_speech != nullptr) {
     m_speech->ForgetLastName();
@@ -869,11 +924,19 @@ void Station::ClearList(ListId list) {
 }
 
 void Station::SetLogDetections(bool checked) {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   m_parts.settings.BLogDetections = checked ? 1 : 0;
   m_parts.store.WriteSettingBool(kSettings, "BLogDetections", checked);
 }
 
 void Station::SetScrollDetections(bool checked) {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   m_parts.settings.BScrollDetections = checked ? 1 : 0;
   m_parts.store.WriteSettingBool(kSettings, "BScrollDetections", checked);
   if (checked) {
@@ -884,6 +947,10 @@ void Station::SetScrollDetections(bool checked) {
 }
 
 void Station::SelectLogLevel(int entryIndex) {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   std::vector<std::string> entries = LevelEntries();
   if (entryIndex < 0 || static_cast<std::size_t>(entryIndex) >= entries.size()) {
     return;
@@ -899,6 +966,10 @@ void Station::SelectLogLevel(int entryIndex) {
 }
 
 void Station::OpenHelpDocument() {
+  if (IsBusy()) {
+    return;
+  }
+  CommandScope scope(*this);
   std::string path = m_parts.programFolder + "/Lapora.pdf";
   if (FileExists(path)) {
     (void)m_front.OpenDocument(path);

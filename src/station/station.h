@@ -101,8 +101,13 @@ class Station {
   void Open();
   // The closing sequence (Exit button, close box, Escape). Without Ctrl held, plays the exit
   // sound and asks; returns false (nothing changed) when the operator answers No.
+  // Refused (false) while an operator command runs.
   bool Close();
   bool IsOpen() const { return m_open; }
+  // An operator command runs; it may be waiting (a box thread ending, an upload stopping) with
+  // the window alive. Meanwhile the window takes no input and commands are refused, so none
+  // re-enters another: every operator entry point below returns at once while busy.
+  bool IsBusy() const { return m_commandDepth > 0; }
 
   // Handles up to maxEvents posted events, then shows what they added to the lists. Returns
   // the number handled. May be re-entered from a handler that pumps events.
@@ -187,6 +192,21 @@ class Station {
   FrontEnd& Front() { return m_front; }
 
  private:
+  // Marks an operator command as running for its whole extent.
+  class CommandScope {
+   public:
+    explicit CommandScope(Station& station);
+    ~CommandScope();
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+   private:
+    Station& m_station;
+  };
+
+  bool CloseSequence();
+  // One slice of a wait: posted events, timers and repaints are handled, operator input is not.
+  void PumpWhileWaiting();
   void HandleEvent(const Event& event);
   void HandleLogLine(const LogLineEvent& event);
   void HandleFtpJobStatus(const FtpJobStatusEvent& event);
@@ -244,6 +264,8 @@ class Station {
   std::vector<CSummaryItem> m_pendingSummary;
   bool m_refreshPending = false;
   int m_drainDepth = 0;
+  int m_commandDepth = 0;
+  bool m_pumpedInCommand = false;
 };
 
 }  // namespace lapora

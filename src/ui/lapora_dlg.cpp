@@ -410,7 +410,41 @@ bool CLaporaDlg::HandleMouseRelease(QObject* watched, QMouseEvent* event) {
   return false;
 }
 
+namespace {
+
+bool IsOperatorInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 bool CLaporaDlg::eventFilter(QObject* watched, QEvent* event) {
+  // While a command waits with the window alive, what the operator does in the window is
+  // dropped, not deferred: a click queued during "disconnect all" must not reconnect the boxes
+  // once the command is over. Dialogs and menus the command opens are windows of their own and
+  // keep their input.
+  if (m_station.IsBusy() && IsOperatorInput(event->type())) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && widget->window() == this) {
+      return true;
+    }
+  }
   if (event->type() == QEvent::MouseButtonRelease && isVisible() &&
       HandleMouseRelease(watched, static_cast<QMouseEvent*>(event))) {
     return true;

@@ -2,9 +2,14 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTranslator>
 #include <functional>
+
+#include "foundation/text.h"
+#include "platform/process.h"
 
 #include "ui/lapora_dlg.h"
 #include "ui/qt_front_end.h"
@@ -18,9 +23,28 @@ namespace {
 // Time for a closed dialog's call to return before the closing sequence runs.
 constexpr int kUnwindMs = 50;
 
+// The toolkit's own texts (message-box buttons, file dialogs) in the build's language: Qt
+// speaks English unless its French catalogue is loaded.
+void InstallToolkitTranslations(QApplication& app) {
+  if (BuildLanguage() != Language::kFrench) {
+    return;
+  }
+  auto* translator = new QTranslator(&app);
+  if (translator->load(QStringLiteral("qtbase_fr"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(translator);
+  } else {
+    delete translator;
+  }
+}
+
 }  // namespace
 
 QtSession::QtSession(int& argc, char** argv) : m_app(std::make_unique<QApplication>(argc, argv)) {
+  // Creating the application applied the user's locale to every category; only the time
+  // category may follow the user.
+  KeepOnlyTimeLocaleOfUser();
+  InstallToolkitTranslations(*m_app);
   InitUiResources();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/lapora.png")));
 }
@@ -49,6 +73,10 @@ int QtSession::Run(StationParts parts, std::optional<std::chrono::milliseconds> 
     if (popup != nullptr || (modal != nullptr && modal != front.Window())) {
       (popup != nullptr ? popup : modal)->close();
       QTimer::singleShot(kUnwindMs, &front, finish);
+      return;
+    }
+    if (station.IsBusy()) {
+      QTimer::singleShot(kUnwindMs, &front, finish);  // a command waits: it ends first
       return;
     }
     front.SetCtrlDown(true);

@@ -161,6 +161,17 @@ TEST_F(ListOperationsTest, ChecksRunInOrderBibTimeDetector) {
   EXPECT_EQ(TrIn(Language::kEnglish, kMsgNoDetectorId), "No Detector Id.!");
   EXPECT_FALSE(ManualEntryCheck({"7", "10:05:30.5", 2, 0}, {"FIN", "MID"}, clock).accepted);
 
+  // Only a time of day: days are added with the correction list, never by overflowing a field.
+  for (const char* impossible : {"25:00:00", "24:00:00", "10:60:00", "10:05:60", "-1:05:30",
+                                 "10:-5:30", "10:05:30.123", "99.99.99"}) {
+    result = ManualEntryCheck({"7", impossible, 0, 0}, {"FIN"}, clock);
+    EXPECT_FALSE(result.accepted) << impossible;
+    EXPECT_EQ(result.faultyField, ManualEntryField::kTime) << impossible;
+  }
+  for (const char* possible : {"23:59:59.99", "00:00:00", "7.5.3", "10:05:30.5"}) {
+    EXPECT_TRUE(ManualEntryCheck({"7", possible, 0, 0}, {"FIN"}, clock).accepted) << possible;
+  }
+
   // Blanks inside the time are dropped.
   result = ManualEntryCheck({"7", " 10 : 05 : 30.5 ", 1, 0}, {"FIN", "MID"}, clock);
   ASSERT_TRUE(result.accepted);

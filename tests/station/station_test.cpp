@@ -17,6 +17,9 @@
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
+#include "foundation/speech.h"
+#include "foundation/text.h"
+#include "platform/text_to_speech.h"
 #include "resources/messages_boxslots.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_listops.h"
@@ -479,6 +482,55 @@ TEST_F(StationTest, ToggleWithoutDeclaredBoxesAlertsAndStaysReleased) {
   EXPECT_EQ(front.messages, std::vector<std::string>{Tr(kMsgNoBoxDeclared)});
   EXPECT_FALSE(front.buttons[Button::kConnectBoxes].pressed);
   EXPECT_TRUE(front.questions.empty());  // connecting asks nothing
+}
+
+// A voice that keeps what it was asked to say.
+class RecordingVoice : public TextToSpeech {
+ public:
+  explicit RecordingVoice(std::vector<std::string>* said) : m_said(said) {}
+  bool Speak(std::string_view utf8, bool) override {
+    m_said->emplace_back(utf8);
+    return true;
+  }
+  void Cancel() override {}
+  void WaitUntilDone() override {}
+
+ private:
+  std::vector<std::string>* m_said;
+};
+
+TEST_F(StationTest, ConnectionPhraseIsSpokenWhateverScrollLockButOnlyWithAVoice) {
+  std::vector<std::string> said;
+  StationParts parts = Parts();
+  parts.makeSpeech = [&said] {
+    return std::make_unique<CSpeechEngine>(std::make_unique<RecordingVoice>(&said));
+  };
+  // Scroll Lock on as the window opens makes the voice; switched off later, it silences
+  // runner names only.
+  front.scrollLockOn = true;
+  station = std::make_unique<Station>(std::move(parts), front);
+  station->Open();
+  front.scrollLockOn = false;
+  station->Command(Button::kConnectBoxes);
+  station->DrainEvents();
+  EXPECT_EQ(said, std::vector<std::string>{Cp1252ToUtf8(Tr(kMsgLetUsGo))});
+  front.ctrlDown = true;
+  ASSERT_TRUE(station->Close());
+
+  // Scroll Lock off at opening: no voice, nothing is ever spoken.
+  said.clear();
+  StationParts later = Parts("Lapora-2.dat");
+  later.makeSpeech = [&said] {
+    return std::make_unique<CSpeechEngine>(std::make_unique<RecordingVoice>(&said));
+  };
+  front.scrollLockOn = false;
+  station = std::make_unique<Station>(std::move(later), front);
+  station->Open();
+  front.scrollLockOn = true;
+  station->Command(Button::kConnectBoxes);
+  station->DrainEvents();
+  EXPECT_TRUE(said.empty());
+  EXPECT_EQ(station->Speech(), nullptr);
 }
 
 TEST_F(StationTest, ManualEntryDialogRecordsItsEntryAndRemembersTheDetector) {
