@@ -20,6 +20,7 @@
 #include "foundation/folders.h"
 #include "foundation/instance_lock.h"
 #include "foundation/log.h"
+#include "foundation/pop_front.h"
 #include "foundation/settings_store.h"
 #include "foundation/speech.h"
 #include "foundation/startup.h"
@@ -41,12 +42,16 @@ struct Options {
   bool headless = false;
   bool connect = false;
   bool direct = false;
+  bool popFront = false;
   std::string dataDir;
   std::optional<std::chrono::milliseconds> duration;
 };
 
 constexpr char kUsage[] =
-    "usage: lapora [--headless] [--data-dir DIR] [--connect] [--direct] [--duration SECONDS]\n";
+    "usage: lapora [--headless] [--data-dir DIR] [--connect] [--direct] [--duration SECONDS]\n"
+    "       lapora [--data-dir DIR] --popfront\n"
+    "  --popfront  bring the window of the running Lapora in front of all windows; exit status\n"
+    "              0 when it answered, 1 when none runs\n";
 
 // False (with the reason on stderr) when the command line is not understood.
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -65,6 +70,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->connect = true;
     } else if (arg == "--direct") {
       options->direct = true;
+    } else if (arg == "--popfront") {
+      options->popFront = true;
     } else if (arg == "--data-dir") {
       const char* dir = value("--data-dir");
       if (dir == nullptr || *dir == '\0') {
@@ -119,6 +126,25 @@ std::unique_ptr<CSpeechEngine> MakeSpeechEngine() {
   return std::make_unique<CSpeechEngine>(std::move(voice));
 }
 
+// --popfront: asks the instance running on the same lock folder to show its window.
+int PopFront(const Options& options) {
+  std::string lockFolder = Folders::ForThisProgram(options.dataDir).GetLockFolder();
+  std::string error;
+  switch (RequestPopFront(lockFolder, &error)) {
+    case PopFrontResult::kBroughtToFront:
+      return 0;
+    case PopFrontResult::kNoInstance:
+      std::fprintf(stderr, "lapora: no running Lapora to bring to the front (looked in %s)\n",
+                   lockFolder.c_str());
+      return 1;
+    case PopFrontResult::kFailed:
+      break;
+  }
+  std::fprintf(stderr, "lapora: the running Lapora could not be asked to come to the front: %s\n",
+               error.c_str());
+  return 1;
+}
+
 int Main(int argc, char** argv) {
   // Before any thread starts, the toolkit's included: the time zone is read once, here.
   PinLocalTimeZone();
@@ -126,6 +152,9 @@ int Main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fputs(kUsage, stderr);
     return 2;
+  }
+  if (options.popFront) {
+    return PopFront(options);
   }
 #if defined(LAPORA_WITH_QT)
   bool headless = options.headless || !HasDisplay();
@@ -174,6 +203,15 @@ int Main(int argc, char** argv) {
     return 1;
   }
 
+  // Other programs' requests for the window; a crashed run's socket is replaced, the lock being
+  // ours now. Without them the program runs all the same.
+  PopFrontListener popFront(events);
+  std::string popFrontError;
+  if (instanceLock.IsHeld() && !popFront.Start(folders.GetLockFolder(), &popFrontError)) {
+    std::fprintf(stderr, "lapora: bring-to-front requests not available: %s\n",
+                 popFrontError.c_str());
+  }
+
   CRecordedDetections records(log);
   CChipTable chipTable;
   CSdlSoundPlayer sound;
@@ -210,6 +248,7 @@ int Main(int argc, char** argv) {
     station.Open();
     status = console.Run(options.duration);
   }
+  popFront.Stop();
   events.Close();
   instanceLock.Release();
   return status;

@@ -101,6 +101,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(EventQueue& events, int input, std::FILE* out)
 }
 
 ConsoleFrontEnd::~ConsoleFrontEnd() {
+  RestoreInputFlags();
   m_events.SetWakeCallback(nullptr);
   for (int fd : {m_wakePipe[0], m_wakePipe[1], m_signalFd}) {
     if (fd >= 0) {
@@ -364,6 +365,8 @@ void ConsoleFrontEnd::RegisterBuiltInCommands() {
         for (std::size_t i = 0; i < entries.size(); ++i) {
           if (!args.empty() && std::string(TrimSpace(entries[i])).rfind(args + " ", 0) == 0) {
             m_station->SelectLogLevel(static_cast<int>(i));
+            // The window's selector shows the operator's choice by itself; so does status.
+            SelectLevelEntry(static_cast<int>(i));
             return;
           }
         }
@@ -387,11 +390,16 @@ void ConsoleFrontEnd::RegisterBuiltInCommands() {
                Print(std::string("long race: ") + (m_longRaceShown ? m_longRaceText : "-"));
                Print(StrF("detections: %s, scroll: %s", m_logDetections ? "on" : "off",
                           m_scrollDetections ? "on" : "off"));
+               // The level that filters, and the selector's entry (the second one when no
+               // entry starts with that level).
+               std::string line = StrF("log level: %d", m_station->Settings().LogWinLevel.load());
                std::vector<std::string> entries = Station::LevelEntries();
                if (m_levelEntry >= 0 && static_cast<std::size_t>(m_levelEntry) < entries.size()) {
-                 Print("log level: " +
-                       std::string(TrimSpace(entries[static_cast<std::size_t>(m_levelEntry)])));
+                 line += " (selector: " +
+                         std::string(TrimSpace(entries[static_cast<std::size_t>(m_levelEntry)])) +
+                         ")";
                }
+               Print(line);
              });
 }
 
@@ -635,9 +643,13 @@ int ConsoleFrontEnd::Run(std::optional<std::chrono::milliseconds> duration) {
     return 1;
   }
   if (m_inputOpen) {
+    // The flag belongs to the open terminal or pipe, shared with the shell that started us:
+    // it is put back at the end, or the shell would find its terminal non-blocking.
     int flags = fcntl(m_input, F_GETFL);
     if (flags < 0 || fcntl(m_input, F_SETFL, flags | O_NONBLOCK) != 0) {
       m_inputOpen = false;
+    } else if (m_savedInputFlags < 0) {
+      m_savedInputFlags = flags;
     }
   }
   std::optional<SteadyClock::time_point> end;
@@ -685,7 +697,15 @@ int ConsoleFrontEnd::Run(std::optional<std::chrono::milliseconds> duration) {
       FireDueTimers();
     }
   }
+  RestoreInputFlags();
   return 0;
+}
+
+void ConsoleFrontEnd::RestoreInputFlags() {
+  if (m_savedInputFlags >= 0) {
+    (void)fcntl(m_input, F_SETFL, m_savedInputFlags);
+    m_savedInputFlags = -1;
+  }
 }
 
 }  // namespace lapora

@@ -125,6 +125,8 @@ class ConsoleFrontEnd : public FrontEnd {
   void FireDueTimers();
   void ReadInput();
   void CloseAsWithCtrl();
+  // Puts back the input's flags as Run found them (harmless when already done).
+  void RestoreInputFlags();
   int PollTimeoutMs(std::optional<std::chrono::steady_clock::time_point> end) const;
 
   EventQueue& m_events;
@@ -134,6 +136,7 @@ class ConsoleFrontEnd : public FrontEnd {
   int m_wakePipe[2] = {-1, -1};
   int m_signalFd = -1;
   bool m_inputOpen = true;
+  int m_savedInputFlags = -1;  // the input's file status flags before Run, -1 when not changed
   std::string m_inputBuffer;
   std::map<int, Timer> m_timers;
   std::map<std::string, Command> m_commands;

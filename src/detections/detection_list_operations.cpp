@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <unordered_set>
 
@@ -207,9 +208,11 @@ RemoveRestoreOutcome ApplyRemoveRestore(CRecordedDetections& records,
   if (items != nullptr) {
     for (CLogDetectionItem& item : *items) {
       if (wanted.count(item.record.id) != 0) {
-        item.record.valid = flag;
         seenInItems.insert(item.record.id);
-        ++outcome.itemsChanged;
+        if (item.record.valid != flag) {
+          item.record.valid = flag;
+          ++outcome.itemsChanged;
+        }
       }
     }
   }
@@ -221,10 +224,12 @@ RemoveRestoreOutcome ApplyRemoveRestore(CRecordedDetections& records,
       if (!done.insert(id).second) {
         continue;
       }
-      if (locked.SetValid(id, flag)) {
-        ++outcome.recordsChanged;
-      } else {
+      std::optional<CKolResult> record = locked.FindRecord(id);
+      if (!record) {
         missing.push_back(id);
+      } else if (record->valid != flag) {
+        (void)locked.SetValid(id, flag);
+        ++outcome.recordsChanged;
       }
     }
     return missing;

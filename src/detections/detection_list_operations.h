@@ -126,8 +126,10 @@ RemoveRestoreMenu MenuForSelection(SelectionKind kind);
 std::string RemoveRestoreQuestion(const std::vector<CKolResult>& selected, bool remove);
 
 struct RemoveRestoreOutcome {
-  int itemsChanged = 0;         // detections-list items whose flag was set
-  int recordsChanged = 0;       // recorded detections whose flag was set
+  // Only what changed counts: a detection already removed (restored) is not removed (restored)
+  // again, nor is an id given twice.
+  int itemsChanged = 0;         // detections-list items whose flag changed
+  int recordsChanged = 0;       // recorded detections whose flag changed
   std::vector<int> unknownIds;  // ids found neither among the items nor in the recorded list
 };
 

@@ -56,10 +56,12 @@ struct DetectionItemEvent {
 };
 // A worker asks the main thread to refresh the box states and the detection counter.
 struct RefreshRequestEvent {};
+// Another program (`lapora --popfront`, a second start) asks for the window in front of all.
+struct PopFrontEvent {};
 
-using Event =
-    std::variant<LogLineEvent, AlertEvent, LinkLineEvent, LinkStateEvent, BoxStatusEvent,
-                 BoxPingErrorEvent, FtpJobStatusEvent, DetectionItemEvent, RefreshRequestEvent>;
+using Event = std::variant<LogLineEvent, AlertEvent, LinkLineEvent, LinkStateEvent, BoxStatusEvent,
+                           BoxPingErrorEvent, FtpJobStatusEvent, DetectionItemEvent,
+                           RefreshRequestEvent, PopFrontEvent>;
 
 class EventQueue {
  public:

@@ -5,6 +5,7 @@
 #include "foundation/folders.h"
 #include "foundation/instance_lock.h"
 #include "foundation/log.h"
+#include "foundation/pop_front.h"
 #include "foundation/settings_store.h"
 #include "foundation/text.h"
 #include "platform/process.h"
@@ -47,6 +48,9 @@ StartupResult Startup::Run() {
   // 11. One instance at a time.
   if (!m_instanceLock.Take(m_folders.GetLockFolder(), &result.instanceLockError)) {
     result.alreadyStarted = true;
+    // The operator is looking for the running window: it comes in front of the others
+    // before the text is shown. No instance answering changes nothing here.
+    (void)RequestPopFront(m_folders.GetLockFolder());
     std::string text = Tr(kMsgAlreadyStarted);
     if (!m_alreadyStarted || !m_alreadyStarted(text)) {
       result.errorText = text;

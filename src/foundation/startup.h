@@ -35,7 +35,8 @@ struct StartupResult {
 class Startup {
  public:
   // Shows the "already started" text and returns true to start regardless (the operator held
-  // Ctrl when dismissing it). Without a handler, start-up ends.
+  // Ctrl when dismissing it). Without a handler, start-up ends. The running instance has been
+  // asked to bring its window to the front just before.
   using AlreadyStartedHandler = std::function<bool(const std::string& text)>;
 
   Startup(SettingsStore& store, AppSettings& settings, const Folders& folders, Logger& log,

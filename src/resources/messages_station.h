@@ -11,6 +11,9 @@ inline constexpr Message kMsgExitQuestion{"Do you really want to exit the acquis
 inline constexpr Message kMsgHelpNotFound{"File Lapora.pdf was not found!",
                                           "Fichier Lapora.pdf non trouvé !"};
 inline constexpr Message kMsgBoxUndefined{"Box undefined", "Boîtier non configuré"};
+// Logged at level 25 when another program asks for the window in front of all windows.
+inline constexpr Message kMsgBringToFrontRequested{"+ Bring to front requested",
+                                                   "+ Mise au premier plan demandée"};
 
 // The entries of the log level selector; each text starts with its level.
 inline constexpr Message kMsgLevelMinimum{"  0    [Minimum]", "  0    [Minimum]"};

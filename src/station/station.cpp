@@ -41,6 +41,8 @@ namespace lapora {
 namespace {
 
 constexpr const char* kSettings = kSettingsSection;
+// Shown at the default log level, but not at the operational minimum: a detail.
+constexpr int kPopFrontLogLevel = 25;
 
 // The leading integer of a text (blanks first allowed); false when it has none.
 bool LeadingInteger(const std::string& text, int* value) {
@@ -287,6 +289,9 @@ void Station::HandleEvent(const Event& event) {
           }
         } else if constexpr (std::is_same_v<T, RefreshRequestEvent>) {
           m_refreshPending = true;
+        } else if constexpr (std::is_same_v<T, PopFrontEvent>) {
+          m_parts.log.PostLog(kPopFrontLogLevel, Tr(kMsgBringToFrontRequested));
+          m_front.BringToFront();
         } else if constexpr (std::is_same_v<T, LinkLineEvent>) {
           m_linkProtocol->HandleLinkLine(e.line);
         } else if constexpr (std::is_same_v<T, LinkStateEvent>) {

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 
 #include "foundation/events.h"
@@ -211,9 +212,21 @@ void QtFrontEnd::SelectLevelEntry(int index) {
 }
 
 void QtFrontEnd::BringToFront() {
-  m_window->show();
+  if (m_window->isMinimized()) {
+    m_window->showNormal();
+  } else {
+    m_window->show();
+  }
   m_window->raise();
   m_window->activateWindow();
+  // In front of every window, not only of this program's: kept on top for a moment, as the
+  // window manager then stacks it above the others. Changed on the native window in place:
+  // QWidget::setWindowFlag would recreate it, which hides the window.
+  if (QWindow* window = m_window->windowHandle()) {
+    Qt::WindowFlags flags = window->flags();
+    window->setFlags(flags | Qt::WindowStaysOnTopHint);
+    window->setFlags(flags);
+  }
 }
 
 void QtFrontEnd::SetWaitCursor(bool waiting) {

@@ -1,12 +1,17 @@
 // The lapora program itself, run headless on temporary data folders.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,19 +31,31 @@ using testing::ReadFile;
 using testing::TempDir;
 using Clock = std::chrono::steady_clock;
 
+struct ProgramIo {
+  int input = -1;               // the program's stdin when given (else a pipe fed by Type)
+  bool stderrToOutput = false;  // stderr joins stdout in Output()
+};
+
 // One run of the program with its stdin and stdout on pipes.
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& args) {
-    int in[2];
+  explicit Program(const std::vector<std::string>& args, ProgramIo io = {}) {
+    int in[2] = {-1, -1};
     int out[2];
-    EXPECT_EQ(pipe(in), 0);
+    if (io.input < 0) {
+      EXPECT_EQ(pipe(in), 0);
+    }
     EXPECT_EQ(pipe(out), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, io.input >= 0 ? io.input : in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
+    if (io.stderrToOutput) {
+      posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    }
+    if (io.input < 0) {
+      posix_spawn_file_actions_addclose(&actions, in[1]);
+    }
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::string program = std::string(LAPORA_BINARY_DIR) + "/lapora";
     std::vector<std::string> all = {program, "--headless"};
@@ -60,7 +77,9 @@ class Program {
     env.push_back(nullptr);
     EXPECT_EQ(posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), env.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
+    if (io.input < 0) {
+      close(in[0]);
+    }
     close(out[1]);
     m_stdin = in[1];
     m_stdout = out[0];
@@ -85,16 +104,24 @@ class Program {
   }
   void Signal(int signal) { kill(m_pid, signal); }
 
-  // Reads stdout until it holds the text or the deadline passes.
-  bool WaitForOutput(const std::string& text,
+  // Reads stdout until it holds the text (count times) or the deadline passes.
+  bool WaitForOutput(const std::string& text, std::size_t count = 1,
                      std::chrono::seconds limit = std::chrono::seconds(30)) {
     Clock::time_point deadline = Clock::now() + limit;
-    while (m_output.find(text) == std::string::npos) {
+    while (Occurrences(text) < count) {
       if (Clock::now() >= deadline || !ReadSome(deadline)) {
-        return m_output.find(text) != std::string::npos;
+        return Occurrences(text) >= count;
       }
     }
     return true;
+  }
+  std::size_t Occurrences(const std::string& text) const {
+    std::size_t count = 0;
+    for (std::size_t at = m_output.find(text); at != std::string::npos;
+         at = m_output.find(text, at + text.size())) {
+      ++count;
+    }
+    return count;
   }
   // Waits for the end; returns the exit status (-1 on a signal or after the deadline).
   int Wait() {
@@ -135,6 +162,24 @@ class Program {
   int m_stdout = -1;
   std::string m_output;
 };
+
+// A client of the bring-to-front socket that connects and never sends anything.
+int ConnectSilently(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool IsSocket(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_socket(std::filesystem::symlink_status(path, ignored));
+}
 
 std::string StartBanner() {
   return StrF(Tr(kMsgStartBanner).c_str(), "Version 1.40 - 9 jun 2o26");
@@ -189,15 +234,36 @@ TEST(HeadlessProgram, FirstRunCreatesTheSettingsAndTheLogThenExits) {
   EXPECT_NE(run.Output().find("+ Sortie du module d'acquisition..."), std::string::npos);
 }
 
-TEST(HeadlessProgram, SecondInstanceIsRefusedAndTheFirstQuitsOnCommand) {
+// A second start and `lapora --popfront` both bring the running window to the front: the
+// running instance logs each request. A client that connects and says nothing holds no one.
+TEST(HeadlessProgram, SecondStartAndPopFrontReachTheRunningInstance) {
   TempDir dir;
+  const std::string requested = Cp1252ToUtf8(Tr(kMsgBringToFrontRequested));
   Program first({"--data-dir", dir.path()});
   ASSERT_TRUE(first.WaitForOutput("+ "));  // the opening lines are out: it holds the lock
 
+  Program popFront({"--data-dir", dir.path(), "--popfront"}, {.stderrToOutput = true});
+  EXPECT_EQ(popFront.Wait(), 0);
+  EXPECT_EQ(popFront.Output(), "");
+  EXPECT_TRUE(first.WaitForOutput(requested, 1));
+
+  int silent = ConnectSilently(dir.File("Lapora.sock"));
+  ASSERT_GE(silent, 0);
+  Program whileSilent({"--data-dir", dir.path(), "--popfront"}, {.stderrToOutput = true});
+  EXPECT_EQ(whileSilent.Wait(), 0) << whileSilent.Output();
+  EXPECT_TRUE(first.WaitForOutput(requested, 2));
+  // The silent client is dropped in the end, unanswered.
+  pollfd dropped{silent, POLLIN, 0};
+  char byte = 0;
+  EXPECT_EQ(poll(&dropped, 1, 30000), 1);
+  EXPECT_EQ(read(silent, &byte, 1), 0);
+  close(silent);
+
   Program second({"--data-dir", dir.path(), "--duration", "0"});
   second.CloseInput();
-  EXPECT_NE(second.Wait(), 0);
+  EXPECT_EQ(second.Wait(), 1);
   EXPECT_NE(second.Output().find(Cp1252ToUtf8(Tr(kMsgAlreadyStarted))), std::string::npos);
+  EXPECT_TRUE(first.WaitForOutput(requested, 3)) << first.Output();
 
   // The first one is untouched: it still answers its commands.
   first.Type("status\n");
@@ -209,6 +275,73 @@ TEST(HeadlessProgram, SecondInstanceIsRefusedAndTheFirstQuitsOnCommand) {
   // One run, one start banner and one exit banner: the refused instance wrote neither.
   EXPECT_EQ(log.find(StartBanner()), log.rfind(StartBanner()));
   EXPECT_NE(log.find("------------------------ Sortie Lapora"), std::string::npos);
+
+  // Gone with its instance: nobody answers any more.
+  EXPECT_FALSE(IsSocket(dir.File("Lapora.sock")));
+  Program nobody({"--data-dir", dir.path(), "--popfront"}, {.stderrToOutput = true});
+  EXPECT_EQ(nobody.Wait(), 1);
+  EXPECT_NE(nobody.Output().find("lapora: no running Lapora to bring to the front"),
+            std::string::npos)
+      << nobody.Output();
+}
+
+// The socket of a killed run stays behind: it answers nobody and the next start takes it over.
+TEST(HeadlessProgram, SocketLeftByAKilledRunIsTakenOver) {
+  TempDir dir;
+  {
+    Program killed({"--data-dir", dir.path()});
+    ASSERT_TRUE(killed.WaitForOutput("+ "));
+    killed.Signal(SIGKILL);
+    EXPECT_EQ(killed.Wait(), -1);
+  }
+  ASSERT_TRUE(IsSocket(dir.File("Lapora.sock")));
+  Program nobody({"--data-dir", dir.path(), "--popfront"}, {.stderrToOutput = true});
+  EXPECT_EQ(nobody.Wait(), 1);
+  EXPECT_NE(nobody.Output().find("no running Lapora"), std::string::npos) << nobody.Output();
+
+  Program next({"--data-dir", dir.path()});
+  ASSERT_TRUE(next.WaitForOutput("+ "));
+  Program popFront({"--data-dir", dir.path(), "--popfront"}, {.stderrToOutput = true});
+  EXPECT_EQ(popFront.Wait(), 0) << popFront.Output();
+  EXPECT_TRUE(next.WaitForOutput(Cp1252ToUtf8(Tr(kMsgBringToFrontRequested))));
+  next.Signal(SIGTERM);
+  EXPECT_EQ(next.Wait(), 0);
+}
+
+// Typed on a terminal: the status shows the level last chosen, remove and restore count what
+// they changed, and the terminal is left blocking as it was found.
+TEST(HeadlessProgram, ConsoleOnATerminal) {
+  TempDir dir;
+  testing::WriteFile(dir.File("Lapora.ini"),
+                     "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=1\r\nBoxIdDetector0=31\r\n");
+  int terminal = -1;
+  int programSide = -1;
+  ASSERT_EQ(openpty(&terminal, &programSide, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(fcntl(programSide, F_GETFL) & O_NONBLOCK, 0);
+  Program run({"--data-dir", dir.path()}, {.input = programSide});
+  std::string typed =
+      "insert 7 10:00:00 31\ninsert 8 10:00:01 31\nlevel 75\nlevel 80\nstatus\n"
+      "remove 1 1 99\nremove 1\nrestore 1 2\n";
+  ASSERT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  ASSERT_TRUE(run.WaitForOutput("restored: "));
+  EXPECT_NE(fcntl(programSide, F_GETFL) & O_NONBLOCK, 0);  // the loop's own setting meanwhile
+  ASSERT_EQ(write(terminal, "quit\n", 5), 5);
+  EXPECT_EQ(run.Wait(), 0);
+  EXPECT_EQ(fcntl(programSide, F_GETFL) & O_NONBLOCK, 0);
+
+  const std::string& text = run.Output();
+  EXPECT_NE(text.find("inserted: id 2\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("usage: level 0|25|50|75|100\n"), std::string::npos);
+  EXPECT_NE(text.find("log level: 75 (selector: " +
+                      Cp1252ToUtf8(std::string(TrimSpace(Tr(kMsgLevelHigh)))) + ")\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("unknown detection id: 99\nremoved: 1 recorded detection\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("\nremoved: 0 recorded detection\n"), std::string::npos);
+  EXPECT_NE(text.find("restored: 1 recorded detection\n"), std::string::npos);
+  close(terminal);
+  close(programSide);
 }
 
 TEST(HeadlessProgram, SigtermClosesLikeCtrlExit) {

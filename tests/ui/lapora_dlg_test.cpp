@@ -6,6 +6,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
+#include <algorithm>
 #include <memory>
 
 #include "detections/chip_table.h"
@@ -307,6 +309,27 @@ class LaporaDlgTest : public QObject {
     rig.station.UpdateLongRaceIndicator();
     QVERIFY(w.LongRaceLabel()->isVisible());
     QCOMPARE(w.LongRaceLabel()->text(), QStringLiteral("+48h"));
+  }
+
+  // Another program asks for the window: it comes back from the task bar on the same native
+  // window (recreating it would hide it), not left on top of everything afterwards.
+  void popFrontRequestRaisesTheSameNativeWindow() {
+    Rig rig;
+    CLaporaDlg& w = rig.window();
+    QWindow* native = w.windowHandle();
+    QVERIFY(native != nullptr);
+    w.showMinimized();
+    QVERIFY(w.isMinimized());
+    rig.events.Post(PopFrontEvent{});
+    QTRY_VERIFY(!w.isMinimized());
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.windowHandle(), native);
+    QVERIFY(!native->flags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    const std::deque<std::string>& log = rig.station.LogLines();
+    QTRY_VERIFY(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+      return line.find(Tr(kMsgBringToFrontRequested)) != std::string::npos;
+    }));
   }
 };
 
