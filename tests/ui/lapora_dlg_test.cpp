@@ -1,6 +1,7 @@
-// The main window over a real Station, offscreen: lists, purges, scrolling, drawing, the
-// counter and buttons, and the closing keys.
+// The main window over a real Station, offscreen: lists, purges, scrolling, drawing, the counter
+// and buttons, the import and export dialogs run over it, and the closing keys.
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QImage>
 #include <QPainter>
 #include <QScrollBar>
@@ -11,6 +12,7 @@
 #include "detections/chip_table.h"
 #include "detections/detection_intake.h"
 #include "detections/recorded_detections.h"
+#include "export/detection_lines_export.h"
 #include "foundation/clock.h"
 #include "foundation/events.h"
 #include "foundation/log.h"
@@ -19,6 +21,8 @@
 #include "resources/messages_station.h"
 #include "station/station.h"
 #include "support/temp_dir.h"
+#include "ui/dlg_export_detection_lines.h"
+#include "ui/dlg_import_varnex.h"
 #include "ui/dlg_insert_time_new.h"
 #include "ui/lapora_dlg.h"
 #include "ui/list_delegates.h"
@@ -34,6 +38,9 @@ namespace {
 
 using testing::Item;
 using testing::Rig;
+using testing::ShownMenu;
+using testing::WhenDialogShown;
+using testing::WhenShown;
 
 // An entry drawn alone into an image as wide as a line of the list.
 QImage DrawEntry(QListView* view, const QModelIndex& index, bool selected) {
@@ -249,6 +256,46 @@ class LaporaDlgTest : public QObject {
     QCOMPARE(ok.pixelColor(890, 11), QColor(Qt::white));  // on white even when selected
   }
 
+  // The import and export dialogs run with exec() over the window, from its Import button and
+  // its background menu.
+  void importAndExportDialogsRunOverTheWindow() {
+    Rig rig;
+    CLaporaDlg& w = rig.window();
+    bool importOverWindow = false;
+    auto imported = WhenDialogShown<CDlgImportVarnex>([&](CDlgImportVarnex& dialog) {
+      importOverWindow = dialog.parentWidget() == &w && dialog.isModal();
+      QVERIFY(!dialog.ImportButton()->isEnabled());
+      dialog.CancelButton()->click();
+    });
+    w.CommandButton(Button::kImport)->click();
+    QVERIFY(*imported);
+    QVERIFY(importOverWindow);
+    QCOMPARE(rig.records.CountValidRecords(), 0);
+    QVERIFY(rig.front.Messages().empty());
+
+    bool exportOverWindow = false;
+    auto exported =
+        WhenDialogShown<CDlgExportDetectionLines>([&](CDlgExportDetectionLines& dialog) {
+          exportOverWindow = dialog.parentWidget() == &w && dialog.isModal();
+          dialog.GapEdit()->setText(QStringLiteral("0:0:7"));
+          dialog.CloseButton()->click();
+        });
+    auto chosen = WhenShown(ShownMenu, [](QWidget* widget) {
+      auto* menu = static_cast<QMenu*>(widget);
+      QAction* entry = menu->actions().value(0);
+      QVERIFY(entry != nullptr);
+      QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(entry).center());
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&w, &click);
+    QVERIFY(*chosen);
+    QVERIFY(*exported);
+    QVERIFY(exportOverWindow);
+    // Closing wrote the dialog's fields.
+    QCOMPARE(rig.store.ReadSettingText(kExportLinesSection, "Delta", ""), std::string("0:0:7"));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+  }
+
   void exitAsksAndCtrlExitClosesAtOnce() {
     Rig rig;
     CLaporaDlg& w = rig.window();
@@ -293,8 +340,8 @@ class LaporaDlgTest : public QObject {
 
     // F12 from a list works as the Insert button: the manual entry dialog opens (cancelled).
     QSignalSpy insert(w.CommandButton(Button::kInsertDetection), &QPushButton::clicked);
-    auto cancelled = testing::WhenShown(testing::ShownDialog<CDlgInsertTimeNew>,
-                                        [](QWidget* dialog) { dialog->close(); });
+    auto cancelled = WhenDialogShown<CDlgInsertTimeNew>(
+        [](CDlgInsertTimeNew& dialog) { dialog.CancelButton()->click(); });
     QTest::keyClick(w.List(ListId::kSummary), Qt::Key_F12);
     QVERIFY(*cancelled);
     QCOMPARE(insert.count(), 1);
