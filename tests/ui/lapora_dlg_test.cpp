@@ -1,5 +1,6 @@
-// The main window over a real Station, offscreen: lists, purges, scrolling, drawing, the counter
-// and buttons, the import and export dialogs run over it, and the closing keys.
+// The main window over a real Station, offscreen: lists, purges, scrolling (sideways too),
+// drawing, the counter and buttons, the import and export dialogs run over it, and the closing
+// keys.
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QImage>
@@ -18,6 +19,7 @@
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
+#include "foundation/text.h"
 #include "resources/messages_station.h"
 #include "station/station.h"
 #include "support/temp_dir.h"
@@ -43,8 +45,8 @@ using testing::WhenDialogShown;
 using testing::WhenShown;
 
 // An entry drawn alone into an image as wide as a line of the list.
-QImage DrawEntry(QListView* view, const QModelIndex& index, bool selected) {
-  QImage image(900, 22, QImage::Format_RGB32);
+QImage DrawEntry(QListView* view, const QModelIndex& index, bool selected, int width = 900) {
+  QImage image(width, 22, QImage::Format_RGB32);
   image.fill(Qt::magenta);
   QPainter painter(&image);
   QStyleOptionViewItem option;
@@ -254,6 +256,52 @@ class LaporaDlgTest : public QObject {
     QVERIFY(CountPixels(error, error.rect(), brown) > 0);
     QCOMPARE(CountPixels(error, error.rect(), green), 0);
     QCOMPARE(ok.pixelColor(890, 11), QColor(Qt::white));  // on white even when selected
+  }
+
+  // A whole entry can be read: the list scrolls sideways to the end of the result column, and
+  // that column takes the room left at the line's end.
+  void summaryEntriesShowTheirWholeResult() {
+    Rig rig;
+    CLaporaDlg& w = rig.window();
+    w.resize(1280, 800);
+    const std::string result = Utf8ToCp1252("2ème / 154 - 1er M / 80 - 1er V1 / 12");
+    rig.station.AddSummaryEntry(
+        CSummaryItem{"DUPONT Jean-Pierre", 1234, "10:23:45.12", "3", result, 0});
+    std::string longer = Utf8ToCp1252("2ème - 1er M - 1er V1");
+    while (longer.size() < 120) {
+      longer += " / " + Utf8ToCp1252("2ème - 1er M - 1er V1");
+    }
+    rig.station.AddSummaryEntry(CSummaryItem{"MARTIN Paul", 7, "10:24:00.00", "1", longer, 0});
+    QApplication::processEvents();
+    QListView* list = w.List(ListId::kSummary);
+    StationListModel* model = w.Model(ListId::kSummary);
+    QFontMetrics metrics(list->font());
+    int average = metrics.averageCharWidth();
+    const std::vector<int> widths = SummaryColumnWidths();
+    int resultStart = average;
+    for (std::size_t i = 0; i + 1 < widths.size(); ++i) {
+      resultStart += (1 + widths[i]) * average;
+    }
+    int resultEnd = resultStart + metrics.horizontalAdvance(ToQt(result));
+    int entryWidth = resultStart + widths.back() * average;
+    auto green = [](QColor c) { return c == kSummaryGreen; };
+
+    // The entry is wider than the list: the list scrolls to its end.
+    QScrollBar* sideways = list->horizontalScrollBar();
+    QVERIFY2(resultEnd > list->viewport()->width(), "the result must end out of sight");
+    QCOMPARE(sideways->maximum(), entryWidth - list->viewport()->width());
+    sideways->setValue(sideways->maximum());
+    QApplication::processEvents();
+    QCOMPARE(list->visualRect(model->index(0)).left(), -sideways->maximum());
+    QImage shown = list->viewport()->grab().toImage();
+    QRect line = list->visualRect(model->index(0));
+    QVERIFY(CountPixels(
+                shown, QRect(line.left() + resultEnd - average, line.top(), average, line.height()),
+                green) > 0);
+
+    // Drawn on a wider line, a result longer than its column reaches the line's end.
+    QImage wide = DrawEntry(list, model->index(1), false, entryWidth + 40 * average);
+    QVERIFY(CountPixels(wide, QRect(entryWidth + average, 0, 38 * average, 22), green) > 0);
   }
 
   // The import and export dialogs run with exec() over the window, from its Import button and
