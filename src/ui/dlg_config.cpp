@@ -65,7 +65,6 @@ CDlgConfig::CDlgConfig(ConfigurationSession& session, QWidget* parent)
   m_openFolder = [](const QString& folder) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
   };
-  m_runAdvanced = [](QDialog& dialog) { dialog.exec(); };
 
   ConfigurationFields fields = m_session.OpeningFields();
 
@@ -309,7 +308,7 @@ void CDlgConfig::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!m_onTopTimerStarted) {
     m_onTopTimerStarted = true;
-    QTimer::singleShot(kStayOnTopMs, this, [this] {
+    QTimer::singleShot(s_stayOnTopMs, this, [this] {
       if (!m_fieldChanged) {
         StopKeepingOnTop();
       }
@@ -358,7 +357,7 @@ void CDlgConfig::ViewLogFolder() {
 void CDlgConfig::OpenAdvanced() {
   StopKeepingOnTop();
   CDlgConfigAdvanced advanced(m_session.Settings(), this);
-  m_runAdvanced(advanced);
+  advanced.exec();
 }
 
 void CDlgConfig::accept() {

@@ -52,10 +52,9 @@ class CDlgConfig : public QDialog {
   void SetFolderOpener(std::function<void(const QString&)> opener) {
     m_openFolder = std::move(opener);
   }
-  // Runs the advanced dialog (modal); replaced by tests to drive it.
-  void SetAdvancedRunner(std::function<void(QDialog&)> runner) {
-    m_runAdvanced = std::move(runner);
-  }
+  // How long the dialogs shown from now on are kept on top when nothing is changed (tests
+  // shorten it); kStayOnTopMs unless set.
+  static void SetStayOnTopMs(int ms) { s_stayOnTopMs = ms; }
 
   QLineEdit* SlotAddressEdit(int index) const { return m_slotAddress[index]; }
   QLineEdit* SlotPortEdit(int index) const { return m_slotPort[index]; }
@@ -106,7 +105,7 @@ class CDlgConfig : public QDialog {
   std::function<void(const QString&, bool)> m_showInfo;
   std::function<QString(const QString&, const QString&, const QString&)> m_chooseSaveFile;
   std::function<void(const QString&)> m_openFolder;
-  std::function<void(QDialog&)> m_runAdvanced;
+  static inline int s_stayOnTopMs = kStayOnTopMs;
 
   std::array<QLineEdit*, kBoxSlotCount> m_slotAddress{};
   std::array<QLineEdit*, kBoxSlotCount> m_slotPort{};

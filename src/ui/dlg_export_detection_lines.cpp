@@ -11,6 +11,7 @@
 #include <array>
 
 #include "resources/messages_export_dialog.h"
+#include "ui/dlg_ftp_servers.h"
 #include "ui/dlg_recalage.h"
 #include "ui/qt_text.h"
 
@@ -36,9 +37,6 @@ QString WrappedTip(const std::string& text) {
 CDlgExportDetectionLines::CDlgExportDetectionLines(CExportLinesDialogModel& model, QWidget* parent)
     : QDialog(parent), m_model(model) {
   setWindowTitle(ToQt(kMsgExportTitle));
-  m_pickServers = [](const std::vector<std::string>&) {
-    return std::optional<std::vector<std::string>>();
-  };
   m_showMessage = [this](const QString& text, QMessageBox::Icon icon) {
     QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
     box.exec();
@@ -46,13 +44,6 @@ CDlgExportDetectionLines::CDlgExportDetectionLines(CExportLinesDialogModel& mode
   m_ask = [this](const QString& text) {
     return QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
-  };
-  m_runRetiming = [this](const HandicapRetiming& retiming) -> std::optional<CChrono> {
-    CDlgRecalage dialog(retiming, this);
-    if (dialog.exec() != QDialog::Accepted) {
-      return std::nullopt;
-    }
-    return dialog.Handicap();
   };
   m_chooseFolder = [this](const QString& start) {
     return QFileDialog::getExistingDirectory(this, windowTitle(), start);
@@ -259,9 +250,10 @@ void CDlgExportDetectionLines::RunRetiming() {
   if (!row) {
     return;
   }
-  if (std::optional<CChrono> handicap = m_runRetiming(m_model.RetimingFor(*row))) {
-    m_model.SetHandicap(*row, *handicap);
-    m_handicap->setText(ToQt(handicap->FormatHundredths()));
+  CDlgRecalage retiming(m_model.RetimingFor(*row), this);
+  if (retiming.exec() == QDialog::Accepted) {
+    m_model.SetHandicap(*row, retiming.Handicap());
+    m_handicap->setText(ToQt(retiming.Handicap().FormatHundredths()));
   }
   Refilter();
 }
@@ -294,8 +286,9 @@ void CDlgExportDetectionLines::FtpToggled(bool on) {
 }
 
 void CDlgExportDetectionLines::PickServers() {
-  if (std::optional<std::vector<std::string>> labels = m_pickServers(m_model.FtpServerLabels())) {
-    m_model.SetFtpServers(*labels);
+  CDlgFtpServers picker(m_model.FtpServerLabels(), m_model.Environment().ftpServersPath, this);
+  if (picker.exec() == QDialog::Accepted) {
+    m_model.SetFtpServers(picker.CheckedLabels());
     UpdateFtpTarget();
   }
 }

@@ -1,9 +1,9 @@
 // The detection-lines export dialog: the minimum gap, the target folder and generic name, the
 // ZIP and FTP options, the display type, the detector list with its handicaps, "Exporter
 // maintenant" and the background export. It only shows fields: every check and result is the
-// CExportLinesDialogModel's. The server picker, questions, messages, the re-timing dialog and the
-// folder chooser go through replaceable callables (tests, and the caller's own FTP picker).
-// Qt thread only.
+// CExportLinesDialogModel's. The FTP servers dialog picks the target servers and the re-timing
+// dialog changes a handicap; questions, messages and the folder chooser go through replaceable
+// callables (tests). Qt thread only.
 #pragma once
 
 #include <QCheckBox>
@@ -28,23 +28,16 @@ class CDlgExportDetectionLines : public QDialog {
   Q_OBJECT
 
  public:
-  // The labels chosen in the FTP server picker (in its order), or nothing when it was cancelled.
-  using ServerPicker =
-      std::function<std::optional<std::vector<std::string>>(const std::vector<std::string>&)>;
   using MessageShower = std::function<void(const QString&, QMessageBox::Icon)>;
   using QuestionAsker = std::function<bool(const QString&)>;
-  // The new handicap after the re-timing dialog's OK, nothing after "Annuler".
-  using RetimingRunner = std::function<std::optional<CChrono>(const HandicapRetiming&)>;
   // The folder chosen from a start folder; empty when cancelled.
   using FolderChooser = std::function<QString(const QString&)>;
 
   // model must outlive the dialog.
   explicit CDlgExportDetectionLines(CExportLinesDialogModel& model, QWidget* parent = nullptr);
 
-  void SetServerPicker(ServerPicker picker) { m_pickServers = std::move(picker); }
   void SetMessageShower(MessageShower shower) { m_showMessage = std::move(shower); }
   void SetQuestionAsker(QuestionAsker asker) { m_ask = std::move(asker); }
-  void SetRetimingRunner(RetimingRunner runner) { m_runRetiming = std::move(runner); }
   void SetFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }
 
   QLineEdit* GapEdit() const { return m_gap; }
@@ -93,10 +86,8 @@ class CDlgExportDetectionLines : public QDialog {
   void StepPeriod(int delta);
 
   CExportLinesDialogModel& m_model;
-  ServerPicker m_pickServers;
   MessageShower m_showMessage;
   QuestionAsker m_ask;
-  RetimingRunner m_runRetiming;
   FolderChooser m_chooseFolder;
   bool m_closed = false;
 

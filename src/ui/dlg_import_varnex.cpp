@@ -19,6 +19,7 @@
 #include "platform/system_folders.h"
 #include "resources/messages_download.h"
 #include "resources/messages_import.h"
+#include "ui/dlg_box_files.h"
 #include "ui/qt_text.h"
 
 namespace lapora {
@@ -52,21 +53,6 @@ CDlgImportVarnex::CDlgImportVarnex(ImportDialogSetup setup, QWidget* parent)
   m_ask = [this](const QString& text) {
     return QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
-  };
-  m_askServerUrl = [this](const QString& current) -> std::optional<QString> {
-    bool ok = false;
-    QString url = QInputDialog::getText(this, ToQt(kMsgDownloadServerPrompt),
-                                        ToQt(kMsgDownloadServerPrompt) + QStringLiteral("\n") +
-                                            QString::fromLatin1(kServerUrlExample),
-                                        QLineEdit::Normal, current, &ok);
-    if (!ok) {
-      return std::nullopt;
-    }
-    return url;
-  };
-  m_runBoxFiles = [this](BoxFilesSetup setup) {
-    CDlgBoxFiles dialog(std::move(setup), this);
-    return dialog.exec() == QDialog::Accepted ? dialog.ResultPath() : std::string();
   };
   if (!m_setup.download) {
     m_setup.download = [](const std::string& url, const std::string& path, std::string* error) {
@@ -305,11 +291,15 @@ bool CDlgImportVarnex::DefineServer() {
   if (m_setup.store == nullptr) {
     return false;
   }
-  std::optional<QString> url = m_askServerUrl(ToQt(ReadServerUrl(*m_setup.store)));
-  if (!url) {
+  bool ok = false;
+  QString url = QInputDialog::getText(this, ToQt(kMsgDownloadServerPrompt),
+                                      ToQt(kMsgDownloadServerPrompt) + QStringLiteral("\n") +
+                                          QString::fromLatin1(kServerUrlExample),
+                                      QLineEdit::Normal, ToQt(ReadServerUrl(*m_setup.store)), &ok);
+  if (!ok) {
     return false;
   }
-  return WriteServerUrl(*m_setup.store, FromQt(*url));
+  return WriteServerUrl(*m_setup.store, FromQt(url));
 }
 
 void CDlgImportVarnex::ImportFromServer() {
@@ -332,13 +322,14 @@ void CDlgImportVarnex::ImportFromServer() {
     m_showWarning(ToQt(error));
     return;
   }
-  std::string path = m_runBoxFiles(
-      BoxFilesSetup{*m_setup.store, base, listing, XdgDocumentsFolder(), {}, m_setup.download});
-  if (path.empty()) {
+  CDlgBoxFiles download(
+      BoxFilesSetup{*m_setup.store, base, listing, XdgDocumentsFolder(), {}, m_setup.download},
+      this);
+  if (download.exec() != QDialog::Accepted || download.ResultPath().empty()) {
     return;
   }
   // The box id is the operator's to choose: a server file belongs to no connected box.
-  m_file->setText(ToQt(path));
+  m_file->setText(ToQt(download.ResultPath()));
   m_attached.reset();
 }
 

@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "detections/box_data_import.h"
-#include "ui/dlg_box_files.h"
 
 namespace lapora {
 
@@ -47,14 +46,6 @@ class CDlgImportVarnex : public QDialog {
     m_showWarning = std::move(shower);
   }
   void SetQuestionAsker(std::function<bool(const QString&)> asker) { m_ask = std::move(asker); }
-  // The server dialog: gets the current address, gives the typed one (nullopt: cancelled).
-  void SetServerUrlAsker(std::function<std::optional<QString>(const QString&)> asker) {
-    m_askServerUrl = std::move(asker);
-  }
-  // Runs the download dialog over a listing; gives the downloaded path (empty: none).
-  void SetBoxFilesRunner(std::function<std::string(BoxFilesSetup)> runner) {
-    m_runBoxFiles = std::move(runner);
-  }
 
   QLineEdit* FileEdit() const { return m_file; }
   QToolButton* SourceButton() const { return m_sourceButton; }
@@ -101,8 +92,6 @@ class CDlgImportVarnex : public QDialog {
   ImportDialogSetup m_setup;
   std::function<void(const QString&)> m_showWarning;
   std::function<bool(const QString&)> m_ask;
-  std::function<std::optional<QString>(const QString&)> m_askServerUrl;
-  std::function<std::string(BoxFilesSetup)> m_runBoxFiles;
 
   std::vector<CDetection> m_found;
   std::array<std::string, 2> m_headers;

@@ -17,15 +17,25 @@ int RowHeight(const QStyleOptionViewItem& option) {
   return std::max(QFontMetrics(option.font).height(), 16) + 2;
 }
 
+// The summary entries are drawn in the list's font, never bold.
+QFont EntryFont(const QStyleOptionViewItem& option) {
+  QFont font = option.font;
+  font.setBold(false);
+  return font;
+}
+
 // Draws the tab-separated columns from x on; each column starts one average character width
-// after the previous one ends and is cut at its width.
+// after the previous one ends and is cut at its width. With lastTakesRest, the last of the given
+// widths reaches at least to the line's end.
 void DrawColumns(QPainter* painter, const QRect& line, int x, const QStringList& columns,
-                 const std::vector<int>& widths, int averageWidth) {
+                 const std::vector<int>& widths, int averageWidth, bool lastTakesRest = false) {
   for (int i = 0; i < columns.size(); ++i) {
-    int width = (static_cast<std::size_t>(i) < widths.size() ? widths[static_cast<std::size_t>(i)]
-                                                             : widths.back()) *
-                averageWidth;
+    auto column = static_cast<std::size_t>(i);
+    int width = (column < widths.size() ? widths[column] : widths.back()) * averageWidth;
     x += averageWidth;
+    if (lastTakesRest && column + 1 == widths.size()) {
+      width = std::max(width, line.right() + 1 - x);
+    }
     QRect cell(x, line.top(), width, line.height());
     painter->save();
     painter->setClipRect(cell.intersected(line));
@@ -43,6 +53,15 @@ std::vector<int> DetectionColumnWidths(const QString& text) {
 
 std::vector<int> SummaryColumnWidths() {
   return {5, 25, 10, 4, 80};
+}
+
+int SummaryEntryWidth(const QFont& font) {
+  int average = QFontMetrics(font).averageCharWidth();
+  int width = 0;
+  for (int columnWidth : SummaryColumnWidths()) {
+    width += (1 + columnWidth) * average;
+  }
+  return width;
 }
 
 DetectionItemDelegate::DetectionItemDelegate(QObject* parent)
@@ -86,8 +105,7 @@ QSize DetectionItemDelegate::sizeHint(const QStyleOptionViewItem& option,
 void SummaryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QModelIndex& index) const {
   painter->save();
-  QFont font = option.font;
-  font.setBold(false);
+  QFont font = EntryFont(option);
   painter->setFont(font);
   painter->fillRect(option.rect, Qt::white);
   painter->setPen(index.data(StationListModel::kSummaryErrorRole).toInt() == 1 ? kSummaryBrown
@@ -95,12 +113,15 @@ void SummaryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
   int average = QFontMetrics(font).averageCharWidth();
   DrawColumns(painter, option.rect, option.rect.left(),
               index.data(StationListModel::kColumnsRole).toStringList(), SummaryColumnWidths(),
-              average);
+              average, true);
   painter->restore();
 }
 
+// As wide as all the columns, so that the list scrolls sideways to an entry's end when it is
+// narrower; the list draws its entries at least as wide as itself, and the result column takes
+// that room.
 QSize SummaryItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-  return QSize(option.rect.width(), RowHeight(option));
+  return QSize(SummaryEntryWidth(EntryFont(option)), RowHeight(option));
 }
 
 }  // namespace lapora

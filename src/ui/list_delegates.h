@@ -13,6 +13,9 @@ namespace lapora {
 std::vector<int> DetectionColumnWidths(const QString& text);
 // The column widths of a summary entry: bib, name, time, pass, result.
 std::vector<int> SummaryColumnWidths();
+// The width in pixels of a whole summary entry drawn in font: every column with the average
+// character width before it.
+int SummaryEntryWidth(const QFont& font);
 
 class DetectionItemDelegate : public QStyledItemDelegate {
  public:

@@ -16,7 +16,6 @@
 #include "ui/balloon_tip.h"
 #include "ui/dlg_config.h"
 #include "ui/dlg_export_detection_lines.h"
-#include "ui/dlg_ftp_servers.h"
 #include "ui/dlg_import_varnex.h"
 #include "ui/dlg_insert_time_new.h"
 #include "ui/lapora_dlg.h"
@@ -261,42 +260,17 @@ std::optional<ManualEntry> QtFrontEnd::RunManualEntryDialog(const ManualEntryReq
 
 ImportRequest QtFrontEnd::RunImportDialog(ImportDialogSetup& setup) {
   CDlgImportVarnex dialog(setup, m_window.get());
-  if (m_importDialogHook) {
-    m_importDialogHook(dialog);
-  } else {
-    dialog.exec();
-  }
+  dialog.exec();
   return dialog.TakeRequest();
 }
 
 bool QtFrontEnd::RunConfigurationDialog(ConfigurationSession& session) {
   CDlgConfig dialog(session, m_window.get());
-  if (m_configurationDialogHook) {
-    return m_configurationDialogHook(dialog);
-  }
   return dialog.exec() == QDialog::Accepted;
 }
 
 void QtFrontEnd::RunExportDetectionLinesDialog(CExportLinesDialogModel& model) {
   CDlgExportDetectionLines dialog(model, m_window.get());
-  if (m_ftpServerPicker) {
-    dialog.SetServerPicker(m_ftpServerPicker);
-  } else {
-    // The FTP servers dialog, used as a picker of the target servers.
-    std::string serversPath = model.Environment().ftpServersPath;
-    dialog.SetServerPicker([serversPath, &dialog](const std::vector<std::string>& preselected)
-                               -> std::optional<std::vector<std::string>> {
-      CDlgFtpServers picker(preselected, serversPath, &dialog);
-      if (picker.exec() != QDialog::Accepted) {
-        return std::nullopt;
-      }
-      return picker.CheckedLabels();
-    });
-  }
-  if (m_exportDialogHook) {
-    m_exportDialogHook(dialog);
-    return;
-  }
   dialog.exec();
 }
 

@@ -4,11 +4,9 @@
 // handed to the event queue (any thread).
 #pragma once
 
-#include <QDialog>
 #include <QObject>
 #include <QTimer>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,25 +41,6 @@ class QtFrontEnd : public QObject, public FrontEnd {
   const std::vector<std::string>& Questions() const { return m_questions; }
   const std::vector<std::string>& Messages() const { return m_messages; }
   const std::vector<std::string>& OpenedDocuments() const { return m_opened; }
-  // The FTP server picker of the export dialog: the labels chosen (in the picker's order) from
-  // a pre-selection, or nothing when cancelled. The FTP servers dialog unless one is set.
-  using FtpServerPicker =
-      std::function<std::optional<std::vector<std::string>>(const std::vector<std::string>&)>;
-  void SetFtpServerPicker(FtpServerPicker picker) { m_ftpServerPicker = std::move(picker); }
-  // Seam for tests: called with the configuration dialog once it is built, instead of running
-  // it; its result stands for the dialog's (true: OK).
-  void SetConfigurationDialogHook(std::function<bool(QDialog&)> hook) {
-    m_configurationDialogHook = std::move(hook);
-  }
-  // Seam for tests: called with the import dialog once it is built, instead of running it;
-  // the request is then taken from the dialog as it stands.
-  void SetImportDialogHook(std::function<void(QDialog&)> hook) {
-    m_importDialogHook = std::move(hook);
-  }
-  // Seam for tests: called with the export dialog once it is built, instead of running it.
-  void SetExportDialogHook(std::function<void(QDialog&)> hook) {
-    m_exportDialogHook = std::move(hook);
-  }
 
   // Handles one batch of posted events; schedules the next batch when more are waiting.
   void DrainPosted();
@@ -124,10 +103,6 @@ class QtFrontEnd : public QObject, public FrontEnd {
   std::vector<std::string> m_questions;
   std::vector<std::string> m_messages;
   std::vector<std::string> m_opened;
-  FtpServerPicker m_ftpServerPicker;
-  std::function<bool(QDialog&)> m_configurationDialogHook;
-  std::function<void(QDialog&)> m_importDialogHook;
-  std::function<void(QDialog&)> m_exportDialogHook;
 };
 
 }  // namespace lapora

@@ -1,7 +1,8 @@
 // The window's box slots and detection operations, offscreen, over a real Station: the box menu
 // built from its model and opened by a click on a disc, the four disc states, the direct
 // connection's pictures and balloon, the two toggles that only mirror the Station, the remove
-// and restore menu of the detections list, and F12 anywhere for a manual entry.
+// and restore menu of the detections list, the configuration dialog that declares the slots
+// (run with exec() over the window at start), and F12 anywhere for a manual entry.
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include "station/station.h"
 #include "support/loopback_peer.h"
 #include "ui/balloon_tip.h"
+#include "ui/dlg_config.h"
 #include "ui/dlg_insert_time_new.h"
 #include "ui/lapora_dlg.h"
 #include "ui/list_models.h"
@@ -31,6 +33,7 @@ using testing::MenuOutline;
 using testing::RefusedPort;
 using testing::Rig;
 using testing::ShownMenu;
+using testing::WhenDialogShown;
 using testing::WhenShown;
 
 // Slot 1 declared on a port that refuses, detector "31".
@@ -363,18 +366,69 @@ class BoxControlsTest : public QObject {
     QCOMPARE(rig.records.CountValidRecords(), 1);
   }
 
+  // The configuration dialog the window opens by itself at start runs with exec() over it: it
+  // stays open once no longer kept on top, its Cancel keeps nothing, and the window takes the
+  // operator's keys again. Opened again from its button, its OK declares the slot typed in it.
+  void startupConfigurationDialogRunsOverTheWindowUntilAnswered() {
+    CDlgConfig::SetStayOnTopMs(200);
+    QWidget* parent = nullptr;
+    bool modal = false;
+    bool openAfterRelease = false;
+    std::string port = std::to_string(RefusedPort());
+    Rig rig({}, [&](CDlgConfig& dialog) {
+      parent = dialog.parentWidget();
+      modal = dialog.isModal();
+      QVERIFY(dialog.IsKeptOnTop());
+      QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsKeptOnTop(), 5000);
+      openAfterRelease = dialog.isVisible() && QApplication::activeModalWidget() == &dialog;
+      QTest::keyClicks(dialog.SlotAddressEdit(0), QStringLiteral("127.0.0.1"));
+      QTest::keyClicks(dialog.SlotPortEdit(0), QString::fromStdString(port));
+      dialog.CancelButton()->click();
+    });
+    CDlgConfig::SetStayOnTopMs(CDlgConfig::kStayOnTopMs);
+    CLaporaDlg& w = rig.window();
+    QCOMPARE(rig.configurationDialogs, 1);
+    QCOMPARE(parent, static_cast<QWidget*>(&w));
+    QVERIFY(modal);
+    QVERIFY(openAfterRelease);
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QCOMPARE(w.BoxDiscShown(0), BoxDisc::kGrey);
+    QCOMPARE(rig.store.ReadSettingText(kBoxSlotsSection, "BoxHost0", ""), std::string());
+
+    // F12 from the window runs the manual entry dialog: no detector is declared yet.
+    int detectors = -1;
+    auto entry = WhenDialogShown<CDlgInsertTimeNew>([&](CDlgInsertTimeNew& dialog) {
+      detectors = dialog.DetectorBox()->count();
+      dialog.CancelButton()->click();
+    });
+    QTest::keyClick(w.List(ListId::kLog), Qt::Key_F12);
+    QVERIFY(*entry);
+    QCOMPARE(detectors, 0);
+
+    auto configured = WhenDialogShown<CDlgConfig>([&](CDlgConfig& dialog) {
+      QTest::keyClicks(dialog.SlotAddressEdit(0), QStringLiteral("127.0.0.1"));
+      QTest::keyClicks(dialog.SlotPortEdit(0), QString::fromStdString(port));
+      dialog.OkButton()->click();
+    });
+    w.CommandButton(Button::kConfiguration)->click();
+    QVERIFY(*configured);
+    QCOMPARE(rig.configurationDialogs, 1);  // the start-up one only
+    QCOMPARE(rig.store.ReadSettingText(kBoxSlotsSection, "BoxHost0", ""), std::string("127.0.0.1"));
+    QCOMPARE(rig.store.ReadSettingText(kBoxSlotsSection, "BoxPort0", ""), port);
+    QCOMPARE(w.BoxDiscShown(0), BoxDisc::kRed);
+  }
+
   void f12AnywhereEntersADetectionByHand() {
     Rig rig(DeclareSlotOne);
     CLaporaDlg& w = rig.window();
     QStringList detectors;
-    auto entered = WhenShown(testing::ShownDialog<CDlgInsertTimeNew>, [&](QWidget* widget) {
-      auto* dialog = static_cast<CDlgInsertTimeNew*>(widget);
-      for (int i = 0; i < dialog->DetectorBox()->count(); ++i) {
-        detectors << dialog->DetectorBox()->itemText(i);
+    auto entered = WhenDialogShown<CDlgInsertTimeNew>([&](CDlgInsertTimeNew& dialog) {
+      for (int i = 0; i < dialog.DetectorBox()->count(); ++i) {
+        detectors << dialog.DetectorBox()->itemText(i);
       }
-      dialog->TimeEdit()->setText(QStringLiteral("10:05:30.5"));
-      dialog->BibEdit()->setText(QStringLiteral("007"));
-      dialog->OkButton()->click();
+      dialog.TimeEdit()->setText(QStringLiteral("10:05:30.5"));
+      dialog.BibEdit()->setText(QStringLiteral("007"));
+      dialog.OkButton()->click();
     });
     QTest::keyClick(w.CommandButton(Button::kExit), Qt::Key_F12);
     QVERIFY(*entered);
@@ -385,8 +439,8 @@ class BoxControlsTest : public QObject {
     QVERIFY(w.Model(ListId::kDetections)->index(0).data().toString().endsWith("# 7"));
 
     // Cancelled from the list: nothing more is recorded.
-    auto cancelled = WhenShown(testing::ShownDialog<CDlgInsertTimeNew>,
-                               [](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    auto cancelled = WhenDialogShown<CDlgInsertTimeNew>(
+        [](CDlgInsertTimeNew& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
     QTest::keyClick(w.List(ListId::kDetections), Qt::Key_F12);
     QVERIFY(*cancelled);
     QCOMPARE(rig.records.CountValidRecords(), 1);

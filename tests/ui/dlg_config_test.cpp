@@ -1,15 +1,18 @@
-// The configuration dialog and the advanced configuration dialog offscreen: opening values,
-// the blinking Dorix Classic warning, OK refusals typed into the widgets, the locked fields of
-// a connected slot, the "..." file choice, the buttons' callables, and the advanced dialog's
-// factory values and range check. With LAPORA_SCREENSHOT_DIR set to a folder, pictures of both
-// dialogs are saved there.
+// The configuration dialog and the advanced configuration dialog offscreen, each run with exec()
+// as the program runs them and driven from inside that loop: opening values, the time the
+// dialog is kept on top, the blinking Dorix Classic warning, OK refusals typed into the widgets,
+// the locked fields of a connected slot, the "..." file choice, the buttons' callables, the
+// advanced dialog opened over the configuration, its factory values and range check. With
+// LAPORA_SCREENSHOT_DIR set to a folder, pictures of both dialogs are saved there.
 #include <QApplication>
 #include <QImage>
 #include <QTest>
+#include <QWindow>
 
 #include "foundation/app_settings.h"
 #include "resources/messages_config.h"
 #include "station/configuration.h"
+#include "ui/dialog_driver.h"
 #include "ui/dlg_config.h"
 #include "ui/dlg_config_advanced.h"
 #include "ui/qt_text.h"
@@ -18,6 +21,12 @@
 namespace lapora {
 
 namespace {
+
+using testing::ExecWith;
+using testing::WhenDialogShown;
+
+constexpr int kAccepted = QDialog::Accepted;
+constexpr int kRejected = QDialog::Rejected;
 
 void SaveScreenshot(QWidget* widget, const char* name) {
   QByteArray folder = qgetenv("LAPORA_SCREENSHOT_DIR");
@@ -54,13 +63,24 @@ class DlgConfigTest : public QObject {
     m_session = std::make_unique<ConfigurationSession>(m_settings, boxSlots, &m_lastFolder);
     auto dialog = std::make_unique<CDlgConfig>(*m_session);
     dialog->SetWarningShower([this](const QString& text) { m_warnings.push_back(text); });
-    dialog->show();
     return dialog;
+  }
+
+  // Whether the dialog is still the one the operator sees and answers: shown, and the modal
+  // window on top, so that its exec() still runs.
+  static bool StillRunning(const QDialog& dialog) {
+    return dialog.isVisible() && QApplication::activeModalWidget() == &dialog;
+  }
+
+  static bool NativeWindowKeptOnTop(const QDialog& dialog) {
+    return dialog.windowHandle() != nullptr &&
+           (dialog.windowHandle()->flags() & Qt::WindowStaysOnTopHint) != 0;
   }
 
  private slots:
   void initTestCase() { InitUiResources(); }
   void init() {
+    CDlgConfig::SetStayOnTopMs(CDlgConfig::kStayOnTopMs);
     m_warnings.clear();
     m_lastFolder.clear();
     m_settings.GVarnexExportFile = "/data/Lapora.kol";
@@ -80,105 +100,147 @@ class DlgConfigTest : public QObject {
   void opensWithTheSettingsAndTheSlots() {
     auto dialog = MakeDialog({Slot("192.168.1.21", 10000, "31", true), Slot("COM3", 9600, "C31"),
                               Slot("10.0.0.9", 0, "15")});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QCOMPARE(dialog->windowTitle(), ToQt(kMsgConfigTitle));
-    QVERIFY(dialog->IsKeptOnTop());
-    // The connected box: all three fields locked.
-    QCOMPARE(dialog->SlotAddressEdit(0)->text(), QStringLiteral("192.168.1.21"));
-    QVERIFY(!dialog->SlotAddressEdit(0)->isEnabled());
-    QVERIFY(!dialog->SlotPortEdit(0)->isEnabled());
-    QVERIFY(!dialog->SlotIdBox(0)->isEnabled());
-    // "C31" is not offered: the first entry shows.
-    QCOMPARE(dialog->SlotIdBox(1)->currentText(), QStringLiteral("31     CLASSIC"));
-    QVERIFY(dialog->SlotIdBox(1)->isEnabled());
-    QCOMPARE(dialog->SlotIdBox(1)->count(), 22);
-    // Port 0: an empty port field and no identifier list.
-    QVERIFY(dialog->SlotPortEdit(2)->text().isEmpty());
-    QVERIFY(!dialog->SlotIdBox(2)->isEnabled());
-    QCOMPARE(dialog->SlotIdBox(2)->currentText(), QStringLiteral("15     "));
-    QVERIFY(dialog->SlotAddressEdit(3)->text().isEmpty());
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      QCOMPARE(shown.windowTitle(), ToQt(kMsgConfigTitle));
+      QVERIFY(shown.IsKeptOnTop());
+      QVERIFY(NativeWindowKeptOnTop(shown));
+      // The connected box: all three fields locked.
+      QCOMPARE(shown.SlotAddressEdit(0)->text(), QStringLiteral("192.168.1.21"));
+      QVERIFY(!shown.SlotAddressEdit(0)->isEnabled());
+      QVERIFY(!shown.SlotPortEdit(0)->isEnabled());
+      QVERIFY(!shown.SlotIdBox(0)->isEnabled());
+      // "C31" is not offered: the first entry shows.
+      QCOMPARE(shown.SlotIdBox(1)->currentText(), QStringLiteral("31     CLASSIC"));
+      QVERIFY(shown.SlotIdBox(1)->isEnabled());
+      QCOMPARE(shown.SlotIdBox(1)->count(), 22);
+      // Port 0: an empty port field and no identifier list.
+      QVERIFY(shown.SlotPortEdit(2)->text().isEmpty());
+      QVERIFY(!shown.SlotIdBox(2)->isEnabled());
+      QCOMPARE(shown.SlotIdBox(2)->currentText(), QStringLiteral("15     "));
+      QVERIFY(shown.SlotAddressEdit(3)->text().isEmpty());
 
-    QCOMPARE(dialog->ExportFileEdit()->text(), QStringLiteral("/data/Lapora.kol"));
-    QCOMPARE(dialog->HostEdit()->text(), QStringLiteral("localhost"));
-    QCOMPARE(dialog->PortEdit()->text(), QStringLiteral("8283"));
-    QCOMPARE(dialog->ReconnectEdit()->text(), QStringLiteral("15"));
-    QCOMPARE(dialog->LostConnectionBox()->count(), 5);
-    QCOMPARE(dialog->LostConnectionBox()->currentText(),
-             QStringLiteral("Essayer de se reconnecter pendant 1mn30"));
-    QCOMPARE(dialog->LostConnectionBox()->toolTipDuration(), CDlgConfig::kTooltipMs);
-    QVERIFY(dialog->LostConnectionBox()->toolTip().contains(
-        ToQt(kMsgConfigLostConnectionTip).toHtmlEscaped()));
-    QCOMPARE(dialog->LongRaceBox()->currentIndex(), 0);
-    QCOMPARE(dialog->LongRaceBox()->itemText(3), ToQt(kMsgConfigLongRace72h));
-    QVERIFY(!dialog->IgnoreUnknownTagsBox()->isChecked());
-    QVERIFY(dialog->BeepDetectionsBox()->isChecked());
-    QVERIFY(!dialog->BeepWhenQuitBox()->isChecked());
-    QVERIFY(!dialog->IsWarningBlinking());
-    QVERIFY(!dialog->WarningText()->isVisible());
-    QCOMPARE(dialog->CancelButton()->text(), ToQt(kMsgConfigCancel));
-    SaveScreenshot(dialog.get(), "dlg_config.png");
+      QCOMPARE(shown.ExportFileEdit()->text(), QStringLiteral("/data/Lapora.kol"));
+      QCOMPARE(shown.HostEdit()->text(), QStringLiteral("localhost"));
+      QCOMPARE(shown.PortEdit()->text(), QStringLiteral("8283"));
+      QCOMPARE(shown.ReconnectEdit()->text(), QStringLiteral("15"));
+      QCOMPARE(shown.LostConnectionBox()->count(), 5);
+      QCOMPARE(shown.LostConnectionBox()->currentText(),
+               QStringLiteral("Essayer de se reconnecter pendant 1mn30"));
+      QCOMPARE(shown.LostConnectionBox()->toolTipDuration(), CDlgConfig::kTooltipMs);
+      QVERIFY(shown.LostConnectionBox()->toolTip().contains(
+          ToQt(kMsgConfigLostConnectionTip).toHtmlEscaped()));
+      QCOMPARE(shown.LongRaceBox()->currentIndex(), 0);
+      QCOMPARE(shown.LongRaceBox()->itemText(3), ToQt(kMsgConfigLongRace72h));
+      QVERIFY(!shown.IgnoreUnknownTagsBox()->isChecked());
+      QVERIFY(shown.BeepDetectionsBox()->isChecked());
+      QVERIFY(!shown.BeepWhenQuitBox()->isChecked());
+      QVERIFY(!shown.IsWarningBlinking());
+      QVERIFY(!shown.WarningText()->isVisible());
+      QCOMPARE(shown.CancelButton()->text(), ToQt(kMsgConfigCancel));
+      SaveScreenshot(&shown, "dlg_config.png");
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, kRejected);
+    QVERIFY(!m_session->Accepted());
+  }
+
+  // Released from the top, the dialog goes on running: its exec() only ends with a button.
+  void keptOnTopForAWhileThenStaysOpenBelowOtherWindows() {
+    CDlgConfig::SetStayOnTopMs(300);
+    auto dialog = MakeDialog({});
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      QVERIFY(shown.IsKeptOnTop());
+      QTRY_VERIFY_WITH_TIMEOUT(!shown.IsKeptOnTop(), 5000);
+      QVERIFY(StillRunning(shown));
+      QVERIFY(!NativeWindowKeptOnTop(shown));
+      // Still the operator's to fill in.
+      QTest::keyClicks(shown.SlotAddressEdit(1), QStringLiteral("COM1"));
+      QCOMPARE(shown.SlotAddressEdit(1)->text(), QStringLiteral("COM1"));
+      QVERIFY(StillRunning(shown));
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, kRejected);
+    QVERIFY(!m_session->Accepted());
+
+    // A slot changed before the delay keeps the dialog on top until it closes.
+    auto changed = MakeDialog({});
+    result = ExecWith(*changed, [&](CDlgConfig& shown) {
+      QTest::keyClicks(shown.SlotAddressEdit(0), QStringLiteral("192.168.0.10"));
+      QTest::qWait(700);
+      QVERIFY(shown.IsKeptOnTop());
+      QVERIFY(NativeWindowKeptOnTop(shown));
+      QVERIFY(StillRunning(shown));
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void incompatibleSlotBlinksUntilClassicIsChosen() {
     auto dialog = MakeDialog({});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QVERIFY(!dialog->SlotIdBox(0)->isEnabled());
-    QTest::keyClicks(dialog->SlotAddressEdit(0), QStringLiteral("192.168.0.10"));
-    QVERIFY(dialog->SlotIdBox(0)->isEnabled());  // an address enables the identifier list
-    QTest::keyClicks(dialog->SlotPortEdit(0), QStringLiteral("10001"));
-    QVERIFY(!dialog->IsWarningBlinking());
-    dialog->SlotIdBox(0)->setCurrentIndex(dialog->SlotIdBox(0)->findText("12     "));
-    QVERIFY(dialog->IsWarningBlinking());
-    QVERIFY(dialog->WarningText()->isVisible());
-    QVERIFY(dialog->WarningIcon()->isVisible());
-    SaveScreenshot(dialog.get(), "dlg_config_incompatible.png");
-    // It blinks: hidden, then shown again.
-    QTRY_VERIFY_WITH_TIMEOUT(!dialog->WarningText()->isVisible(), 5000);
-    QVERIFY(!dialog->WarningIcon()->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->WarningText()->isVisible(), 5000);
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      QVERIFY(!shown.SlotIdBox(0)->isEnabled());
+      QTest::keyClicks(shown.SlotAddressEdit(0), QStringLiteral("192.168.0.10"));
+      QVERIFY(shown.SlotIdBox(0)->isEnabled());  // an address enables the identifier list
+      QTest::keyClicks(shown.SlotPortEdit(0), QStringLiteral("10001"));
+      QVERIFY(!shown.IsWarningBlinking());
+      shown.SlotIdBox(0)->setCurrentIndex(shown.SlotIdBox(0)->findText("12     "));
+      QVERIFY(shown.IsWarningBlinking());
+      QVERIFY(shown.WarningText()->isVisible());
+      QVERIFY(shown.WarningIcon()->isVisible());
+      SaveScreenshot(&shown, "dlg_config_incompatible.png");
+      // It blinks: hidden, then shown again.
+      QTRY_VERIFY_WITH_TIMEOUT(!shown.WarningText()->isVisible(), 5000);
+      QVERIFY(!shown.WarningIcon()->isVisible());
+      QTRY_VERIFY_WITH_TIMEOUT(shown.WarningText()->isVisible(), 5000);
 
-    dialog->SlotIdBox(0)->setCurrentIndex(0);
-    QVERIFY(!dialog->IsWarningBlinking());
-    QVERIFY(!dialog->WarningText()->isVisible());
-    QVERIFY(!dialog->WarningIcon()->isVisible());
+      shown.SlotIdBox(0)->setCurrentIndex(0);
+      QVERIFY(!shown.IsWarningBlinking());
+      QVERIFY(!shown.WarningText()->isVisible());
+      QVERIFY(!shown.WarningIcon()->isVisible());
+      QTest::keyClick(&shown, Qt::Key_Escape);
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void okRefusesWrongFieldsAndKeepsTheDialogOpen() {
     auto dialog = MakeDialog({});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->SlotAddressEdit(1)->setText(QStringLiteral("COM1"));
-    dialog->SlotPortEdit(1)->setText(QStringLiteral("19200"));
-    dialog->HostEdit()->setText(QStringLiteral("dorix.local"));
-    dialog->OkButton()->click();
-    QCOMPARE(m_warnings, QStringList{ToQt(kMsgConfigComSpeed)});
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(dialog->focusWidget(), dialog->SlotPortEdit(1));
-    QCOMPARE(m_settings.Host, std::string("localhost"));
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      shown.SlotAddressEdit(1)->setText(QStringLiteral("COM1"));
+      shown.SlotPortEdit(1)->setText(QStringLiteral("19200"));
+      shown.HostEdit()->setText(QStringLiteral("dorix.local"));
+      shown.OkButton()->click();
+      QCOMPARE(m_warnings, QStringList{ToQt(kMsgConfigComSpeed)});
+      QVERIFY(StillRunning(shown));
+      QCOMPARE(shown.focusWidget(), shown.SlotPortEdit(1));
+      QCOMPARE(m_settings.Host, std::string("localhost"));
 
-    dialog->SlotPortEdit(1)->setText(QStringLiteral("9600"));
-    dialog->SlotAddressEdit(2)->setText(QStringLiteral("192.168.0.12"));
-    dialog->SlotPortEdit(2)->setText(QStringLiteral("10001abc"));
-    dialog->OkButton()->click();
-    QCOMPARE(m_warnings.last(), ToQt(kMsgConfigInvalidPort));
-    dialog->SlotPortEdit(2)->setText(QStringLiteral("10001"));
+      shown.SlotPortEdit(1)->setText(QStringLiteral("9600"));
+      shown.SlotAddressEdit(2)->setText(QStringLiteral("192.168.0.12"));
+      shown.SlotPortEdit(2)->setText(QStringLiteral("10001abc"));
+      shown.OkButton()->click();
+      QCOMPARE(m_warnings.last(), ToQt(kMsgConfigInvalidPort));
+      shown.SlotPortEdit(2)->setText(QStringLiteral("10001"));
 
-    dialog->PortEdit()->setText(QStringLiteral("80"));
-    dialog->OkButton()->click();
-    QCOMPARE(m_warnings.last(), Range(1024, 65535));
-    QCOMPARE(dialog->focusWidget(), dialog->PortEdit());
-    dialog->PortEdit()->setText(QStringLiteral("8300"));
-    dialog->ReconnectEdit()->setText(QStringLiteral("ten"));
-    dialog->OkButton()->click();
-    QCOMPARE(m_warnings.last(), QStringLiteral("Tapez un nombre entier."));
-    QCOMPARE(dialog->focusWidget(), dialog->ReconnectEdit());
-    QVERIFY(!m_session->Accepted());
+      shown.PortEdit()->setText(QStringLiteral("80"));
+      shown.OkButton()->click();
+      QCOMPARE(m_warnings.last(), Range(1024, 65535));
+      QCOMPARE(shown.focusWidget(), shown.PortEdit());
+      shown.PortEdit()->setText(QStringLiteral("8300"));
+      shown.ReconnectEdit()->setText(QStringLiteral("ten"));
+      shown.OkButton()->click();
+      QCOMPARE(m_warnings.last(), QStringLiteral("Tapez un nombre entier."));
+      QCOMPARE(shown.focusWidget(), shown.ReconnectEdit());
+      QVERIFY(!m_session->Accepted());
+      QVERIFY(StillRunning(shown));
 
-    dialog->ReconnectEdit()->setText(QStringLiteral("60"));
-    dialog->LongRaceBox()->setCurrentIndex(2);
-    dialog->LostConnectionBox()->setCurrentIndex(0);
-    dialog->IgnoreUnknownTagsBox()->setChecked(true);
-    dialog->OkButton()->click();
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Accepted));
+      shown.ReconnectEdit()->setText(QStringLiteral("60"));
+      shown.LongRaceBox()->setCurrentIndex(2);
+      shown.LostConnectionBox()->setCurrentIndex(0);
+      shown.IgnoreUnknownTagsBox()->setChecked(true);
+      // Enter is OK.
+      QTest::keyClick(shown.ReconnectEdit(), Qt::Key_Return);
+    });
+    QCOMPARE(result, kAccepted);
     QCOMPARE(m_warnings.size(), 4);
     QCOMPARE(m_settings.Host, std::string("dorix.local"));
     QCOMPARE(m_settings.Port.load(), 8300);
@@ -192,12 +254,14 @@ class DlgConfigTest : public QObject {
 
   void connectedSlotKeepsItsValuesOnOk() {
     auto dialog = MakeDialog({Slot("192.168.1.21", 10000, "12", true)});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QVERIFY(dialog->IsWarningBlinking());  // the connected box's identifier is 12
-    // Even when a locked field's text changes, OK keeps the slot as it is.
-    dialog->SlotAddressEdit(0)->setText(QStringLiteral("10.1.1.1"));
-    dialog->OkButton()->click();
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Accepted));
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      QVERIFY(shown.IsWarningBlinking());  // the connected box's identifier is 12
+      // Even when a locked field's text changes, OK keeps the slot as it is.
+      shown.SlotAddressEdit(0)->setText(QStringLiteral("10.1.1.1"));
+      shown.OkButton()->click();
+    });
+    QCOMPARE(result, kAccepted);
+    QVERIFY(!dialog->IsWarningBlinking());
     QCOMPARE(m_session->WorkingSlots()[0].address, std::string("192.168.1.21"));
     QCOMPARE(m_session->WorkingSlots()[0].detectorId, std::string("12"));
   }
@@ -213,21 +277,26 @@ class DlgConfigTest : public QObject {
       filter = f;
       return QStringLiteral("/media/key/day1");
     });
-    dialog->BrowseButton()->click();
-    QCOMPARE(title, ToQt(kMsgExportFileDialogTitle));
-    QCOMPARE(start, QStringLiteral("/data/Lapora.kol"));
-    QVERIFY(filter.endsWith(QStringLiteral("(*.kol)")));
-    QVERIFY(!filter.contains(QLatin1Char('\t')));
-    QCOMPARE(dialog->ExportFileEdit()->text(), QStringLiteral("/media/key/day1.kol"));
-    QCOMPARE(m_lastFolder, std::string("/media/key"));
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      shown.BrowseButton()->click();
+      QCOMPARE(title, ToQt(kMsgExportFileDialogTitle));
+      QCOMPARE(start, QStringLiteral("/data/Lapora.kol"));
+      QVERIFY(filter.endsWith(QStringLiteral("(*.kol)")));
+      QVERIFY(!filter.contains(QLatin1Char('\t')));
+      QCOMPARE(shown.ExportFileEdit()->text(), QStringLiteral("/media/key/day1.kol"));
+      QCOMPARE(m_lastFolder, std::string("/media/key"));
 
-    dialog->SetSaveFileChooser([&](const QString&, const QString& s, const QString&) {
-      start = s;
-      return QString();  // cancelled
+      shown.SetSaveFileChooser([&](const QString&, const QString& s, const QString&) {
+        start = s;
+        return QString();  // cancelled
+      });
+      shown.BrowseButton()->click();
+      QCOMPARE(start, QStringLiteral("/media/key/day1.kol"));
+      QCOMPARE(shown.ExportFileEdit()->text(), QStringLiteral("/media/key/day1.kol"));
+      shown.OkButton()->click();
     });
-    dialog->BrowseButton()->click();
-    QCOMPARE(start, QStringLiteral("/media/key/day1.kol"));
-    QCOMPARE(dialog->ExportFileEdit()->text(), QStringLiteral("/media/key/day1.kol"));
+    QCOMPARE(result, kAccepted);
+    QCOMPARE(m_settings.GVarnexExportFile, std::string("/media/key/day1.kol"));
   }
 
   void buttonsCallTheCallersServices() {
@@ -246,29 +315,79 @@ class DlgConfigTest : public QObject {
     });
     QString opened;
     dialog->SetFolderOpener([&](const QString& folder) { opened = folder; });
-    dialog->ReloadChipTableButton()->click();
-    QCOMPARE(reloads, 1);
-    QCOMPARE(shown, QStringLiteral("### table missing"));
-    QVERIFY(!shownOk);
-    dialog->ViewLogFolderButton()->click();
-    QCOMPARE(opened, QStringLiteral("/data/logfiles"));
+    int result = ExecWith(*dialog, [&](CDlgConfig& running) {
+      running.ReloadChipTableButton()->click();
+      QCOMPARE(reloads, 1);
+      QCOMPARE(shown, QStringLiteral("### table missing"));
+      QVERIFY(!shownOk);
+      running.ViewLogFolderButton()->click();
+      QCOMPARE(opened, QStringLiteral("/data/logfiles"));
+      QVERIFY(StillRunning(running));
+      running.CancelButton()->click();
+    });
+    QCOMPARE(result, kRejected);
+  }
+
+  // "Config. Avancée..." runs the advanced dialog with exec() over the configuration dialog,
+  // which is still running afterwards with what was typed in it.
+  void advancedOpensOverTheDialogWhichKeepsItsEdits() {
+    m_settings.GVarnexIgnoreInputMsDelta = 120;
+    auto dialog = MakeDialog({});
+    bool advancedRan = false;
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      QVERIFY(shown.IsKeptOnTop());
+      QTest::keyClicks(shown.SlotAddressEdit(1), QStringLiteral("192.168.0.12"));
+      QTest::keyClicks(shown.SlotPortEdit(1), QStringLiteral("10001"));
+      auto answered = WhenDialogShown<CDlgConfigAdvanced>([&](CDlgConfigAdvanced& advanced) {
+        advancedRan = true;
+        QCOMPARE(advanced.parentWidget(), static_cast<QWidget*>(&shown));
+        QCOMPARE(advanced.windowTitle(), ToQt(kMsgAdvancedTitle));
+        QCOMPARE(advanced.InputDeltaBox()->value(), 120);
+        // The configuration dialog no longer stays above it.
+        QVERIFY(!shown.IsKeptOnTop());
+        QVERIFY(!NativeWindowKeptOnTop(shown));
+        QVERIFY(shown.isVisible());
+        advanced.FactoryButton()->click();
+        advanced.OkButton()->click();
+      });
+      shown.AdvancedButton()->click();
+      QVERIFY(*answered);
+      QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 50);
+      QVERIFY(StillRunning(shown));
+      QCOMPARE(shown.SlotAddressEdit(1)->text(), QStringLiteral("192.168.0.12"));
+      QCOMPARE(shown.SlotPortEdit(1)->text(), QStringLiteral("10001"));
+      shown.OkButton()->click();
+    });
+    QVERIFY(advancedRan);
+    QCOMPARE(result, kAccepted);
+    QVERIFY(m_session->Accepted());
+    QCOMPARE(m_session->WorkingSlots()[1].address, std::string("192.168.0.12"));
+    QCOMPARE(m_session->WorkingSlots()[1].port, 10001);
   }
 
   void advancedOkStaysEvenWhenTheConfigurationIsCancelled() {
     m_settings.GVarnexIgnoreInputMsDelta = 120;
     auto dialog = MakeDialog({});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->SetAdvancedRunner([](QDialog& shown) {
-      auto& advanced = static_cast<CDlgConfigAdvanced&>(shown);
-      QCOMPARE(advanced.InputDeltaBox()->value(), 120);
-      advanced.FactoryButton()->click();
-      advanced.OkButton()->click();
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      auto answered = WhenDialogShown<CDlgConfigAdvanced>([](CDlgConfigAdvanced& advanced) {
+        advanced.FactoryButton()->click();
+        advanced.OkButton()->click();
+      });
+      shown.AdvancedButton()->click();
+      QVERIFY(*answered);
+      QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 50);
+      // Its Cancel stores nothing.
+      answered = WhenDialogShown<CDlgConfigAdvanced>([](CDlgConfigAdvanced& advanced) {
+        advanced.InputDeltaBox()->setValue(200);
+        advanced.CancelButton()->click();
+      });
+      shown.AdvancedButton()->click();
+      QVERIFY(*answered);
+      QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 50);
+      QVERIFY(StillRunning(shown));
+      shown.CancelButton()->click();
     });
-    dialog->AdvancedButton()->click();
-    QVERIFY(!dialog->IsKeptOnTop());
-    QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 50);
-    dialog->CancelButton()->click();
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Rejected));
+    QCOMPARE(result, kRejected);
     QVERIFY(!m_session->Accepted());
     QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 50);
   }
@@ -279,34 +398,33 @@ class DlgConfigTest : public QObject {
     m_settings.GVarnexReadMsDelta = 5;
     CDlgConfigAdvanced dialog(m_settings);
     dialog.SetWarningShower([this](const QString& text) { m_warnings.push_back(text); });
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(dialog.windowTitle(), ToQt(kMsgAdvancedTitle));
-    QCOMPARE(dialog.InputDeltaBox()->value(), 120);
-    QCOMPARE(dialog.OutputDeltaBox()->value(), 400);
-    QCOMPARE(dialog.ReadDeltaBox()->value(), 5);
-    SaveScreenshot(&dialog, "dlg_config_advanced.png");
+    int result = ExecWith(dialog, [&](CDlgConfigAdvanced& shown) {
+      QCOMPARE(shown.InputDeltaBox()->value(), 120);
+      QCOMPARE(shown.OutputDeltaBox()->value(), 400);
+      QCOMPARE(shown.ReadDeltaBox()->value(), 5);
+      SaveScreenshot(&shown, "dlg_config_advanced.png");
 
-    dialog.FactoryButton()->click();
-    QCOMPARE(dialog.InputDeltaBox()->value(), 50);
-    QCOMPARE(dialog.OutputDeltaBox()->value(), 300);
-    QCOMPARE(dialog.ReadDeltaBox()->value(), 1);
-    QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 120);  // only OK stores
+      shown.FactoryButton()->click();
+      QCOMPARE(shown.InputDeltaBox()->value(), 50);
+      QCOMPARE(shown.OutputDeltaBox()->value(), 300);
+      QCOMPARE(shown.ReadDeltaBox()->value(), 1);
+      QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 120);  // only OK stores
 
-    // The arrows stay within the range; typing does not.
-    dialog.ReadDeltaBox()->stepDown();
-    QCOMPARE(dialog.ReadDeltaBox()->value(), 1);
-    dialog.ReadDeltaBox()->clear();
-    QTest::keyClicks(dialog.ReadDeltaBox(), QStringLiteral("25"));
-    dialog.OkButton()->click();
-    QCOMPARE(m_warnings, QStringList{Range(1, 20)});
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.focusWidget(), static_cast<QWidget*>(dialog.ReadDeltaBox()));
-    QCOMPARE(m_settings.GVarnexReadMsDelta.load(), 5);
+      // The arrows stay within the range; typing does not.
+      shown.ReadDeltaBox()->stepDown();
+      QCOMPARE(shown.ReadDeltaBox()->value(), 1);
+      shown.ReadDeltaBox()->clear();
+      QTest::keyClicks(shown.ReadDeltaBox(), QStringLiteral("25"));
+      shown.OkButton()->click();
+      QCOMPARE(m_warnings, QStringList{Range(1, 20)});
+      QVERIFY(shown.isVisible());
+      QCOMPARE(shown.focusWidget(), static_cast<QWidget*>(shown.ReadDeltaBox()));
+      QCOMPARE(m_settings.GVarnexReadMsDelta.load(), 5);
 
-    dialog.ReadDeltaBox()->setValue(20);
-    dialog.OkButton()->click();
-    QCOMPARE(dialog.result(), static_cast<int>(QDialog::Accepted));
+      shown.ReadDeltaBox()->setValue(20);
+      shown.OkButton()->click();
+    });
+    QCOMPARE(result, kAccepted);
     QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 50);
     QCOMPARE(m_settings.GVarnexIgnoreOutputMsDelta.load(), 300);
     QCOMPARE(m_settings.GVarnexReadMsDelta.load(), 20);

@@ -1,6 +1,7 @@
 // The detection-lines export dialog offscreen over real recorded detections and a settings file
-// in a temporary folder: opening from the saved settings, "Filtrer" filling the rows, the side
-// controls, the handicap re-timing and reset, the FTP picker, an export, and the closing writes.
+// in a temporary folder, run with exec() and driven from inside it: opening from the saved
+// settings, "Filtrer" filling the rows, the side controls, the handicap re-timing dialog and the
+// reset, the FTP servers dialog as the target picker, an export, and the closing writes.
 #include <QApplication>
 #include <QTest>
 #include <filesystem>
@@ -14,10 +15,32 @@
 #include "foundation/settings_store.h"
 #include "resources/messages_export_dialog.h"
 #include "support/temp_dir.h"
+#include "ui/dialog_driver.h"
 #include "ui/dlg_export_detection_lines.h"
+#include "ui/dlg_ftp_servers.h"
+#include "ui/dlg_recalage.h"
 #include "ui/qt_text.h"
 
 namespace lapora {
+
+namespace {
+
+using testing::ExecWith;
+using testing::WhenDialogShown;
+
+constexpr int kRejected = QDialog::Rejected;
+
+// The labels of the FTP servers dialog's rows, each with its tick.
+QStringList TickedRows(const CDlgFtpServers& dialog) {
+  QStringList rows;
+  for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = dialog.List()->topLevelItem(i);
+    rows.push_back((item->checkState(0) == Qt::Checked ? "[x] " : "[ ] ") + item->text(0));
+  }
+  return rows;
+}
+
+}  // namespace
 
 class DlgExportDetectionLinesTest : public QObject {
   Q_OBJECT
@@ -30,7 +53,6 @@ class DlgExportDetectionLinesTest : public QObject {
   std::unique_ptr<CRecordedDetections> m_records;
   std::vector<std::unique_ptr<CFtpJob>> m_jobs;
   QStringList m_messages;
-  std::vector<std::vector<std::string>> m_pickerCalls;
 
   void Add(const std::string& label, const std::string& bib, const std::string& time) {
     CChrono race;
@@ -48,11 +70,6 @@ class DlgExportDetectionLinesTest : public QObject {
     auto dialog = std::make_unique<CDlgExportDetectionLines>(model);
     dialog->SetMessageShower(
         [this](const QString& text, QMessageBox::Icon) { m_messages.push_back(text); });
-    dialog->SetServerPicker([this](const std::vector<std::string>& preselected) {
-      m_pickerCalls.push_back(preselected);
-      return std::optional<std::vector<std::string>>(std::vector<std::string>{"B", "A"});
-    });
-    dialog->show();
     return dialog;
   }
 
@@ -65,7 +82,6 @@ class DlgExportDetectionLinesTest : public QObject {
     m_records = std::make_unique<CRecordedDetections>(*m_log);
     m_jobs.clear();
     m_messages.clear();
-    m_pickerCalls.clear();
   }
 
   void opensWithTheSavedSettingsAndAnEmptyList() {
@@ -76,24 +92,27 @@ class DlgExportDetectionLinesTest : public QObject {
     Add("FIN", "1", "10:00:00.00");
     auto model = MakeModel();
     auto dialog = MakeDialog(*model);
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QCOMPARE(dialog->windowTitle(), ToQt(kMsgExportTitle));
-    QCOMPARE(dialog->GapEdit()->text(), QStringLiteral("0:0:6"));
-    QCOMPARE(dialog->FolderEdit()->text(), QString::fromStdString(m_dir->path()));
-    QCOMPARE(dialog->NameEdit()->text(), QStringLiteral("export"));
-    QVERIFY(dialog->ZipBox()->isChecked());
-    QVERIFY(!dialog->FtpBox()->isChecked());
-    QVERIFY(dialog->TypeRadio(2)->isChecked());
-    QCOMPARE(dialog->PeriodEdit()->text(), QStringLiteral("4"));
-    QCOMPARE(dialog->DetectorList()->topLevelItemCount(), 0);
-    QCOMPARE(dialog->DetectorList()->headerItem()->text(3), ToQt(kMsgExportColumnBestTime));
-    QVERIFY(!dialog->ExportButton()->isEnabled());
-    QVERIFY(!dialog->TypeRadio(0)->isEnabled());
-    QVERIFY(!dialog->RetimingButton()->isEnabled());
-    QCOMPARE(dialog->HandicapLabel()->text(), QStringLiteral("..."));
-    QCOMPARE(dialog->DataLabel()->text(), ToQt(kMsgExportNoData));
-    QCOMPARE(dialog->FtpTarget()->text(), ToQt(kMsgExportNoFtpServer));
-    QVERIFY(dialog->ResetButton()->toolTip().contains(ToQt(kMsgExportResetTip)));
+    int result = ExecWith(*dialog, [this](CDlgExportDetectionLines& shown) {
+      QCOMPARE(shown.windowTitle(), ToQt(kMsgExportTitle));
+      QCOMPARE(shown.GapEdit()->text(), QStringLiteral("0:0:6"));
+      QCOMPARE(shown.FolderEdit()->text(), QString::fromStdString(m_dir->path()));
+      QCOMPARE(shown.NameEdit()->text(), QStringLiteral("export"));
+      QVERIFY(shown.ZipBox()->isChecked());
+      QVERIFY(!shown.FtpBox()->isChecked());
+      QVERIFY(shown.TypeRadio(2)->isChecked());
+      QCOMPARE(shown.PeriodEdit()->text(), QStringLiteral("4"));
+      QCOMPARE(shown.DetectorList()->topLevelItemCount(), 0);
+      QCOMPARE(shown.DetectorList()->headerItem()->text(3), ToQt(kMsgExportColumnBestTime));
+      QVERIFY(!shown.ExportButton()->isEnabled());
+      QVERIFY(!shown.TypeRadio(0)->isEnabled());
+      QVERIFY(!shown.RetimingButton()->isEnabled());
+      QCOMPARE(shown.HandicapLabel()->text(), QStringLiteral("..."));
+      QCOMPARE(shown.DataLabel()->text(), ToQt(kMsgExportNoData));
+      QCOMPARE(shown.FtpTarget()->text(), ToQt(kMsgExportNoFtpServer));
+      QVERIFY(shown.ResetButton()->toolTip().contains(ToQt(kMsgExportResetTip)));
+      QTest::keyClick(&shown, Qt::Key_Escape);
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void filterFillsRowsAndSideControlsFollowTheSelection() {
@@ -103,68 +122,89 @@ class DlgExportDetectionLinesTest : public QObject {
     m_store->WriteSettingText(kExportLinesSection, "Handicap-D1", "10:00:00.00");
     auto model = MakeModel();
     auto dialog = MakeDialog(*model);
-    dialog->GapEdit()->setText(QStringLiteral("15:30"));
-    dialog->FilterButton()->click();
-    QCOMPARE(m_messages, QStringList{ToQt(kMsgExportInvalidGap)});
-    QCOMPARE(dialog->DetectorList()->topLevelItemCount(), 0);
+    int result = ExecWith(*dialog, [this](CDlgExportDetectionLines& shown) {
+      shown.GapEdit()->setText(QStringLiteral("15:30"));
+      shown.FilterButton()->click();
+      QCOMPARE(m_messages, QStringList{ToQt(kMsgExportInvalidGap)});
+      QCOMPARE(shown.DetectorList()->topLevelItemCount(), 0);
 
-    dialog->GapEdit()->setText(QStringLiteral("0:0:6"));
-    dialog->FilterButton()->click();
-    QTreeWidget* list = dialog->DetectorList();
-    QCOMPARE(list->topLevelItemCount(), 2);
-    QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("D1"));
-    QCOMPARE(list->topLevelItem(0)->text(3), QStringLiteral("10:15:30.27"));
-    QCOMPARE(list->topLevelItem(0)->text(5), QStringLiteral("10:00:00.00"));
-    QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("2"));
-    QVERIFY(dialog->ExportButton()->isEnabled());
-    QCOMPARE(dialog->DataLabel()->text(),
-             QString::fromUtf8("3 fichiers de détections - Heures de détections"));
+      shown.GapEdit()->setText(QStringLiteral("0:0:6"));
+      shown.FilterButton()->click();
+      QTreeWidget* list = shown.DetectorList();
+      QCOMPARE(list->topLevelItemCount(), 2);
+      QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("D1"));
+      QCOMPARE(list->topLevelItem(0)->text(3), QStringLiteral("10:15:30.27"));
+      QCOMPARE(list->topLevelItem(0)->text(5), QStringLiteral("10:00:00.00"));
+      QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("2"));
+      QVERIFY(shown.ExportButton()->isEnabled());
+      QCOMPARE(shown.DataLabel()->text(),
+               QString::fromUtf8("3 fichiers de détections - Heures de détections"));
 
-    list->topLevelItem(0)->setSelected(true);
-    QVERIFY(dialog->RetimingButton()->isEnabled());
-    QCOMPARE(dialog->HandicapLabel()->text(), QStringLiteral("10:00:00.00"));
-    // The display type re-filters and keeps the selection.
-    dialog->TypeRadio(2)->click();
-    QCOMPARE(list->topLevelItem(0)->text(3), QStringLiteral("1531"));
-    QVERIFY(list->topLevelItem(0)->isSelected());
-    QCOMPARE(dialog->DataLabel()->text(),
-             QString::fromUtf8("3 fichiers de détections - Temps format LOGICA"));
-    list->topLevelItem(1)->setSelected(true);  // two rows: no handicap to show
-    QVERIFY(!dialog->RetimingButton()->isEnabled());
-    QCOMPARE(dialog->HandicapLabel()->text(), QStringLiteral("..."));
+      list->topLevelItem(0)->setSelected(true);
+      QVERIFY(shown.RetimingButton()->isEnabled());
+      QCOMPARE(shown.HandicapLabel()->text(), QStringLiteral("10:00:00.00"));
+      // The display type re-filters and keeps the selection.
+      shown.TypeRadio(2)->click();
+      QCOMPARE(list->topLevelItem(0)->text(3), QStringLiteral("1531"));
+      QVERIFY(list->topLevelItem(0)->isSelected());
+      QCOMPARE(shown.DataLabel()->text(),
+               QString::fromUtf8("3 fichiers de détections - Temps format LOGICA"));
+      list->topLevelItem(1)->setSelected(true);  // two rows: no handicap to show
+      QVERIFY(!shown.RetimingButton()->isEnabled());
+      QCOMPARE(shown.HandicapLabel()->text(), QStringLiteral("..."));
+      shown.CloseButton()->click();
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void retimingAndResetWriteTheHandicapAtOnce() {
     Add("FIN", "12", "10:15:30.27");
     auto model = MakeModel();
     auto dialog = MakeDialog(*model);
-    std::vector<HandicapRetiming> asked;
-    dialog->SetRetimingRunner([&](const HandicapRetiming& retiming) {
-      asked.push_back(retiming);
-      HandicapRetiming done = retiming;
-      (void)ApplyRetiming(done, "00:15:30.27");
-      return std::optional<CChrono>(done.handicap);
-    });
     QStringList questions;
     dialog->SetQuestionAsker([&](const QString& text) {
       questions.push_back(text);
       return true;
     });
-    dialog->GapEdit()->setText(QStringLiteral("0:0:0"));
-    dialog->FilterButton()->click();
-    dialog->DetectorList()->topLevelItem(0)->setSelected(true);
-    dialog->RetimingButton()->click();
-    QCOMPARE(asked.size(), std::size_t{1});
-    QCOMPARE(QString::fromStdString(asked[0].bib), QStringLiteral("12"));
-    QCOMPARE(m_store->ReadSettingText(kExportLinesSection, "Handicap-FIN", ""),
-             std::string("10:00:00.00"));
-    QCOMPARE(dialog->DetectorList()->topLevelItem(0)->text(5), QStringLiteral("10:00:00.00"));
-    QCOMPARE(dialog->HandicapLabel()->text(), QStringLiteral("10:00:00.00"));
-    dialog->ResetButton()->click();
-    QCOMPARE(questions, QStringList{ToQt(kMsgExportResetQuestion)});
-    QCOMPARE(m_store->ReadSettingText(kExportLinesSection, "Handicap-FIN", ""),
-             std::string("00:00:00.00"));
-    QCOMPARE(dialog->DetectorList()->topLevelItem(0)->text(5), QStringLiteral("00:00:00.00"));
+    int result = ExecWith(*dialog, [&](CDlgExportDetectionLines& shown) {
+      shown.GapEdit()->setText(QStringLiteral("0:0:0"));
+      shown.FilterButton()->click();
+      shown.DetectorList()->topLevelItem(0)->setSelected(true);
+
+      // The re-timing dialog runs over the export dialog: its Cancel changes nothing.
+      auto cancelled = WhenDialogShown<CDlgRecalage>([](CDlgRecalage& retiming) {
+        retiming.TimeEdit()->setText(QStringLiteral("00:00:01.00"));
+        retiming.CancelButton()->click();
+      });
+      shown.RetimingButton()->click();
+      QVERIFY(*cancelled);
+      QCOMPARE(shown.DetectorList()->topLevelItem(0)->text(5), QStringLiteral("00:00:00.00"));
+      QCOMPARE(m_store->ReadSettingText(kExportLinesSection, "Handicap-FIN", "none"),
+               std::string("none"));
+
+      // Its OK gives the handicap that makes the first passage this time.
+      QString bib;
+      auto retimed = WhenDialogShown<CDlgRecalage>([&](CDlgRecalage& retiming) {
+        QCOMPARE(retiming.parentWidget(), static_cast<QWidget*>(&shown));
+        bib = retiming.BibValue()->text();
+        retiming.TimeEdit()->setText(QStringLiteral("00:15:30.27"));
+        retiming.OkButton()->click();
+      });
+      shown.RetimingButton()->click();
+      QVERIFY(*retimed);
+      QCOMPARE(bib, QStringLiteral("12"));
+      QCOMPARE(m_store->ReadSettingText(kExportLinesSection, "Handicap-FIN", ""),
+               std::string("10:00:00.00"));
+      QCOMPARE(shown.DetectorList()->topLevelItem(0)->text(5), QStringLiteral("10:00:00.00"));
+      QCOMPARE(shown.HandicapLabel()->text(), QStringLiteral("10:00:00.00"));
+      shown.ResetButton()->click();
+      QCOMPARE(questions, QStringList{ToQt(kMsgExportResetQuestion)});
+      QCOMPARE(m_store->ReadSettingText(kExportLinesSection, "Handicap-FIN", ""),
+               std::string("00:00:00.00"));
+      QCOMPARE(shown.DetectorList()->topLevelItem(0)->text(5), QStringLiteral("00:00:00.00"));
+      shown.CloseButton()->click();
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void folderFtpPickerAndExportNow() {
@@ -177,46 +217,69 @@ class DlgExportDetectionLinesTest : public QObject {
     std::filesystem::create_directories(out);
     dialog->SetFolderChooser(
         [&](const QString&) { return QString::fromStdString(out) + QStringLiteral("/"); });
-    dialog->FolderButton()->click();
-    QCOMPARE(dialog->FolderEdit()->text(), QString::fromStdString(out));
+    int result = ExecWith(*dialog, [&](CDlgExportDetectionLines& shown) {
+      shown.FolderButton()->click();
+      QCOMPARE(shown.FolderEdit()->text(), QString::fromStdString(out));
 
-    // Switching FTP on with no target opens the picker at once.
-    dialog->FtpBox()->click();
-    QCOMPARE(m_pickerCalls.size(), std::size_t{1});
-    QVERIFY(m_pickerCalls[0].empty());
-    QCOMPARE(dialog->FtpTarget()->text(), QStringLiteral("B, A"));
-    QVERIFY(dialog->FtpBox()->toolTip().contains(ToQt(kMsgExportTransferTo) + "B, A"));
-    QCOMPARE(m_store->ReadSettingText(kExportLinesSection, "FtpServersList", ""),
-             std::string("B\\A"));
-    dialog->FtpButton()->click();  // pre-selects the saved labels
-    QCOMPARE(m_pickerCalls[1], (std::vector<std::string>{"B", "A"}));
+      // Switching FTP on with no target opens the FTP servers dialog at once, nothing ticked.
+      QStringList rows;
+      auto picked = WhenDialogShown<CDlgFtpServers>([&](CDlgFtpServers& picker) {
+        rows = TickedRows(picker);
+        picker.List()->topLevelItem(1)->setCheckState(0, Qt::Checked);
+        picker.List()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        picker.OkButton()->click();
+      });
+      shown.FtpBox()->click();
+      QVERIFY(*picked);
+      QCOMPARE(rows, (QStringList{"[ ] A", "[ ] B"}));
+      QCOMPARE(shown.FtpTarget()->text(), QStringLiteral("A, B"));
+      QVERIFY(shown.FtpBox()->toolTip().contains(ToQt(kMsgExportTransferTo) + "A, B"));
+      QCOMPARE(m_store->ReadSettingText(kExportLinesSection, "FtpServersList", ""),
+               std::string("A\\B"));
+      // The button opens it with the saved labels ticked; its Cancel keeps them.
+      auto cancelled = WhenDialogShown<CDlgFtpServers>([&](CDlgFtpServers& picker) {
+        rows = TickedRows(picker);
+        picker.List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+        picker.CancelButton()->click();
+      });
+      shown.FtpButton()->click();
+      QVERIFY(*cancelled);
+      QCOMPARE(rows, (QStringList{"[x] A", "[x] B"}));
+      QCOMPARE(shown.FtpTarget()->text(), QStringLiteral("A, B"));
 
-    dialog->GapEdit()->setText(QStringLiteral("0:0:0"));
-    dialog->FilterButton()->click();
-    dialog->NameEdit()->setText(QStringLiteral("  "));
-    dialog->ExportButton()->click();
-    QCOMPARE(m_messages, QStringList{ToQt(kMsgExportNameMandatory)});
-    dialog->NameEdit()->setText(QStringLiteral("race"));
-    dialog->ExportButton()->click();
-    QCOMPARE(m_messages.size(), 2);
-    QVERIFY(m_messages[1].startsWith(ToQt(kMsgExportDone)));
-    QVERIFY(m_messages[1].endsWith(ToQt(kMsgExportFtpLaunched)));
-    QVERIFY(std::filesystem::exists(out + "/race-FIN-1.kol"));
-    QCOMPARE(m_jobs.size(), std::size_t{2});
-    QCOMPARE(QString::fromStdString(m_jobs[0]->site), QStringLiteral("ftp.b.example"));
+      shown.GapEdit()->setText(QStringLiteral("0:0:0"));
+      shown.FilterButton()->click();
+      shown.NameEdit()->setText(QStringLiteral("  "));
+      shown.ExportButton()->click();
+      QCOMPARE(m_messages, QStringList{ToQt(kMsgExportNameMandatory)});
+      shown.NameEdit()->setText(QStringLiteral("race"));
+      shown.ExportButton()->click();
+      QCOMPARE(m_messages.size(), 2);
+      QVERIFY(m_messages[1].startsWith(ToQt(kMsgExportDone)));
+      QVERIFY(m_messages[1].endsWith(ToQt(kMsgExportFtpLaunched)));
+      QVERIFY(std::filesystem::exists(out + "/race-FIN-1.kol"));
+      QCOMPARE(m_jobs.size(), std::size_t{2});
+      QCOMPARE(QString::fromStdString(m_jobs[0]->site), QStringLiteral("ftp.a.example"));
+      QCOMPARE(QString::fromStdString(m_jobs[1]->site), QStringLiteral("ftp.b.example"));
+      shown.CloseButton()->click();
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void closingWritesTheFields() {
     auto model = MakeModel();
     auto dialog = MakeDialog(*model);
-    dialog->GapEdit()->setText(QStringLiteral("0:0:3"));
-    dialog->NameEdit()->setText(QStringLiteral("race"));
-    dialog->BackgroundBox()->setChecked(true);
-    dialog->PeriodEdit()->setText(QStringLiteral("10"));
-    dialog->PeriodUp()->click();  // the arrows stay within 1..10
-    QCOMPARE(dialog->PeriodEdit()->text(), QStringLiteral("10"));
-    dialog->PeriodEdit()->setText(QStringLiteral("abc"));
-    dialog->CloseButton()->click();
+    int result = ExecWith(*dialog, [](CDlgExportDetectionLines& shown) {
+      shown.GapEdit()->setText(QStringLiteral("0:0:3"));
+      shown.NameEdit()->setText(QStringLiteral("race"));
+      shown.BackgroundBox()->setChecked(true);
+      shown.PeriodEdit()->setText(QStringLiteral("10"));
+      shown.PeriodUp()->click();  // the arrows stay within 1..10
+      QCOMPARE(shown.PeriodEdit()->text(), QStringLiteral("10"));
+      shown.PeriodEdit()->setText(QStringLiteral("abc"));
+      shown.CloseButton()->click();
+    });
+    QCOMPARE(result, kRejected);
     QVERIFY(!dialog->isVisible());
     ExportSettings saved = ReadExportSettings(*m_store, m_dir->path());
     QCOMPARE(saved.delta, std::string("0:0:3"));

@@ -1,6 +1,6 @@
-// The FTP parameters dialog offscreen: the [FtpSettings] server it shows, OK writing the five
-// keys as typed, and "Cancel" writing nothing. With LAPORA_SCREENSHOT_DIR set to a folder, a
-// picture of the dialog is saved there.
+// The FTP parameters dialog offscreen, run with exec() and driven from inside it: the
+// [FtpSettings] server it shows, OK writing the five keys as typed, and "Cancel" writing nothing.
+// With LAPORA_SCREENSHOT_DIR set to a folder, a picture of the dialog is saved there.
 #include <QApplication>
 #include <QFormLayout>
 #include <QImage>
@@ -12,10 +12,13 @@
 #include "foundation/text.h"
 #include "resources/messages_ftp_dialogs.h"
 #include "support/temp_dir.h"
+#include "ui/dialog_driver.h"
 #include "ui/dlg_ftp_parameters.h"
 #include "ui/qt_text.h"
 
 namespace lapora {
+
+using testing::ExecWith;
 
 class DlgFtpParametersTest : public QObject {
   Q_OBJECT
@@ -28,7 +31,6 @@ class DlgFtpParametersTest : public QObject {
   std::unique_ptr<CDlgFtpParameters> MakeDialog() {
     auto dialog = std::make_unique<CDlgFtpParameters>(*m_store);
     dialog->SetWarningShower([this](const QString& text) { m_warnings.push_back(text); });
-    dialog->show();
     return dialog;
   }
 
@@ -45,36 +47,40 @@ class DlgFtpParametersTest : public QObject {
 
   void showsTheSettingsServerWithTheLabelsAndAMaskedPassword() {
     auto dialog = MakeDialog();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QCOMPARE(dialog->windowTitle(), ToQt(kMsgFtpParametersTitle));
-    QCOMPARE(dialog->LabelEdit()->text(), QStringLiteral("Main"));
-    QCOMPARE(dialog->SiteEdit()->text(), QStringLiteral("ftp.example.org"));
-    QVERIFY(dialog->UserEdit()->text().isEmpty());
-    QCOMPARE(dialog->PasswordEdit()->text(), QStringLiteral("pw"));
-    QCOMPARE(dialog->PasswordEdit()->echoMode(), QLineEdit::Password);
-    QVERIFY(dialog->DirectoryEdit()->text().isEmpty());
-    auto* form = dialog->findChild<QFormLayout*>();
-    QVERIFY(form != nullptr);
-    auto* userLabel = qobject_cast<QLabel*>(form->labelForField(dialog->UserEdit()));
-    QVERIFY(userLabel != nullptr);
-    QCOMPARE(userLabel->text(), ToQt(kMsgFtpUserLabel));
-    QCOMPARE(dialog->CancelButton()->text(), ToQt(kMsgFtpCancel));
-    QByteArray folder = qgetenv("LAPORA_SCREENSHOT_DIR");
-    if (!folder.isEmpty()) {
-      QVERIFY(
-          dialog->grab().toImage().save(QString::fromLocal8Bit(folder) + "/ftp_parameters.png"));
-    }
+    int result = ExecWith(*dialog, [](CDlgFtpParameters& shown) {
+      QCOMPARE(shown.windowTitle(), ToQt(kMsgFtpParametersTitle));
+      QCOMPARE(shown.LabelEdit()->text(), QStringLiteral("Main"));
+      QCOMPARE(shown.SiteEdit()->text(), QStringLiteral("ftp.example.org"));
+      QVERIFY(shown.UserEdit()->text().isEmpty());
+      QCOMPARE(shown.PasswordEdit()->text(), QStringLiteral("pw"));
+      QCOMPARE(shown.PasswordEdit()->echoMode(), QLineEdit::Password);
+      QVERIFY(shown.DirectoryEdit()->text().isEmpty());
+      auto* form = shown.findChild<QFormLayout*>();
+      QVERIFY(form != nullptr);
+      auto* userLabel = qobject_cast<QLabel*>(form->labelForField(shown.UserEdit()));
+      QVERIFY(userLabel != nullptr);
+      QCOMPARE(userLabel->text(), ToQt(kMsgFtpUserLabel));
+      QCOMPARE(shown.CancelButton()->text(), ToQt(kMsgFtpCancel));
+      QByteArray folder = qgetenv("LAPORA_SCREENSHOT_DIR");
+      if (!folder.isEmpty()) {
+        QVERIFY(
+            shown.grab().toImage().save(QString::fromLocal8Bit(folder) + "/ftp_parameters.png"));
+      }
+      QTest::keyClick(shown.SiteEdit(), Qt::Key_Escape);
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Rejected));
   }
 
   void okWritesTheFiveKeysWithoutAnyCheck() {
     auto dialog = MakeDialog();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->LabelEdit()->clear();
-    dialog->SiteEdit()->setText(QStringLiteral("10.0.0.5"));
-    dialog->UserEdit()->setText(QStringLiteral("timer;1"));
-    dialog->DirectoryEdit()->setText(QStringLiteral("/r\u00e9sultats"));
-    QTest::keyClick(dialog->DirectoryEdit(), Qt::Key_Return);
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Accepted));
+    int result = ExecWith(*dialog, [](CDlgFtpParameters& shown) {
+      shown.LabelEdit()->clear();
+      shown.SiteEdit()->setText(QStringLiteral("10.0.0.5"));
+      shown.UserEdit()->setText(QStringLiteral("timer;1"));
+      shown.DirectoryEdit()->setText(QStringLiteral("/r\u00e9sultats"));
+      QTest::keyClick(shown.DirectoryEdit(), Qt::Key_Return);
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Accepted));
     QVERIFY(m_warnings.isEmpty());
     FtpParameters saved = ReadFtpParameters(*m_store);
     QCOMPARE(saved.label, std::string());
@@ -88,11 +94,12 @@ class DlgFtpParametersTest : public QObject {
 
   void aValueTheSettingsRefuseIsNamedAndTheOthersAreSaved() {
     auto dialog = MakeDialog();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->UserEdit()->setText(QStringLiteral("u"));
-    dialog->PasswordEdit()->setText(QStringLiteral("a\nb"));
-    dialog->OkButton()->click();
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Accepted));
+    int result = ExecWith(*dialog, [](CDlgFtpParameters& shown) {
+      shown.UserEdit()->setText(QStringLiteral("u"));
+      shown.PasswordEdit()->setText(QStringLiteral("a\nb"));
+      shown.OkButton()->click();
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Accepted));
     // QLineEdit keeps a line break given by program; the settings store refuses it.
     QVERIFY(dialog->PasswordEdit()->text().contains('\n'));
     QCOMPARE(m_warnings, QStringList{ToQt(StrF(Tr(kMsgFtpParameterNotSaved).c_str(),
@@ -104,10 +111,11 @@ class DlgFtpParametersTest : public QObject {
   void cancelWritesNothing() {
     const std::string before = testing::ReadFile(m_store->SettingsFile());
     auto dialog = MakeDialog();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->SiteEdit()->setText(QStringLiteral("other"));
-    dialog->CancelButton()->click();
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Rejected));
+    int result = ExecWith(*dialog, [](CDlgFtpParameters& shown) {
+      shown.SiteEdit()->setText(QStringLiteral("other"));
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Rejected));
     QCOMPARE(testing::ReadFile(m_store->SettingsFile()), before);
   }
 };

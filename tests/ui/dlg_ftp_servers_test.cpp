@@ -1,7 +1,7 @@
-// The FTP servers dialog offscreen: the compact form it opens in with the pre-selected ticks,
-// the full form, adding and updating a server through the widgets, the edit mode, and the
-// labels and file OK gives. With LAPORA_SCREENSHOT_DIR set to a folder, pictures of both forms
-// are saved there.
+// The FTP servers dialog offscreen, run with exec() and driven from inside it: the compact form
+// it opens in with the pre-selected ticks, the full form, adding and updating a server through
+// the widgets, the edit mode, and the labels and file OK gives. With LAPORA_SCREENSHOT_DIR set to a
+// folder, pictures of both forms are saved there.
 #include <QApplication>
 #include <QImage>
 #include <QTest>
@@ -11,12 +11,18 @@
 #include "foundation/text.h"
 #include "resources/messages_ftp_dialogs.h"
 #include "support/temp_dir.h"
+#include "ui/dialog_driver.h"
 #include "ui/dlg_ftp_servers.h"
 #include "ui/qt_text.h"
 
 namespace lapora {
 
 namespace {
+
+using testing::ExecWith;
+
+constexpr int kAccepted = QDialog::Accepted;
+constexpr int kRejected = QDialog::Rejected;
 
 void SaveScreenshot(QWidget* widget, const char* name) {
   QByteArray folder = qgetenv("LAPORA_SCREENSHOT_DIR");
@@ -38,7 +44,6 @@ class DlgFtpServersTest : public QObject {
   std::unique_ptr<CDlgFtpServers> MakeDialog(std::vector<std::string> preselected) {
     auto dialog = std::make_unique<CDlgFtpServers>(std::move(preselected), m_path);
     dialog->SetWarningShower([this](const QString& text) { m_warnings.push_back(text); });
-    dialog->show();
     return dialog;
   }
 
@@ -116,139 +121,159 @@ class DlgFtpServersTest : public QObject {
 
   void opensCompactWithThePreselectedTicks() {
     auto dialog = MakeDialog({"zeta", "beta"});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QCOMPARE(dialog->windowTitle(), ToQt(kMsgFtpServersTitle));
-    QCOMPARE(Rows(*dialog), (QStringList{"[ ] Alpha", "[x] beta", "[x] zeta"}));
-    QVERIFY(dialog->List()->isHeaderHidden());
-    QCOMPARE(dialog->List()->headerItem()->text(0), ToQt(kMsgFtpServersColumn));
-    QCOMPARE(dialog->List()->selectionMode(), QAbstractItemView::SingleSelection);
-    QCOMPARE(dialog->List()->selectionBehavior(), QAbstractItemView::SelectRows);
-    QVERIFY(!dialog->IsFullForm());
-    QCOMPARE(dialog->FormButton()->text(), QStringLiteral(">>"));
-    QVERIFY(!dialog->InfoGroup()->isVisible());
-    QVERIFY(!dialog->AddButton()->isVisible());
-    QVERIFY(dialog->OkButton()->isVisible());
-    QCOMPARE(dialog->CancelButton()->text(), ToQt(kMsgFtpCancel));
-    VerifyBrowseMode(*dialog, false);
-    SaveScreenshot(dialog.get(), "ftp_servers_compact.png");
+    int result = ExecWith(*dialog, [](CDlgFtpServers& shown) {
+      QCOMPARE(shown.windowTitle(), ToQt(kMsgFtpServersTitle));
+      QCOMPARE(Rows(shown), (QStringList{"[ ] Alpha", "[x] beta", "[x] zeta"}));
+      QVERIFY(shown.List()->isHeaderHidden());
+      QCOMPARE(shown.List()->headerItem()->text(0), ToQt(kMsgFtpServersColumn));
+      QCOMPARE(shown.List()->selectionMode(), QAbstractItemView::SingleSelection);
+      QCOMPARE(shown.List()->selectionBehavior(), QAbstractItemView::SelectRows);
+      QVERIFY(!shown.IsFullForm());
+      QCOMPARE(shown.FormButton()->text(), QStringLiteral(">>"));
+      QVERIFY(!shown.InfoGroup()->isVisible());
+      QVERIFY(!shown.AddButton()->isVisible());
+      QVERIFY(shown.OkButton()->isVisible());
+      QCOMPARE(shown.CancelButton()->text(), ToQt(kMsgFtpCancel));
+      VerifyBrowseMode(shown, false);
+      SaveScreenshot(&shown, "ftp_servers_compact.png");
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void formButtonTogglesTheFullForm() {
     auto dialog = MakeDialog({});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    int compactWidth = dialog->width();
-    dialog->FormButton()->click();
-    QVERIFY(dialog->IsFullForm());
-    QCOMPARE(dialog->FormButton()->text(), QStringLiteral("<<"));
-    QVERIFY(dialog->InfoGroup()->isVisible());
-    QCOMPARE(dialog->InfoGroup()->title(), ToQt(kMsgFtpServerInfoGroup));
-    QVERIFY(dialog->AddButton()->isVisible());
-    QVERIFY(dialog->ValidateButton()->isVisible());
-    QCOMPARE(dialog->PasswordEdit()->echoMode(), QLineEdit::Password);
-    QTRY_VERIFY(dialog->width() > compactWidth);
+    int result = ExecWith(*dialog, [](CDlgFtpServers& shown) {
+      int compactWidth = shown.width();
+      shown.FormButton()->click();
+      QVERIFY(shown.IsFullForm());
+      QCOMPARE(shown.FormButton()->text(), QStringLiteral("<<"));
+      QVERIFY(shown.InfoGroup()->isVisible());
+      QCOMPARE(shown.InfoGroup()->title(), ToQt(kMsgFtpServerInfoGroup));
+      QVERIFY(shown.AddButton()->isVisible());
+      QVERIFY(shown.ValidateButton()->isVisible());
+      QCOMPARE(shown.PasswordEdit()->echoMode(), QLineEdit::Password);
+      QTRY_VERIFY(shown.width() > compactWidth);
 
-    // Selecting a row shows its fields.
-    dialog->List()->setCurrentItem(dialog->List()->topLevelItem(1));
-    QCOMPARE(dialog->LabelEdit()->text(), QStringLiteral("beta"));
-    QCOMPARE(dialog->SiteEdit()->text(), QStringLiteral("b.example.org"));
-    QCOMPARE(dialog->PasswordEdit()->text(), QStringLiteral("bp"));
-    QCOMPARE(dialog->DirectoryEdit()->text(), QStringLiteral("/b"));
-    VerifyBrowseMode(*dialog, true);
-    SaveScreenshot(dialog.get(), "ftp_servers_full.png");
+      // Selecting a row shows its fields.
+      shown.List()->setCurrentItem(shown.List()->topLevelItem(1));
+      QCOMPARE(shown.LabelEdit()->text(), QStringLiteral("beta"));
+      QCOMPARE(shown.SiteEdit()->text(), QStringLiteral("b.example.org"));
+      QCOMPARE(shown.PasswordEdit()->text(), QStringLiteral("bp"));
+      QCOMPARE(shown.DirectoryEdit()->text(), QStringLiteral("/b"));
+      VerifyBrowseMode(shown, true);
+      SaveScreenshot(&shown, "ftp_servers_full.png");
 
-    dialog->FormButton()->click();
-    QVERIFY(!dialog->IsFullForm());
-    QCOMPARE(dialog->FormButton()->text(), QStringLiteral(">>"));
-    QVERIFY(!dialog->InfoGroup()->isVisible());
+      shown.FormButton()->click();
+      QVERIFY(!shown.IsFullForm());
+      QCOMPARE(shown.FormButton()->text(), QStringLiteral(">>"));
+      QVERIFY(!shown.InfoGroup()->isVisible());
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void addIsCheckedInOrderAndLandsAtItsSortedPlace() {
     auto dialog = MakeDialog({"zeta"});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->FormButton()->click();
-    dialog->List()->setCurrentItem(dialog->List()->topLevelItem(0));
-    dialog->AddButton()->click();
-    QVERIFY(dialog->List()->selectedItems().isEmpty());
-    QVERIFY(dialog->LabelEdit()->text().isEmpty());
-    VerifyEditMode(*dialog);
+    int result = ExecWith(*dialog, [this](CDlgFtpServers& shown) {
+      shown.FormButton()->click();
+      shown.List()->setCurrentItem(shown.List()->topLevelItem(0));
+      shown.AddButton()->click();
+      QVERIFY(shown.List()->selectedItems().isEmpty());
+      QVERIFY(shown.LabelEdit()->text().isEmpty());
+      VerifyEditMode(shown);
 
-    FillEdits(*dialog, QStringLiteral("  gamma "), QStringLiteral("g.example.org"), QString(),
-              QStringLiteral("gp"), QString());
-    dialog->ValidateButton()->click();
-    QCOMPARE(m_warnings,
-             QStringList{ToQt(StrF(Tr(kMsgFtpFieldEmpty).c_str(), Tr(kMsgFtpFieldUser).c_str()))});
-    QCOMPARE(dialog->focusWidget(), dialog->UserEdit());
-    QVERIFY(dialog->ValidateButton()->isEnabled());  // still editing
+      FillEdits(shown, QStringLiteral("  gamma "), QStringLiteral("g.example.org"), QString(),
+                QStringLiteral("gp"), QString());
+      shown.ValidateButton()->click();
+      QCOMPARE(
+          m_warnings,
+          QStringList{ToQt(StrF(Tr(kMsgFtpFieldEmpty).c_str(), Tr(kMsgFtpFieldUser).c_str()))});
+      QCOMPARE(shown.focusWidget(), shown.UserEdit());
+      QVERIFY(shown.ValidateButton()->isEnabled());  // still editing
 
-    QTest::keyClicks(dialog->UserEdit(), QStringLiteral("gu"));
-    QTest::keyClick(dialog->UserEdit(), Qt::Key_Return);  // the default button validates
-    QCOMPARE(m_warnings.size(), 1);
-    QCOMPARE(Rows(*dialog), (QStringList{"[ ] Alpha", "[ ] beta", "[ ] gamma", "[x] zeta"}));
-    QCOMPARE(dialog->List()->selectedItems().size(), 1);
-    QCOMPARE(dialog->List()->selectedItems().front()->text(0), QStringLiteral("gamma"));
-    QCOMPARE(dialog->LabelEdit()->text(), QStringLiteral("gamma"));  // trimmed
-    VerifyBrowseMode(*dialog, true);
+      QTest::keyClicks(shown.UserEdit(), QStringLiteral("gu"));
+      QTest::keyClick(shown.UserEdit(), Qt::Key_Return);  // the default button validates
+      QVERIFY(shown.isVisible());
+      QCOMPARE(m_warnings.size(), 1);
+      QCOMPARE(Rows(shown), (QStringList{"[ ] Alpha", "[ ] beta", "[ ] gamma", "[x] zeta"}));
+      QCOMPARE(shown.List()->selectedItems().size(), 1);
+      QCOMPARE(shown.List()->selectedItems().front()->text(0), QStringLiteral("gamma"));
+      QCOMPARE(shown.LabelEdit()->text(), QStringLiteral("gamma"));  // trimmed
+      VerifyBrowseMode(shown, true);
 
-    // A label with the export's list separator is refused with its own warning.
-    dialog->AddButton()->click();
-    FillEdits(*dialog, QStringLiteral("a\\b"), QStringLiteral("s"), QStringLiteral("u"),
-              QStringLiteral("p"), QString());
-    dialog->ValidateButton()->click();
-    QCOMPARE(m_warnings.back(), ToQt(kMsgFtpLabelBackslash));
-    QCOMPARE(dialog->focusWidget(), dialog->LabelEdit());
-    dialog->CancelEditButton()->click();
-    VerifyBrowseMode(*dialog, false);
-    QCOMPARE(dialog->LabelEdit()->text(), QStringLiteral("a\\b"));  // kept until a selection
-    QCOMPARE(dialog->List()->topLevelItemCount(), 4);
+      // A label with the export's list separator is refused with its own warning.
+      shown.AddButton()->click();
+      FillEdits(shown, QStringLiteral("a\\b"), QStringLiteral("s"), QStringLiteral("u"),
+                QStringLiteral("p"), QString());
+      shown.ValidateButton()->click();
+      QCOMPARE(m_warnings.back(), ToQt(kMsgFtpLabelBackslash));
+      QCOMPARE(shown.focusWidget(), shown.LabelEdit());
+      shown.CancelEditButton()->click();
+      VerifyBrowseMode(shown, false);
+      QCOMPARE(shown.LabelEdit()->text(), QStringLiteral("a\\b"));  // kept until a selection
+      QCOMPARE(shown.List()->topLevelItemCount(), 4);
+      shown.OkButton()->click();
+    });
+    QCOMPARE(result, kAccepted);
+    QCOMPARE(dialog->CheckedLabels(), std::vector<std::string>{"zeta"});
+    std::vector<CFtpServer> back;
+    std::string error;
+    QCOMPARE(LoadFtpServers(m_path, &back, &error), 0);
+    QCOMPARE(back.size(), std::size_t{4});
   }
 
   void doubleClickUpdatesInTheFullFormAndTheTickStays() {
     auto dialog = MakeDialog({"beta"});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QTreeWidget* list = dialog->List();
-    QPoint beta = list->visualItemRect(list->topLevelItem(1)).center();
+    int result = ExecWith(*dialog, [this](CDlgFtpServers& shown) {
+      QTreeWidget* list = shown.List();
+      QPoint beta = list->visualItemRect(list->topLevelItem(1)).center();
 
-    // In the compact form a double-click edits nothing.
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, beta);
-    QVERIFY(list->isEnabled());
-    QVERIFY(!dialog->Editor().InEditMode());
+      // In the compact form a double-click edits nothing.
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, beta);
+      QVERIFY(list->isEnabled());
+      QVERIFY(!shown.Editor().InEditMode());
 
-    dialog->FormButton()->click();
-    list->setCurrentItem(list->topLevelItem(1));
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, beta);
-    QVERIFY(dialog->Editor().InEditMode());
-    VerifyEditMode(*dialog);
-    QCOMPARE(dialog->LabelEdit()->selectedText(), QStringLiteral("beta"));
+      shown.FormButton()->click();
+      list->setCurrentItem(list->topLevelItem(1));
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, beta);
+      QVERIFY(shown.Editor().InEditMode());
+      VerifyEditMode(shown);
+      QCOMPARE(shown.LabelEdit()->selectedText(), QStringLiteral("beta"));
 
-    // OK, Cancel and Escape do nothing while editing.
-    dialog->accept();
-    dialog->reject();
-    QTest::keyClick(dialog->LabelEdit(), Qt::Key_Escape);
-    QVERIFY(dialog->isVisible());
+      // OK, Cancel and Escape do nothing while editing: the dialog goes on running.
+      shown.accept();
+      shown.reject();
+      QTest::keyClick(shown.LabelEdit(), Qt::Key_Escape);
+      QVERIFY(shown.isVisible());
+      QCOMPARE(QApplication::activeModalWidget(), static_cast<QWidget*>(&shown));
 
-    QTest::keyClicks(dialog->LabelEdit(), QStringLiteral("Omega"));
-    dialog->ValidateButton()->click();
-    QVERIFY(m_warnings.isEmpty());
-    QCOMPARE(Rows(*dialog), (QStringList{"[ ] Alpha", "[x] Omega", "[ ] zeta"}));
-    QCOMPARE(list->selectedItems().front()->text(0), QStringLiteral("Omega"));
-    QCOMPARE(dialog->SiteEdit()->text(), QStringLiteral("b.example.org"));
-    VerifyBrowseMode(*dialog, true);
+      QTest::keyClicks(shown.LabelEdit(), QStringLiteral("Omega"));
+      shown.ValidateButton()->click();
+      QVERIFY(m_warnings.isEmpty());
+      QCOMPARE(Rows(shown), (QStringList{"[ ] Alpha", "[x] Omega", "[ ] zeta"}));
+      QCOMPARE(list->selectedItems().front()->text(0), QStringLiteral("Omega"));
+      QCOMPARE(shown.SiteEdit()->text(), QStringLiteral("b.example.org"));
+      VerifyBrowseMode(shown, true);
+      QTest::keyClick(list, Qt::Key_Escape);
+    });
+    QCOMPARE(result, kRejected);
   }
 
   void okGivesTheTickedLabelsAndWritesTheServersInRowOrder() {
     auto dialog = MakeDialog({"Alpha"});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->FormButton()->click();
-    dialog->List()->topLevelItem(2)->setCheckState(0, Qt::Checked);
-    dialog->List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
-    dialog->List()->topLevelItem(1)->setCheckState(0, Qt::Checked);
-    dialog->List()->setCurrentItem(dialog->List()->topLevelItem(0));
-    dialog->RemoveButton()->click();
-    QVERIFY(dialog->LabelEdit()->text().isEmpty());
-    QCOMPARE(Rows(*dialog), (QStringList{"[x] beta", "[x] zeta"}));
-
-    dialog->OkButton()->click();
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Accepted));
+    int result = ExecWith(*dialog, [](CDlgFtpServers& shown) {
+      shown.FormButton()->click();
+      shown.List()->topLevelItem(2)->setCheckState(0, Qt::Checked);
+      shown.List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+      shown.List()->topLevelItem(1)->setCheckState(0, Qt::Checked);
+      shown.List()->setCurrentItem(shown.List()->topLevelItem(0));
+      shown.RemoveButton()->click();
+      QVERIFY(shown.LabelEdit()->text().isEmpty());
+      QCOMPARE(Rows(shown), (QStringList{"[x] beta", "[x] zeta"}));
+      shown.OkButton()->click();
+    });
+    QCOMPARE(result, kAccepted);
     QCOMPARE(dialog->CheckedLabels(), (std::vector<std::string>{"beta", "zeta"}));
     std::vector<CFtpServer> back;
     std::string error;
@@ -261,12 +286,13 @@ class DlgFtpServersTest : public QObject {
   void cancelWritesNothing() {
     const std::string before = testing::ReadFile(m_path);
     auto dialog = MakeDialog({"Alpha"});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->FormButton()->click();
-    dialog->List()->setCurrentItem(dialog->List()->topLevelItem(0));
-    dialog->RemoveButton()->click();
-    dialog->CancelButton()->click();
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Rejected));
+    int result = ExecWith(*dialog, [](CDlgFtpServers& shown) {
+      shown.FormButton()->click();
+      shown.List()->setCurrentItem(shown.List()->topLevelItem(0));
+      shown.RemoveButton()->click();
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, kRejected);
     QVERIFY(dialog->CheckedLabels().empty());
     QCOMPARE(testing::ReadFile(m_path), before);
   }

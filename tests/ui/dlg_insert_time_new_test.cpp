@@ -1,6 +1,7 @@
-// The manual detection dialog offscreen: its initial fields, the "+24h" indicator, the warnings
-// of a refused OK and the accepted entry. With LAPORA_SCREENSHOT set to a file path, the test of
-// the initial fields also saves a picture of the dialog there.
+// The manual detection dialog offscreen, run with exec() and driven from inside it: its initial
+// fields, the "+24h" indicator, the warnings of a refused OK and the accepted entry. With
+// LAPORA_SCREENSHOT set to a file path, the test of the initial fields also saves a picture of
+// the dialog there.
 #include <QApplication>
 #include <QImage>
 #include <QTest>
@@ -9,6 +10,7 @@
 #include "foundation/chrono.h"
 #include "foundation/clock.h"
 #include "resources/messages_listops.h"
+#include "ui/dialog_driver.h"
 #include "ui/dlg_insert_time_new.h"
 #include "ui/qt_text.h"
 #include "ui/ui_resources.h"
@@ -31,6 +33,8 @@ std::int64_t LocalMs() {
 }
 
 const std::array<std::string, 4> kRaceDays{"20120513", "20120514", "20120515", "20120516"};
+
+using testing::ExecWith;
 
 }  // namespace
 
@@ -55,29 +59,31 @@ class DlgInsertTimeNewTest : public QObject {
 
   void opensWithNowTheRememberedDetectorAndTodaysCorrection() {
     auto dialog = MakeDialog({"FIN", "KM5", "MID"}, 1);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    QCOMPARE(dialog->windowTitle(), ToQt(kMsgManualEntryTitle));
-    QCOMPARE(dialog->TimeEdit()->text(), QStringLiteral("10:23:45.67"));
-    QVERIFY(dialog->BibEdit()->text().isEmpty());
-    QCOMPARE(dialog->focusWidget(), dialog->BibEdit());
-    QCOMPARE(dialog->DetectorBox()->count(), 3);
-    QCOMPARE(dialog->DetectorBox()->currentText(), QStringLiteral("KM5"));
-    QCOMPARE(dialog->CorrectionBox()->count(), 4);
-    QCOMPARE(dialog->CorrectionBox()->currentIndex(), 1);  // today is race day 1
-    QCOMPARE(dialog->CorrectionBox()->itemText(3), ToQt(kMsgCorrection72h));
-    QVERIFY(dialog->IndicatorText()->isVisible());
-    QCOMPARE(dialog->IndicatorText()->text(), QStringLiteral("+24h"));
-    QCOMPARE(dialog->OkButton()->text(), QStringLiteral("OK"));
-    QCOMPARE(dialog->CancelButton()->text(), ToQt(kMsgManualCancel));
+    int result = ExecWith(*dialog, [](CDlgInsertTimeNew& shown) {
+      QCOMPARE(shown.windowTitle(), ToQt(kMsgManualEntryTitle));
+      QCOMPARE(shown.TimeEdit()->text(), QStringLiteral("10:23:45.67"));
+      QVERIFY(shown.BibEdit()->text().isEmpty());
+      QCOMPARE(shown.focusWidget(), shown.BibEdit());
+      QCOMPARE(shown.DetectorBox()->count(), 3);
+      QCOMPARE(shown.DetectorBox()->currentText(), QStringLiteral("KM5"));
+      QCOMPARE(shown.CorrectionBox()->count(), 4);
+      QCOMPARE(shown.CorrectionBox()->currentIndex(), 1);  // today is race day 1
+      QCOMPARE(shown.CorrectionBox()->itemText(3), ToQt(kMsgCorrection72h));
+      QVERIFY(shown.IndicatorText()->isVisible());
+      QCOMPARE(shown.IndicatorText()->text(), QStringLiteral("+24h"));
+      QCOMPARE(shown.OkButton()->text(), QStringLiteral("OK"));
+      QCOMPARE(shown.CancelButton()->text(), ToQt(kMsgManualCancel));
 
-    QImage picture = dialog->grab().toImage();
-    QVERIFY(!picture.isNull());
-    QVERIFY(picture.width() > 200 && picture.height() > 100);
-    QByteArray path = qgetenv("LAPORA_SCREENSHOT");
-    if (!path.isEmpty()) {
-      QVERIFY(picture.save(QString::fromLocal8Bit(path)));
-    }
+      QImage picture = shown.grab().toImage();
+      QVERIFY(!picture.isNull());
+      QVERIFY(picture.width() > 200 && picture.height() > 100);
+      QByteArray path = qgetenv("LAPORA_SCREENSHOT");
+      if (!path.isEmpty()) {
+        QVERIFY(picture.save(QString::fromLocal8Bit(path)));
+      }
+      QTest::keyClick(shown.BibEdit(), Qt::Key_Escape);
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Rejected));
   }
 
   void rememberedIndexOutOfRangeTakesTheFirstDetector() {
@@ -89,57 +95,62 @@ class DlgInsertTimeNewTest : public QObject {
 
   void indicatorShowsOnlyAboveTheFirstCorrection() {
     auto dialog = MakeDialog({"FIN"}, 0);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->CorrectionBox()->setCurrentIndex(0);
-    QVERIFY(!dialog->IndicatorText()->isVisible());
-    QVERIFY(!dialog->IndicatorImage()->isVisible());
-    dialog->CorrectionBox()->setCurrentIndex(3);
-    QVERIFY(dialog->IndicatorImage()->isVisible());
-    QCOMPARE(dialog->IndicatorText()->text(), QStringLiteral("+72h"));
+    int result = ExecWith(*dialog, [](CDlgInsertTimeNew& shown) {
+      shown.CorrectionBox()->setCurrentIndex(0);
+      QVERIFY(!shown.IndicatorText()->isVisible());
+      QVERIFY(!shown.IndicatorImage()->isVisible());
+      shown.CorrectionBox()->setCurrentIndex(3);
+      QVERIFY(shown.IndicatorImage()->isVisible());
+      QCOMPARE(shown.IndicatorText()->text(), QStringLiteral("+72h"));
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Rejected));
   }
 
   void refusedEntryWarnsAndStaysOpen() {
     auto dialog = MakeDialog({"FIN"}, 0);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->BibEdit()->setText(QStringLiteral("abc"));
-    dialog->OkButton()->click();
-    QCOMPARE(m_warnings, QStringList{ToQt(kMsgInvalidBib)});
-    QVERIFY(dialog->BibEdit()->text().isEmpty());  // the bib field is emptied
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(dialog->result(), 0);
+    int result = ExecWith(*dialog, [this](CDlgInsertTimeNew& shown) {
+      shown.BibEdit()->setText(QStringLiteral("abc"));
+      shown.OkButton()->click();
+      QCOMPARE(m_warnings, QStringList{ToQt(kMsgInvalidBib)});
+      QVERIFY(shown.BibEdit()->text().isEmpty());  // the bib field is emptied
+      QVERIFY(shown.isVisible());
 
-    dialog->BibEdit()->setText(QStringLiteral("12"));
-    dialog->TimeEdit()->setText(QStringLiteral("later"));
-    dialog->OkButton()->click();
-    QCOMPARE(m_warnings.back(), ToQt(kMsgInvalidManualTime));
-    QCOMPARE(dialog->BibEdit()->text(), QStringLiteral("12"));  // only the bib is ever emptied
-    QVERIFY(dialog->isVisible());
+      shown.BibEdit()->setText(QStringLiteral("12"));
+      shown.TimeEdit()->setText(QStringLiteral("later"));
+      shown.OkButton()->click();
+      QCOMPARE(m_warnings.back(), ToQt(kMsgInvalidManualTime));
+      QCOMPARE(shown.BibEdit()->text(), QStringLiteral("12"));  // only the bib is ever emptied
+      QVERIFY(shown.isVisible());
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Rejected));
   }
 
   void noDetectorConfiguredEndsWithTheDetectorWarning() {
     auto dialog = MakeDialog({}, 0);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->BibEdit()->setText(QStringLiteral("7"));
-    dialog->OkButton()->click();
-    QCOMPARE(m_warnings, QStringList{ToQt(kMsgNoDetectorId)});
-    QVERIFY(dialog->isVisible());
+    int result = ExecWith(*dialog, [this](CDlgInsertTimeNew& shown) {
+      shown.BibEdit()->setText(QStringLiteral("7"));
+      shown.OkButton()->click();
+      QCOMPARE(m_warnings, QStringList{ToQt(kMsgNoDetectorId)});
+      QVERIFY(shown.isVisible());
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Rejected));
   }
 
   void enterAcceptsAValidEntry() {
     auto dialog = MakeDialog({"FIN", "KM5"}, 0);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->TimeEdit()->setText(QStringLiteral("10:05:30.5"));
-    dialog->DetectorBox()->setCurrentIndex(1);
-    dialog->CorrectionBox()->setCurrentIndex(1);
-    dialog->BibEdit()->setFocus();
-    QTest::keyClicks(dialog->BibEdit(), QStringLiteral("007"));
-    QTest::keyClick(dialog->BibEdit(), Qt::Key_Return);
+    int result = ExecWith(*dialog, [](CDlgInsertTimeNew& shown) {
+      shown.TimeEdit()->setText(QStringLiteral("10:05:30.5"));
+      shown.DetectorBox()->setCurrentIndex(1);
+      shown.CorrectionBox()->setCurrentIndex(1);
+      shown.BibEdit()->setFocus();
+      QTest::keyClicks(shown.BibEdit(), QStringLiteral("007"));
+      QTest::keyClick(shown.BibEdit(), Qt::Key_Return);
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Accepted));
     QVERIFY(m_warnings.isEmpty());
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Accepted));
     QVERIFY(!dialog->isVisible());
     const ManualEntry& entry = dialog->Entry();
     QCOMPARE(entry.bibText, std::string("7"));
@@ -150,11 +161,11 @@ class DlgInsertTimeNewTest : public QObject {
 
   void cancelRecordsNothing() {
     auto dialog = MakeDialog({"FIN"}, 0);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    dialog->BibEdit()->setText(QStringLiteral("abc"));
-    dialog->CancelButton()->click();
-    QCOMPARE(dialog->result(), static_cast<int>(QDialog::Rejected));
+    int result = ExecWith(*dialog, [](CDlgInsertTimeNew& shown) {
+      shown.BibEdit()->setText(QStringLiteral("abc"));
+      shown.CancelButton()->click();
+    });
+    QCOMPARE(result, static_cast<int>(QDialog::Rejected));
     QVERIFY(m_warnings.isEmpty());
   }
 };

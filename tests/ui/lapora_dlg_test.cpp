@@ -1,6 +1,8 @@
-// The main window over a real Station, offscreen: lists, purges, scrolling, drawing, the
-// counter and buttons, and the closing keys.
+// The main window over a real Station, offscreen: lists, purges, scrolling (sideways too),
+// drawing, the counter and buttons, the import and export dialogs run over it, and the closing
+// keys.
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QImage>
 #include <QPainter>
 #include <QScrollBar>
@@ -13,14 +15,18 @@
 #include "detections/chip_table.h"
 #include "detections/detection_intake.h"
 #include "detections/recorded_detections.h"
+#include "export/detection_lines_export.h"
 #include "foundation/clock.h"
 #include "foundation/events.h"
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
+#include "foundation/text.h"
 #include "resources/messages_station.h"
 #include "station/station.h"
 #include "support/temp_dir.h"
+#include "ui/dlg_export_detection_lines.h"
+#include "ui/dlg_import_varnex.h"
 #include "ui/dlg_insert_time_new.h"
 #include "ui/lapora_dlg.h"
 #include "ui/list_delegates.h"
@@ -36,10 +42,13 @@ namespace {
 
 using testing::Item;
 using testing::Rig;
+using testing::ShownMenu;
+using testing::WhenDialogShown;
+using testing::WhenShown;
 
 // An entry drawn alone into an image as wide as a line of the list.
-QImage DrawEntry(QListView* view, const QModelIndex& index, bool selected) {
-  QImage image(900, 22, QImage::Format_RGB32);
+QImage DrawEntry(QListView* view, const QModelIndex& index, bool selected, int width = 900) {
+  QImage image(width, 22, QImage::Format_RGB32);
   image.fill(Qt::magenta);
   QPainter painter(&image);
   QStyleOptionViewItem option;
@@ -251,6 +260,92 @@ class LaporaDlgTest : public QObject {
     QCOMPARE(ok.pixelColor(890, 11), QColor(Qt::white));  // on white even when selected
   }
 
+  // A whole entry can be read: the list scrolls sideways to the end of the result column, and
+  // that column takes the room left at the line's end.
+  void summaryEntriesShowTheirWholeResult() {
+    Rig rig;
+    CLaporaDlg& w = rig.window();
+    w.resize(1280, 800);
+    const std::string result = Utf8ToCp1252("2ème / 154 - 1er M / 80 - 1er V1 / 12");
+    rig.station.AddSummaryEntry(
+        CSummaryItem{"DUPONT Jean-Pierre", 1234, "10:23:45.12", "3", result, 0});
+    std::string longer = Utf8ToCp1252("2ème - 1er M - 1er V1");
+    while (longer.size() < 120) {
+      longer += " / " + Utf8ToCp1252("2ème - 1er M - 1er V1");
+    }
+    rig.station.AddSummaryEntry(CSummaryItem{"MARTIN Paul", 7, "10:24:00.00", "1", longer, 0});
+    QApplication::processEvents();
+    QListView* list = w.List(ListId::kSummary);
+    StationListModel* model = w.Model(ListId::kSummary);
+    QFontMetrics metrics(list->font());
+    int average = metrics.averageCharWidth();
+    const std::vector<int> widths = SummaryColumnWidths();
+    int resultStart = average;
+    for (std::size_t i = 0; i + 1 < widths.size(); ++i) {
+      resultStart += (1 + widths[i]) * average;
+    }
+    int resultEnd = resultStart + metrics.horizontalAdvance(ToQt(result));
+    int entryWidth = resultStart + widths.back() * average;
+    auto green = [](QColor c) { return c == kSummaryGreen; };
+
+    // The entry is wider than the list: the list scrolls to its end.
+    QScrollBar* sideways = list->horizontalScrollBar();
+    QVERIFY2(resultEnd > list->viewport()->width(), "the result must end out of sight");
+    QCOMPARE(sideways->maximum(), entryWidth - list->viewport()->width());
+    sideways->setValue(sideways->maximum());
+    QApplication::processEvents();
+    QCOMPARE(list->visualRect(model->index(0)).left(), -sideways->maximum());
+    QImage shown = list->viewport()->grab().toImage();
+    QRect line = list->visualRect(model->index(0));
+    QVERIFY(CountPixels(
+                shown, QRect(line.left() + resultEnd - average, line.top(), average, line.height()),
+                green) > 0);
+
+    // Drawn on a wider line, a result longer than its column reaches the line's end.
+    QImage wide = DrawEntry(list, model->index(1), false, entryWidth + 40 * average);
+    QVERIFY(CountPixels(wide, QRect(entryWidth + average, 0, 38 * average, 22), green) > 0);
+  }
+
+  // The import and export dialogs run with exec() over the window, from its Import button and
+  // its background menu.
+  void importAndExportDialogsRunOverTheWindow() {
+    Rig rig;
+    CLaporaDlg& w = rig.window();
+    bool importOverWindow = false;
+    auto imported = WhenDialogShown<CDlgImportVarnex>([&](CDlgImportVarnex& dialog) {
+      importOverWindow = dialog.parentWidget() == &w && dialog.isModal();
+      QVERIFY(!dialog.ImportButton()->isEnabled());
+      dialog.CancelButton()->click();
+    });
+    w.CommandButton(Button::kImport)->click();
+    QVERIFY(*imported);
+    QVERIFY(importOverWindow);
+    QCOMPARE(rig.records.CountValidRecords(), 0);
+    QVERIFY(rig.front.Messages().empty());
+
+    bool exportOverWindow = false;
+    auto exported =
+        WhenDialogShown<CDlgExportDetectionLines>([&](CDlgExportDetectionLines& dialog) {
+          exportOverWindow = dialog.parentWidget() == &w && dialog.isModal();
+          dialog.GapEdit()->setText(QStringLiteral("0:0:7"));
+          dialog.CloseButton()->click();
+        });
+    auto chosen = WhenShown(ShownMenu, [](QWidget* widget) {
+      auto* menu = static_cast<QMenu*>(widget);
+      QAction* entry = menu->actions().value(0);
+      QVERIFY(entry != nullptr);
+      QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(entry).center());
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&w, &click);
+    QVERIFY(*chosen);
+    QVERIFY(*exported);
+    QVERIFY(exportOverWindow);
+    // Closing wrote the dialog's fields.
+    QCOMPARE(rig.store.ReadSettingText(kExportLinesSection, "Delta", ""), std::string("0:0:7"));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+  }
+
   void exitAsksAndCtrlExitClosesAtOnce() {
     Rig rig;
     CLaporaDlg& w = rig.window();
@@ -295,8 +390,8 @@ class LaporaDlgTest : public QObject {
 
     // F12 from a list works as the Insert button: the manual entry dialog opens (cancelled).
     QSignalSpy insert(w.CommandButton(Button::kInsertDetection), &QPushButton::clicked);
-    auto cancelled = testing::WhenShown(testing::ShownDialog<CDlgInsertTimeNew>,
-                                        [](QWidget* dialog) { dialog->close(); });
+    auto cancelled = WhenDialogShown<CDlgInsertTimeNew>(
+        [](CDlgInsertTimeNew& dialog) { dialog.CancelButton()->click(); });
     QTest::keyClick(w.List(ListId::kSummary), Qt::Key_F12);
     QVERIFY(*cancelled);
     QCOMPARE(insert.count(), 1);

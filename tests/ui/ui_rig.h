@@ -1,21 +1,21 @@
 // Shared parts of the window tests: detections-list items, a window over a real Station in a
-// fresh temporary folder, and a way to act on a menu or a dialog from inside the event loop that
-// runs it. Qt thread only.
+// fresh temporary folder whose start-up configuration dialog is answered from inside its exec(),
+// and the outline of a menu. Qt thread only.
 #pragma once
 
 #include <QApplication>
 #include <QMenu>
-#include <QTimer>
-#include <chrono>
+#include <QTest>
 #include <functional>
-#include <memory>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "detections/recorded_detections.h"
 #include "foundation/settings_store.h"
 #include "station/station.h"
 #include "support/station_rig.h"
+#include "ui/dialog_driver.h"
+#include "ui/dlg_config.h"
 #include "ui/lapora_dlg.h"
 #include "ui/qt_front_end.h"
 
@@ -28,23 +28,35 @@ inline CLogDetectionItem Item(int n, bool valid = true) {
 }
 
 // One window with everything it needs, in a fresh temporary folder. prepare runs on the
-// settings before the window opens (box slots to declare, for instance).
+// settings before the window opens (box slots to declare, for instance). The configuration
+// dialog the window opens by itself shortly after it shows is answered from inside its exec()
+// by answer (its Cancel button unless given), and the rig waits for that before the test goes
+// on.
 struct Rig : StationRig {
-  explicit Rig(const std::function<void(SettingsStore&)>& prepare = {})
+  explicit Rig(const std::function<void(SettingsStore&)>& prepare = {},
+               std::function<void(CDlgConfig&)> answer = {})
       : StationRig(1781000000000), front(events), station(Parts(), front) {
     if (prepare) {
       prepare(store);
     }
     front.SetAutoAnswer(true);
     front.SetCtrlDown(false);
-    // The configuration dialog opens by itself once the window runs: cancelled here, counted.
-    front.SetConfigurationDialogHook([this](QDialog&) {
-      ++configurationDialogs;
-      return false;
-    });
     front.Attach(station);
+    WhenDialogShown<CDlgConfig>(
+        [this, answer = std::move(answer)](CDlgConfig& dialog) {
+          ++configurationDialogs;
+          if (answer) {
+            answer(dialog);
+          } else {
+            dialog.CancelButton()->click();
+          }
+        },
+        &front);
     station.Open();
     front.Window()->show();
+    (void)QTest::qWaitFor(
+        [this] { return configurationDialogs > 0 && QApplication::activeModalWidget() == nullptr; },
+        10000);
   }
   ~Rig() {
     // Box threads end before the parts they use.
@@ -59,48 +71,6 @@ struct Rig : StationRig {
   Station station;
   int configurationDialogs = 0;
 };
-
-// Calls act once with the first widget find returns, from whatever event loop runs then (the
-// one of a menu's or a dialog's exec). When nothing turns up before the deadline, the open
-// popups and dialogs are closed so that the test goes on and fails. The flag tells whether
-// act ran.
-inline std::shared_ptr<bool> WhenShown(
-    std::function<QWidget*()> find, std::function<void(QWidget*)> act,
-    std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
-  auto ran = std::make_shared<bool>(false);
-  auto* timer = new QTimer(qApp);
-  auto end = std::chrono::steady_clock::now() + deadline;
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, find, act, ran, end] {
-    if (QWidget* widget = find()) {
-      timer->stop();
-      timer->deleteLater();
-      *ran = true;
-      act(widget);
-      return;
-    }
-    if (std::chrono::steady_clock::now() > end) {
-      timer->stop();
-      timer->deleteLater();
-      while (QWidget* popup = QApplication::activePopupWidget()) {
-        popup->close();
-      }
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->close();
-      }
-    }
-  });
-  timer->start(10);
-  return ran;
-}
-
-inline QMenu* ShownMenu() {
-  return qobject_cast<QMenu*>(QApplication::activePopupWidget());
-}
-
-template <typename Dialog>
-Dialog* ShownDialog() {
-  return qobject_cast<Dialog*>(QApplication::activeModalWidget());
-}
 
 // The texts of a menu's entries, "-" for a separator, "(x)" after a greyed entry, "[...]" round
 // a sub-menu's entries.
