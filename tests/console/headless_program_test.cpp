@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "foundation/text.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_station.h"
+#include "support/read_only_folder.h"
 #include "support/simulator_process.h"
 #include "support/temp_dir.h"
 
@@ -32,14 +35,18 @@ class Program {
   explicit Program(const std::vector<std::string>& args) {
     int in[2];
     int out[2];
+    int err[2];
     EXPECT_EQ(pipe(in), 0);
     EXPECT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(err), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     posix_spawn_file_actions_addclose(&actions, in[1]);
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
     std::string program = std::string(LAPORA_BINARY_DIR) + "/lapora";
     std::vector<std::string> all = {program, "--headless"};
     all.insert(all.end(), args.begin(), args.end());
@@ -62,8 +69,10 @@ class Program {
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
+    close(err[1]);
     m_stdin = in[1];
     m_stdout = out[0];
+    m_stderr = err[0];
   }
   ~Program() {
     if (m_pid > 0) {
@@ -72,6 +81,7 @@ class Program {
     }
     CloseInput();
     close(m_stdout);
+    close(m_stderr);
   }
 
   void Type(const std::string& text) {
@@ -106,9 +116,15 @@ class Program {
       return -1;
     }
     m_pid = -1;
+    char buffer[4096];
+    ssize_t n;
+    while (m_stderrOpen && (n = read(m_stderr, buffer, sizeof buffer)) > 0) {
+      m_errors.append(buffer, static_cast<std::size_t>(n));
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   const std::string& Output() const { return m_output; }
+  const std::string& Errors() const { return m_errors; }
 
  private:
   bool ReadSome(Clock::time_point deadline) {
@@ -117,11 +133,23 @@ class Program {
     if (ms <= 0) {
       return false;
     }
-    pollfd fd{m_stdout, POLLIN, 0};
-    if (poll(&fd, 1, ms) <= 0) {
+    // Standard error is read along, so that neither pipe can fill up and block the program.
+    pollfd fds[2] = {{m_stdout, POLLIN, 0}, {m_stderrOpen ? m_stderr : -1, POLLIN, 0}};
+    if (poll(fds, 2, ms) <= 0) {
       return false;
     }
     char buffer[4096];
+    if (fds[1].revents != 0) {
+      ssize_t n = read(m_stderr, buffer, sizeof buffer);
+      if (n > 0) {
+        m_errors.append(buffer, static_cast<std::size_t>(n));
+      } else {
+        m_stderrOpen = false;
+      }
+    }
+    if (fds[0].revents == 0) {
+      return true;
+    }
     ssize_t n = read(m_stdout, buffer, sizeof buffer);
     if (n <= 0) {
       return false;
@@ -133,7 +161,10 @@ class Program {
   pid_t m_pid = -1;
   int m_stdin = -1;
   int m_stdout = -1;
+  int m_stderr = -1;
+  bool m_stderrOpen = true;
   std::string m_output;
+  std::string m_errors;
 };
 
 std::string StartBanner() {
@@ -253,6 +284,38 @@ TEST(HeadlessProgram, ConnectOptionConnectsTheDeclaredBoxAtStart) {
     }
   }
   EXPECT_EQ(incoming.rfind("1\t31\t1\t1\t", 0), 0u) << incoming;
+}
+
+TEST(HeadlessProgram, FoldersAndLockThatCannotBeMadeStopItAtStartWithPathAndReason) {
+  TempDir dir;
+  testing::WriteFile(dir.File("file"), "x");
+  ASSERT_TRUE(std::filesystem::create_directories(dir.File("locked/Lapora.mtx")));
+  struct Case {
+    std::string dataDir;
+    Message message;
+    std::string pathAndReason;
+  };
+  std::vector<Case> cases = {
+      {dir.File("file/data"), kMsgDataFolderRefused,
+       dir.File("file/data") + ": " + std::strerror(ENOTDIR)},
+      {dir.File("file"), kMsgDataFolderRefused, dir.File("file") + ": " + std::strerror(ENOTDIR)},
+      {dir.File("locked"), kMsgInstanceLockRefused,
+       dir.File("locked/Lapora.mtx") + ": " + std::strerror(EISDIR)},
+  };
+  testing::ReadOnlyFolder readOnly(dir.File("ro"));
+  if (readOnly.Usable()) {
+    cases.push_back({readOnly.Path() + "/data", kMsgDataFolderRefused,
+                     readOnly.Path() + "/data: " + std::strerror(geteuid() == 0 ? EROFS : EACCES)});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dataDir);
+    Program run({"--data-dir", c.dataDir, "--duration", "0"});
+    run.CloseInput();
+    EXPECT_EQ(run.Wait(), 1);
+    EXPECT_EQ(run.Errors(),
+              Cp1252ToUtf8(StrF(Tr(c.message).c_str(), c.pathAndReason.c_str())) + "\n");
+    EXPECT_EQ(run.Output().find(Cp1252ToUtf8(Tr(kMsgAlreadyStarted))), std::string::npos);
+  }
 }
 
 TEST(HeadlessProgram, BadArgumentsAreRefused) {
