@@ -187,6 +187,7 @@ TEST(HeadlessProgram, FirstRunCreatesTheSettingsAndTheLogThenExits) {
                           "Port=8283",
                           "Host=localhost",
                           "ReconnectSeconds=15",
+                          "GLinkStallSeconds=30",
                           "GVarnexIgnoreUnknownTags=0",
                           "SleepMilliAfterLeadingStart=3000",
                           "SleepMilliAfterLeadingStop=3000",

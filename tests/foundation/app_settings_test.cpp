@@ -111,7 +111,8 @@ TEST_F(StartupSettingsTest, StoredValuesAreReadAndWrittenBackNormalised) {
                      "LogWinLevel=100\r\n"
                      "[DirectConnection]\r\n"
                      "Port=9000\r\n"
-                     "Host=results.local\r\n");
+                     "Host=results.local\r\n"
+                     "GLinkStallSeconds=3\r\n");
   ReadStartupSettings(m_store, m_settings, m_folders, LocalNoon(2024, 3, 1));
   ReadMainWindowSettings(m_store, m_settings);
 
@@ -123,6 +124,7 @@ TEST_F(StartupSettingsTest, StoredValuesAreReadAndWrittenBackNormalised) {
   EXPECT_EQ(m_settings.Port, 9000);
   EXPECT_EQ(m_settings.Host, "results.local");
   EXPECT_EQ(m_settings.ReconnectSeconds, 15);
+  EXPECT_EQ(m_settings.GLinkStallSeconds, 3);
   EXPECT_EQ(m_settings.LogWinLevel, 100);
   EXPECT_EQ(m_settings.RaceDayDates()[0], "20240229");
 

@@ -90,6 +90,7 @@ TEST_F(StartupTest, FirstStartWritesEveryKeyWithItsDefaultInOrder) {
                 "Port=8283\r\n"
                 "Host=localhost\r\n"
                 "ReconnectSeconds=15\r\n"
+                "GLinkStallSeconds=30\r\n"
                 "[Application]\r\n"
                 "SoftwareLocation=" +
                 m_dir.File("bin") + "\r\n");
