@@ -1,8 +1,11 @@
 // The lapora program itself, run headless on temporary data folders.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +18,7 @@
 
 #include "foundation/text.h"
 #include "resources/messages_foundation.h"
+#include "resources/messages_resultslink.h"
 #include "resources/messages_station.h"
 #include "support/read_only_folder.h"
 #include "support/simulator_process.h"
@@ -95,13 +99,13 @@ class Program {
   }
   void Signal(int signal) { kill(m_pid, signal); }
 
-  // Reads stdout until it holds the text or the deadline passes.
-  bool WaitForOutput(const std::string& text,
-                     std::chrono::seconds limit = std::chrono::seconds(30)) {
+  // Reads stdout until it holds the text (at or after `from`) or the deadline passes.
+  bool WaitForOutput(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(30),
+                     std::size_t from = 0) {
     Clock::time_point deadline = Clock::now() + limit;
-    while (m_output.find(text) == std::string::npos) {
+    while (m_output.find(text, from) == std::string::npos) {
       if (Clock::now() >= deadline || !ReadSome(deadline)) {
-        return m_output.find(text) != std::string::npos;
+        return m_output.find(text, from) != std::string::npos;
       }
     }
     return true;
@@ -317,6 +321,94 @@ TEST(HeadlessProgram, FoldersAndLockThatCannotBeMadeStopItAtStartWithPathAndReas
               Cp1252ToUtf8(StrF(Tr(c.message).c_str(), c.pathAndReason.c_str())) + "\n");
     EXPECT_EQ(run.Output().find(Cp1252ToUtf8(Tr(kMsgAlreadyStarted))), std::string::npos);
   }
+}
+
+// A results software that accepts the connection and never reads a byte, with a small
+// receive buffer so that what it does not read is soon waiting on our side.
+class SilentResultsSoftware {
+ public:
+  SilentResultsSoftware() {
+    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int small = 4096;
+    setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(m_listen, 1), 0);
+    socklen_t length = sizeof address;
+    getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+  }
+  ~SilentResultsSoftware() {
+    if (m_client >= 0) {
+      close(m_client);
+    }
+    close(m_listen);
+  }
+  int Port() const { return m_port; }
+  bool Accept() {
+    pollfd waited{m_listen, POLLIN, 0};
+    if (poll(&waited, 1, 30000) != 1) {
+      return false;
+    }
+    m_client = accept(m_listen, nullptr, nullptr);
+    return m_client >= 0;
+  }
+
+ private:
+  int m_listen = -1;
+  int m_client = -1;
+  int m_port = 0;
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(HeadlessProgram, AResultsSoftwareThatNeverReadsIsALostConnectionAndRecordingGoesOn) {
+  TempDir dir;
+  SilentResultsSoftware results;
+  testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+                                {"--tcp", "0", "--race", "--runners", "5000", "--rate", "400",
+                                 "--chip-table", dir.File("ChipTable.dtb")});
+  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
+  std::string port = sim.WaitEvent("listening on ");
+  ASSERT_FALSE(port.empty());
+  testing::WriteFile(dir.File("Lapora.ini"),
+                     "[Settings]\r\nGVarnexIgnoreInputMsDelta=0\r\n"
+                     "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
+                         port +
+                         "\r\nBoxIdDetector0=31\r\n"
+                         "[DirectConnection]\r\nHost=127.0.0.1\r\nPort=" +
+                         std::to_string(results.Port()) + "\r\nGLinkStallSeconds=1\r\n");
+
+  Program run({"--data-dir", dir.path(), "--connect", "--direct"});
+  ASSERT_TRUE(results.Accept());
+  const std::string alert = Cp1252ToUtf8("######## " + Tr(kMsgLinkLost));
+  ASSERT_TRUE(run.WaitForOutput(alert)) << run.Output().substr(0, 2000);
+  EXPECT_NE(run.Output().find(Cp1252ToUtf8(StrF(Tr(kMsgLinkStalled).c_str(), 1))),
+            std::string::npos);
+  // The box goes on being read and recorded, and the console still answers.
+  ASSERT_TRUE(run.WaitForOutput("detection: ", std::chrono::seconds(30), run.Output().find(alert)));
+  run.Type("status\n");
+  ASSERT_TRUE(run.WaitForOutput("counter: "));
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+
+  // Every detection shown is in this run's incoming-detections file.
+  std::string incoming;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File("logfiles"))) {
+    if (entry.path().extension() == ".dat") {
+      incoming = ReadFile(entry.path().string());
+    }
+  }
+  EXPECT_GT(Count(run.Output(), "detection: "), 0u);
+  EXPECT_EQ(Count(incoming, "\n"), Count(run.Output(), "detection: "));
 }
 
 TEST(HeadlessProgram, BadArgumentsAreRefused) {
