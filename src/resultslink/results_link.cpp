@@ -258,6 +258,7 @@ void CResultsLink::WriteLines() {
   std::uint64_t handed = 0;     // bytes the socket took, this connection
   std::uint64_t taken = 0;      // of those, bytes the peer acknowledged, at the last look
   bool unacknowledged = false;  // at the last look the peer had not acknowledged everything
+  bool waited = false;          // at the last look some data was waiting on the peer
   steady_clock::time_point lastMove = steady_clock::now();
   while (true) {
     {
@@ -287,26 +288,31 @@ void CResultsLink::WriteLines() {
     if (sent < chunk.size()) {
       const long put = m_socket.WithDescriptor(
           [&](int fd) { return SendWithin(fd, chunk.data() + sent, chunk.size() - sent, tickMs); });
+      if (put < 0 && !m_socket.IsOpen()) {
+        return;  // closed by a stop or by the end of the connection: nothing to report here
+      }
       if (put < 0) {
-        const std::string reason =
-            put == -1 && !m_socket.IsOpen() ? "send: not connected" : std::strerror(-put);
-        WriterFails(StrF(Tr(kMsgLinkSendFailed).c_str(), reason.c_str()));
+        WriterFails(StrF(Tr(kMsgLinkSendFailed).c_str(), std::strerror(static_cast<int>(-put))));
         return;
       }
       sent += static_cast<std::size_t>(put);
       handed += static_cast<std::uint64_t>(put);
     }
     // The peer takes data when its acknowledgements move; new data handed meanwhile does not
-    // count. Nothing waiting (neither here nor in the socket) is no stall.
+    // count. Nothing waiting (neither here nor in the socket) is no stall, and the stall time
+    // counts from the first look that finds data waiting, however long the link was idle.
     const long inSocket = m_socket.WithDescriptor(UnsentByteCount);
     if (inSocket < 0) {
       unacknowledged = false;  // closed: the link thread stops this writer
       continue;
     }
     unacknowledged = inSocket > 0;
+    const bool waiting = unacknowledged || sent < chunk.size();
     const std::uint64_t nowTaken = handed - std::min(handed, static_cast<std::uint64_t>(inSocket));
     const steady_clock::time_point now = steady_clock::now();
-    if (nowTaken != taken || (!unacknowledged && sent == chunk.size())) {
+    const bool waitedBefore = waited;
+    waited = waiting;
+    if (nowTaken != taken || !waiting || !waitedBefore) {
       taken = nowTaken;
       lastMove = now;
     } else if (now - lastMove >= stall) {

@@ -472,10 +472,11 @@ TEST_F(ResultsLinkTest, FourBoxThreadsPushingAtOnceKeepLinesWhole) {
 // (or the cap): it must get through whatever the results software does.
 class SteadyPusher {
  public:
-  explicit SteadyPusher(CResultsLink& link, int cap = 20000)
-      : m_thread([this, &link, cap] {
+  static constexpr int kCap = 20000;
+  explicit SteadyPusher(CResultsLink& link)
+      : m_thread([this, &link] {
           const std::string bib(200, '9');  // long lines fill the peer's buffers sooner
-          while (link.IsLinkConnected() && m_pushed < cap) {
+          while (link.IsLinkConnected() && m_pushed < kCap) {
             link.PushDetection(Detection("31", bib, "10:23:45.12"));
             ++m_pushed;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -512,25 +513,31 @@ TEST_F(ResultsLinkTest, AResultsSoftwareThatStopsReadingIsALostConnection) {
   EXPECT_FALSE(m_link.IsRunning());
   // The pusher ends by itself: no push is left hanging on the dead connection.
   ASSERT_TRUE(PumpUntil([&box] { return box.Done(); }));
-  EXPECT_LT(box.Pushed(), 20000);
+  EXPECT_LT(box.Pushed(), SteadyPusher::kCap);
   m_link.PushDetection(Detection("31", "1", "10:23:45.12"));  // after the end: a no-op
 }
 
-TEST_F(ResultsLinkTest, AResultsSoftwareThatPausesShorterThanTheStallTimeKeepsTheConnection) {
+TEST_F(ResultsLinkTest, APauseShorterThanTheStallTimeAfterALongIdleKeepsTheConnection) {
   CSimulator sim;
   const std::string log = m_dir.File("received.log");
-  ASSERT_TRUE(sim.Start({"--stop-reading-after", "1", "--resume-after", "700", "--rcvbuf", "4096",
+  // The results software reads the first line, then nothing until 2.5 s later.
+  ASSERT_TRUE(sim.Start({"--stop-reading-after", "1", "--resume-after", "2500", "--rcvbuf", "4096",
                          "--log", log, "--quiet"}));
-  m_reactions.OnDirectButton(true, "127.0.0.1", sim.Port(), 1, /*stallSeconds=*/3);
+  m_reactions.OnDirectButton(true, "127.0.0.1", sim.Port(), 1, /*stallSeconds=*/2);
   ASSERT_TRUE(PumpUntil([this] { return m_link.IsLinkConnected(); }));
   ASSERT_TRUE(m_link.SendLinkLine("GetMode()"));
-  constexpr int kLines = 1500;  // 300 kB: far more than the peer's buffer holds while it pauses
-  {
-    SteadyPusher box(m_link, kLines);
-    ASSERT_TRUE(PumpUntil([&box] { return box.Done(); }));
-    EXPECT_EQ(box.Pushed(), kLines);
+  // Idle for longer than the stall time: that is no stall, and the next wait counts afresh.
+  const auto idleEnd = Clock::now() + std::chrono::milliseconds(2200);
+  ASSERT_TRUE(PumpUntil([idleEnd] { return Clock::now() >= idleEnd; }));
+  // Far more than the paused peer's buffers hold: it waits on our side until the peer reads.
+  constexpr int kLines = 1500;
+  const std::string bib(200, '9');
+  for (int i = 0; i < kLines; ++i) {
+    ASSERT_TRUE(
+        m_link.SendLinkLine(StrF("AddKolClock(1\t31\t%s\t1\t10:00:%02d.00)", bib.c_str(), i % 60)));
   }
   EXPECT_EQ(ReceivedLines(log, kLines + 1).size(), static_cast<size_t>(kLines + 1));
+  m_events.Dispatch([this](const Event& event) { Handle(event); });
   EXPECT_TRUE(m_link.IsLinkConnected());
   EXPECT_EQ(m_states, (std::vector<int>{1, 2}));
 }
