@@ -45,9 +45,11 @@ void ReadStartupSettings(SettingsStore& store, AppSettings& s, const Folders& fo
   s.Port = store.ReadSettingInt(direct, "Port", s.Port);
   s.Host = store.ReadSettingText(direct, "Host", s.Host);
   s.ReconnectSeconds = store.ReadSettingInt(direct, "ReconnectSeconds", s.ReconnectSeconds);
+  s.GLinkStallSeconds = store.ReadSettingInt(direct, "GLinkStallSeconds", s.GLinkStallSeconds);
   store.WriteSettingInt(direct, "Port", s.Port);
   store.WriteSettingText(direct, "Host", s.Host);
   store.WriteSettingInt(direct, "ReconnectSeconds", s.ReconnectSeconds);
+  store.WriteSettingInt(direct, "GLinkStallSeconds", s.GLinkStallSeconds);
 
   ReadBack(store, settings, "GVarnexIgnoreUnknownTags", s.GVarnexIgnoreUnknownTags);
   ReadBack(store, settings, "SleepMilliAfterLeadingStart", s.SleepMilliAfterLeadingStart);

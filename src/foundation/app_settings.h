@@ -40,6 +40,8 @@ struct AppSettings {
   std::atomic<int> Port{8283};
   std::string Host{"localhost"};
   std::atomic<int> ReconnectSeconds{15};
+  // A results software that takes none of the data waiting for it this long is lost.
+  std::atomic<int> GLinkStallSeconds{30};
   // Main-window keys, read when the main window opens.
   std::atomic<int> BAbsClock{0};
   std::atomic<int> LogWinLevel{50};

@@ -512,9 +512,18 @@ std::string DateFromToday(int days) {
 }
 
 std::string DateFromToday(int days, std::time_t now) {
-  std::time_t instant = now + static_cast<std::time_t>(days) * 86400;
   std::tm tm{};
-  if (localtime_r(&instant, &tm) == nullptr) {
+  if (localtime_r(&now, &tm) == nullptr) {
+    return "00000000";
+  }
+  // Counted on the calendar: a day is 23 or 25 hours long on a clock-change night, so adding
+  // whole 86400 s steps would skip or repeat a date near midnight. Noon exists on every day.
+  tm.tm_mday += days;
+  tm.tm_hour = 12;
+  tm.tm_min = 0;
+  tm.tm_sec = 0;
+  tm.tm_isdst = -1;
+  if (std::mktime(&tm) == static_cast<std::time_t>(-1)) {
     return "00000000";
   }
   return StrF("%d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);

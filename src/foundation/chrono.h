@@ -113,7 +113,7 @@ class CChrono {
 // Today's date, "YYYYMMDD".
 std::string TodayCompact();
 std::string TodayCompact(std::time_t now);
-// The date of now + days * 86400 s (days may be negative), "YYYYMMDD".
+// The calendar date `days` days after today (days may be negative), "YYYYMMDD".
 std::string DateFromToday(int days);
 std::string DateFromToday(int days, std::time_t now);
 // The current time, "HHMMSS".

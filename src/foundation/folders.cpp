@@ -1,9 +1,11 @@
 #include "foundation/folders.h"
 
+#include <cstring>
 #include <filesystem>
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,18 +64,22 @@ std::string Folders::GetSpecialFolder(int shellFolder) const {
   }
 }
 
-std::string Folders::GetDataFolder() const {
+std::string Folders::DataFolderPath() const {
   if (HasExplicitDataFolder()) {
-    return MakePath(m_explicitDataFolder) ? m_explicitDataFolder : std::string();
+    return m_explicitDataFolder;
   }
   if (m_legacyFolders) {
     return m_programFolder;
   }
   std::string common = GetSpecialFolder(kCommonAppData);
-  if (common.empty()) {
-    return {};
+  return common.empty() ? std::string() : common + "/Orvane/Lapora";
+}
+
+std::string Folders::GetDataFolder() const {
+  std::string data = DataFolderPath();
+  if (m_legacyFolders && !HasExplicitDataFolder()) {
+    return data;  // beside the executable: it exists
   }
-  std::string data = common + "/Orvane/Lapora";
   return MakePath(data) ? data : std::string();
 }
 
@@ -85,6 +91,10 @@ std::string Folders::GetLogFolder() const {
   std::string folder = BaseFolder() + "/logfiles";
   MakePath(folder);
   return folder;
+}
+
+std::string Folders::LogFolderPath() const {
+  return (GetOsGeneration() < 7 ? m_programFolder : DataFolderPath()) + "/logfiles";
 }
 
 std::string Folders::GetLogFilePath() const {
@@ -119,9 +129,15 @@ std::string Folders::GetLockFolder() const {
   return runtime.empty() ? GetDataFolder() : runtime;
 }
 
-bool MakePath(const std::string& path) {
-  if (path.empty()) {
+bool MakePath(const std::string& path, std::string* reason) {
+  auto fail = [reason](const std::string& where, int error) {
+    if (reason != nullptr) {
+      *reason = where + ": " + std::strerror(error);
+    }
     return false;
+  };
+  if (path.empty()) {
+    return fail("\"\"", ENOENT);
   }
   std::string folder = path;
   if (folder.size() > 1 && folder.back() == '/') {
@@ -138,10 +154,29 @@ bool MakePath(const std::string& path) {
     }
     std::string level = folder.substr(0, i);
     if (mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) {
-      return false;
+      return fail(level, errno);
     }
   }
-  return IsDirectory(folder);
+  // Every level "exists", but the last one may be a file in the way.
+  return IsDirectory(folder) || fail(folder, ENOTDIR);
+}
+
+bool MakeWritableFolder(const std::string& path, std::string* reason) {
+  if (!MakePath(path, reason)) {
+    return false;
+  }
+  // Permission bits say nothing for root, nor about a read-only mount: only a real file does.
+  std::string probe = path + "/.lapora-write-test-" + std::to_string(getpid());
+  int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    if (reason != nullptr) {
+      *reason = path + ": " + std::strerror(errno);
+    }
+    return false;
+  }
+  close(fd);
+  unlink(probe.c_str());
+  return true;
 }
 
 std::string FileNameOfPath(std::string_view path) {

@@ -37,8 +37,12 @@ class Folders {
   // The explicit data folder, else the program folder when the marker exists, else
   // $XDG_DATA_HOME + "/Orvane/Lapora"; created with every missing level; empty if that fails.
   std::string GetDataFolder() const;
+  // The same path, neither made nor checked; empty when there is no home to hang it from.
+  std::string DataFolderPath() const;
   // Data folder + "/logfiles", created each time.
   std::string GetLogFolder() const;
+  // The same path, neither made nor checked ("/logfiles" when there is no data folder).
+  std::string LogFolderPath() const;
   std::string GetLogFilePath() const;
   std::string GetSettingsFilePath() const;
   std::string GetFtpServersFilePath() const;
@@ -61,8 +65,11 @@ class Folders {
 };
 
 // Creates the folder with every missing level. False for an empty path or when the folder
-// does not exist afterwards.
-bool MakePath(const std::string& path);
+// does not exist afterwards; reason (optional) then gets "<level>: <system text>".
+bool MakePath(const std::string& path, std::string* reason = nullptr);
+// MakePath, then proof that a file can be created in the folder (made and removed again).
+// False with reason "<path>: <system text>" when either fails.
+[[nodiscard]] bool MakeWritableFolder(const std::string& path, std::string* reason);
 // The text after the last backslash, else after the last "/", else the empty text.
 std::string FileNameOfPath(std::string_view path);
 // Linux has no short names: the path as it stands.

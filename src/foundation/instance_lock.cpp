@@ -1,28 +1,36 @@
 #include "foundation/instance_lock.h"
 
+#include <utility>
+
 namespace lapora {
 
-bool CInstanceLock::Take(const std::string& lockFolder, std::string* errorText) {
+CInstanceLock::TakeResult CInstanceLock::Take(const std::string& lockFolder,
+                                              std::string* errorText) {
+  auto fail = [errorText](TakeResult result, std::string text) {
+    if (errorText != nullptr) {
+      *errorText = std::move(text);
+    }
+    return result;
+  };
   if (m_lock.IsLocked()) {
-    return true;
+    return TakeResult::kTaken;
   }
   if (lockFolder.empty()) {
-    if (errorText != nullptr) {
-      *errorText = "no folder for the instance lock";
-    }
-    return false;
+    return fail(TakeResult::kFailed, "no folder for the instance lock");
   }
-  if (!m_lock.Open(lockFolder + "/" + kFileName, errorText)) {
-    return false;
+  std::string reason;
+  if (!m_lock.Open(lockFolder + "/" + kFileName, &reason)) {
+    return fail(TakeResult::kFailed, reason);
   }
-  if (!m_lock.TryLock()) {
-    if (errorText != nullptr) {
-      *errorText = m_lock.Path() + ": held by another instance";
-    }
-    m_lock.Close();
-    return false;
+  if (m_lock.TryLock(&reason)) {
+    return TakeResult::kTaken;
   }
-  return true;
+  std::string path = m_lock.Path();
+  m_lock.Close();
+  if (!reason.empty()) {
+    return fail(TakeResult::kFailed, reason);
+  }
+  return fail(TakeResult::kHeldElsewhere, path + ": held by another instance");
 }
 
 }  // namespace lapora

@@ -17,9 +17,15 @@ class CInstanceLock {
   CInstanceLock(const CInstanceLock&) = delete;
   CInstanceLock& operator=(const CInstanceLock&) = delete;
 
-  // Takes the lock in lockFolder (Folders::GetLockFolder). False when another instance
-  // holds it or the lock file cannot be made (errorText then says why).
-  [[nodiscard]] bool Take(const std::string& lockFolder, std::string* errorText = nullptr);
+  enum class TakeResult {
+    kTaken,          // held by this object (also when it already was)
+    kHeldElsewhere,  // another instance holds it
+    kFailed,         // no lock file could be made or locked
+  };
+
+  // Takes the lock in lockFolder (Folders::GetLockFolder). errorText (optional) gets
+  // "<lock file>: <why>" unless the lock was taken.
+  [[nodiscard]] TakeResult Take(const std::string& lockFolder, std::string* errorText = nullptr);
   void Release() { m_lock.Close(); }
   bool IsHeld() const { return m_lock.IsLocked(); }
 

@@ -30,8 +30,11 @@ bool FileLock::Open(const std::string& path, std::string* errorText) {
   return true;
 }
 
-bool FileLock::TryLock() {
+bool FileLock::TryLock(std::string* errorText) {
   if (m_fd < 0) {
+    if (errorText != nullptr) {
+      *errorText = "lock file not open";
+    }
     return false;
   }
   if (m_locked) {
@@ -42,6 +45,9 @@ bool FileLock::TryLock() {
     rc = flock(m_fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   m_locked = rc == 0;
+  if (!m_locked && errno != EWOULDBLOCK && errorText != nullptr) {
+    *errorText = m_path + ": " + std::strerror(errno);
+  }
   return m_locked;
 }
 

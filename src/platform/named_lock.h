@@ -17,8 +17,10 @@ class FileLock {
 
   // Opens (creating when missing) the lock file. On failure errorText gets the reason.
   [[nodiscard]] bool Open(const std::string& path, std::string* errorText = nullptr);
-  // Takes the lock without waiting; false when another holder has it or the file is not open.
-  [[nodiscard]] bool TryLock();
+  // Takes the lock without waiting. False when another holder has it, or when the file is not
+  // open or the lock call failed: errorText (optional) then gets the reason, and is left
+  // untouched when another holder has it.
+  [[nodiscard]] bool TryLock(std::string* errorText = nullptr);
   void Unlock();
   // Releases the lock and closes the file (the file itself stays: removing it would let two
   // holders lock two different files of the same name).

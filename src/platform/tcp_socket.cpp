@@ -253,6 +253,16 @@ bool TcpSocket::SendAll(const char* data, std::size_t size, int timeoutMs, std::
   return report(ok, std::move(error));
 }
 
+long TcpSocket::WithDescriptor(const std::function<long(int fd)>& call) {
+  int fd = Enter();
+  if (fd < 0) {
+    return -1;
+  }
+  long result = call(fd);
+  Leave();
+  return result;
+}
+
 void TcpSocket::Close() {
   std::lock_guard lock(m_fdMutex);
   if (m_fd < 0) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,6 +53,10 @@ class TcpSocket {
   // Shuts the connection down in both directions and releases the descriptor (at once, or
   // when the last call inside it returns). Harmless when already closed.
   void Close();
+
+  // Runs call on the open descriptor, which stays valid until call returns (a Close meanwhile
+  // only shuts it down): for options and queries made elsewhere. -1 without a socket.
+  long WithDescriptor(const std::function<long(int fd)>& call);
 
   // The raw descriptor (-1 when closed), and adoption of an already connected descriptor
   // (closing the current one).

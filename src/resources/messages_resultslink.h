@@ -24,6 +24,18 @@ inline constexpr Message kMsgLinkBadPort{"## Direct connection: invalid Dorix-Pr
 inline constexpr Message kMsgLinkSendFailed{
     "## Sending to Dorix-Pro failed (%s): direct connection closed",
     "## Envoi vers Dorix-Pro impossible (%s) : connexion directe fermée"};
+// %d: the seconds without progress.
+inline constexpr Message kMsgLinkStalled{
+    "## Dorix-Pro has taken none of the data waiting for it for %d s: direct connection closed",
+    "## Dorix-Pro n'a rien pris des données en attente depuis %d s : connexion directe fermée"};
+// %d: the bytes waiting.
+inline constexpr Message kMsgLinkBacklog{
+    "## Dorix-Pro does not keep up (%d bytes waiting): direct connection closed",
+    "## Dorix-Pro ne suit pas (%d octets en attente) : connexion directe fermée"};
+// %s: the system's reason.
+inline constexpr Message kMsgLinkNoKeepAlive{
+    "## Direct connection: a vanished Dorix-Pro may go unnoticed (%s)",
+    "## Connexion directe : la disparition de Dorix-Pro risque de passer inaperçue (%s)"};
 // %d: the longest line kept.
 inline constexpr Message kMsgLinkLineTooLong{
     "## Line from Dorix-Pro longer than %d characters: the rest of it is dropped",

@@ -12,12 +12,12 @@ CLinkReactions::CLinkReactions(CResultsLink& link, CLinkProtocol& protocol, Logg
     : m_link(link), m_protocol(protocol), m_log(log) {}
 
 LinkReaction CLinkReactions::OnDirectButton(bool pressed, const std::string& host, int port,
-                                            int retrySeconds) {
+                                            int retrySeconds, int stallSeconds) {
   LinkReaction reaction;
   m_buttonPressed = pressed;
   if (pressed) {
     reaction.image = LinkImage::kConnected;
-    if (!m_link.StartLink(host, port, retrySeconds) && !m_link.IsRunning()) {
+    if (!m_link.StartLink(host, port, retrySeconds, stallSeconds) && !m_link.IsRunning()) {
       // Nothing runs (the port was refused): the button must not pretend otherwise.
       m_buttonPressed = false;
       reaction.image = LinkImage::kNotConnected;

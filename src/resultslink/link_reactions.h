@@ -57,9 +57,10 @@ class CLinkReactions {
   CLinkReactions(CResultsLink& link, CLinkProtocol& protocol, Logger& log);
 
   // The operator pressed (pressed true) or released the toggle button: the picture changes at
-  // once and the link starts (with these settings) or stops. A start that cannot happen (bad
-  // port) releases the button again.
-  LinkReaction OnDirectButton(bool pressed, const std::string& host, int port, int retrySeconds);
+  // once and the link starts (with these settings; stallSeconds: GLinkStallSeconds) or stops.
+  // A start that cannot happen (bad port) releases the button again.
+  LinkReaction OnDirectButton(bool pressed, const std::string& host, int port, int retrySeconds,
+                              int stallSeconds = 30);
   // Each LinkStateEvent, in posting order.
   LinkReaction OnLinkState(int state);
   // The protocol's timers: initial requests, keep-alive and refusal. Other ids: nothing.

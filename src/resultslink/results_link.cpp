@@ -2,11 +2,15 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "foundation/events.h"
 #include "foundation/log.h"
+#include "platform/socket_liveness.h"
 #include "resources/messages_resultslink.h"
 
 namespace lapora {
@@ -18,7 +22,8 @@ CResultsLink::~CResultsLink() {
   JoinThread();
 }
 
-bool CResultsLink::StartLink(const std::string& host, int port, int retrySeconds) {
+bool CResultsLink::StartLink(const std::string& host, int port, int retrySeconds,
+                             int stallSeconds) {
   if (m_thread.joinable()) {
     if (IsRunning()) {
       return false;  // one link thread at a time
@@ -33,6 +38,7 @@ bool CResultsLink::StartLink(const std::string& host, int port, int retrySeconds
   m_port = port;
   // Without a pause a refused connection would be retried in a tight loop.
   m_retrySeconds = retrySeconds < 1 ? 1 : retrySeconds;
+  m_stallSeconds = stallSeconds < 1 ? 1 : stallSeconds;
   m_stopRequested = false;
   {
     std::lock_guard lock(m_waitMutex);
@@ -112,6 +118,16 @@ void CResultsLink::Run() {
     }
   }
   if (connected) {
+    std::string error;
+    const long enabled = m_socket.WithDescriptor([&error](int fd) -> long {
+      return EnableDeadPeerDetection(fd, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
+                                     kKeepAliveProbes, kUserTimeoutMs, &error)
+                 ? 0
+                 : -1;
+    });
+    if (enabled != 0 && !error.empty()) {
+      m_log.PostLog(0, StrF(Tr(kMsgLinkNoKeepAlive).c_str(), error.c_str()));
+    }
     StartWriter();  // before the phase says connected, so that no request is refused
   }
   Phase trying = Phase::kTrying;
@@ -187,8 +203,9 @@ bool CResultsLink::SendLinkLine(const std::string& text) {
          m_outQueue.size() + text.size() + 2 > kMaxQueuedBytes) {
     if (m_outRoom.wait_until(lock, deadline) == std::cv_status::timeout && m_outAccepting &&
         !m_outQueue.empty() && m_outQueue.size() + text.size() + 2 > kMaxQueuedBytes) {
+      const int waiting = static_cast<int>(m_outQueue.size());
       lock.unlock();
-      EndConnection("send: timed out");
+      EndConnection(StrF(Tr(kMsgLinkBacklog).c_str(), waiting));
       return false;
     }
   }
@@ -230,55 +247,93 @@ void CResultsLink::StopWriter() {
 
 void CResultsLink::WriteLines() {
   pthread_setname_np(pthread_self(), "results writer");
-  std::string chunk;
-  std::unique_lock lock(m_outMutex);
+  using std::chrono::milliseconds;
+  using std::chrono::steady_clock;
+  const milliseconds stall = std::chrono::seconds(m_stallSeconds);
+  // How often the writer looks whether waiting data moves, and its longest wait in a send.
+  const int tickMs = static_cast<int>(std::clamp<long long>(stall.count() / 5, 50, 1000));
+
+  std::string chunk;  // taken off the queue; chunk[sent..] not yet in the socket
+  std::size_t sent = 0;
+  std::uint64_t handed = 0;     // bytes the socket took, this connection
+  std::uint64_t taken = 0;      // of those, bytes the peer acknowledged, at the last look
+  bool unacknowledged = false;  // at the last look the peer had not acknowledged everything
+  bool waited = false;          // at the last look some data was waiting on the peer
+  steady_clock::time_point lastMove = steady_clock::now();
   while (true) {
-    m_writerIdle = m_outQueue.empty();
-    m_outReady.wait(lock, [this] { return m_outStop || !m_outQueue.empty(); });
-    m_writerIdle = false;
-    if (m_outStop) {
-      return;
-    }
-    // Everything queued goes out in one go: under a burst one send carries many lines.
-    chunk.swap(m_outQueue);
-    m_outQueue.clear();
-    m_outRoom.notify_all();
-    lock.unlock();
-    std::size_t done = 0;
-    std::string error;
-    bool ok = true;
-    while (done < chunk.size()) {
-      std::size_t sent = 0;
-      if (m_socket.SendAll(chunk.data() + done, chunk.size() - done, kSendTimeoutMs, &sent,
-                           &error)) {
-        done = chunk.size();
-        break;
+    {
+      std::unique_lock lock(m_outMutex);
+      if (sent == chunk.size()) {
+        chunk.clear();
+        sent = 0;
+        auto ready = [this] { return m_outStop || !m_outQueue.empty(); };
+        m_writerIdle = !ready();
+        if (unacknowledged) {
+          // Data still waits on the peer: look again soon whether it moves.
+          m_outReady.wait_for(lock, milliseconds(tickMs), ready);
+        } else {
+          m_outReady.wait(lock, ready);
+        }
+        m_writerIdle = false;
+        // Everything queued goes out in one go: under a burst one send carries many lines.
+        chunk.swap(m_outQueue);
+        if (!chunk.empty()) {
+          m_outRoom.notify_all();
+        }
       }
-      // A slow reader that still takes bytes is waited for; one that took nothing for the
-      // whole time-out, or a broken connection, ends it.
-      done += sent;
-      if (sent == 0) {
-        ok = false;
-        break;
+      if (m_outStop) {
+        return;
       }
     }
-    chunk.clear();
-    if (!ok) {
-      EndConnection(error);
-      lock.lock();
-      m_outAccepting = false;
-      m_outQueue.clear();
-      m_outRoom.notify_all();
+    if (sent < chunk.size()) {
+      const long put = m_socket.WithDescriptor(
+          [&](int fd) { return SendWithin(fd, chunk.data() + sent, chunk.size() - sent, tickMs); });
+      if (put < 0 && !m_socket.IsOpen()) {
+        return;  // closed by a stop or by the end of the connection: nothing to report here
+      }
+      if (put < 0) {
+        WriterFails(StrF(Tr(kMsgLinkSendFailed).c_str(), std::strerror(static_cast<int>(-put))));
+        return;
+      }
+      sent += static_cast<std::size_t>(put);
+      handed += static_cast<std::uint64_t>(put);
+    }
+    // The peer takes data when its acknowledgements move; new data handed meanwhile does not
+    // count. Nothing waiting (neither here nor in the socket) is no stall, and the stall time
+    // counts from the first look that finds data waiting, however long the link was idle.
+    const long inSocket = m_socket.WithDescriptor(UnsentByteCount);
+    if (inSocket < 0) {
+      unacknowledged = false;  // closed: the link thread stops this writer
+      continue;
+    }
+    unacknowledged = inSocket > 0;
+    const bool waiting = unacknowledged || sent < chunk.size();
+    const std::uint64_t nowTaken = handed - std::min(handed, static_cast<std::uint64_t>(inSocket));
+    const steady_clock::time_point now = steady_clock::now();
+    const bool waitedBefore = waited;
+    waited = waiting;
+    if (nowTaken != taken || !waiting || !waitedBefore) {
+      taken = nowTaken;
+      lastMove = now;
+    } else if (now - lastMove >= stall) {
+      WriterFails(StrF(Tr(kMsgLinkStalled).c_str(), m_stallSeconds));
       return;
     }
-    lock.lock();
   }
 }
 
-void CResultsLink::EndConnection(const std::string& reason) {
+void CResultsLink::WriterFails(const std::string& logText) {
+  EndConnection(logText);
+  std::lock_guard lock(m_outMutex);
+  m_outAccepting = false;
+  m_outQueue.clear();
+  m_outRoom.notify_all();
+}
+
+void CResultsLink::EndConnection(const std::string& logText) {
   Phase connectedPhase = Phase::kConnected;
   if (m_phase.compare_exchange_strong(connectedPhase, Phase::kEnding)) {
-    m_log.PostLog(0, StrF(Tr(kMsgLinkSendFailed).c_str(), reason.c_str()));
+    m_log.PostLog(0, logText);
   }
   m_socket.Close();
 }

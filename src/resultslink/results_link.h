@@ -1,7 +1,9 @@
 // CResultsLink: the direct connection to the results software. The link thread connects
 // (retrying while wanted), reads reply lines and posts them with the link state to the main
 // thread's EventQueue. Requests from any thread go into one outgoing queue, whole lines only,
-// which the connection's writer thread sends in order, several lines per send under a burst.
+// which the connection's writer thread sends in order, several lines per send under a burst,
+// never blocking inside a send. A results software that vanished (keep-alive, unacknowledged
+// data) or that takes none of the waiting data for the stall time is a lost connection.
 // Thread-safety: StartLink/StopLink from one controlling thread (the main thread); SendLinkLine,
 // PushDetection, IsLinkConnected and IsLinkConnecting from any thread.
 #pragma once
@@ -34,10 +36,18 @@ class CResultsLink final : public DetectionPusher {
   static constexpr int kDefaultPort = 8283;
   static constexpr int kDefaultRetrySeconds = 10;
   static constexpr int kConnectTimeoutMs = 2000;
-  // No caller of SendLinkLine waits longer than this, and the writer gives up on a peer that
-  // takes nothing for this long; either way the connection ends (a half-sent line would garble
-  // every later request, and a stalled peer must not stall detection intake).
-  static constexpr int kSendTimeoutMs = 2000;
+  // A results software that has taken none of the data waiting for it for this long is lost.
+  static constexpr int kDefaultStallSeconds = 30;
+  // Dead-peer detection: keep-alive probes after 10 s of silence, every 5 s, 3 unanswered ones
+  // end the connection; so does data left unacknowledged for 30 s.
+  static constexpr int kKeepAliveIdleSeconds = 10;
+  static constexpr int kKeepAliveIntervalSeconds = 5;
+  static constexpr int kKeepAliveProbes = 3;
+  static constexpr int kUserTimeoutMs = 30000;
+  // No caller of SendLinkLine waits longer than this for room in a full queue; then the
+  // results software does not keep up and the connection ends (dropping a line instead would
+  // leave a hole in the results unseen, and a stalled peer must not stall detection intake).
+  static constexpr int kSendTimeoutMs = 500;
   // Bytes queued before callers wait for the writer.
   static constexpr std::size_t kMaxQueuedBytes = 1 << 20;
   // Longest received line passed on; the rest of a longer line is dropped.
@@ -55,8 +65,9 @@ class CResultsLink final : public DetectionPusher {
 
   // Starts the link thread with these values when none runs (a thread that was told to stop
   // is waited for first); returns true when a thread was started. A port outside 1..65535 is
-  // logged and starts nothing; a retry interval below 1 s counts as 1 s.
-  bool StartLink(const std::string& host, int port, int retrySeconds);
+  // logged and starts nothing; a retry interval or a stall time below 1 s counts as 1 s.
+  bool StartLink(const std::string& host, int port, int retrySeconds,
+                 int stallSeconds = kDefaultStallSeconds);
   // Ends the attempts, or closes the connection (the thread then posts state 3). Returns once
   // the thread ended, or after kStopWaitMs when it is still inside a connect attempt (it then
   // ends by itself without posting anything more).
@@ -67,7 +78,7 @@ class CResultsLink final : public DetectionPusher {
   // When connected: queues text + CR LF, whole and after every line queued before it, and
   // returns true; it goes out at once. False when not connected (nothing sent). Waits only
   // while kMaxQueuedBytes are already queued, at most kSendTimeoutMs, after which the
-  // connection is ended and false returned.
+  // connection is ended as lost and false returned.
   bool SendLinkLine(const std::string& text);
   bool IsLinkConnected() const;
   // True while the link thread runs and tries to connect.
@@ -82,6 +93,7 @@ class CResultsLink final : public DetectionPusher {
   const std::string& Host() const { return m_host; }
   int Port() const { return m_port; }
   int RetrySeconds() const { return m_retrySeconds; }
+  int StallSeconds() const { return m_stallSeconds; }
 
  private:
   enum class Phase { kStopped, kTrying, kConnected, kEnding };
@@ -91,9 +103,12 @@ class CResultsLink final : public DetectionPusher {
   void WriteLines();
   void StartWriter();
   void StopWriter();
-  // A send failed or timed out: the connection cannot go on. Logs once, closes the socket
-  // (which ends the read loop: the link thread reports the loss).
-  void EndConnection(const std::string& reason);
+  // The writer gives up: logs why (once), ends the connection and refuses further lines.
+  void WriterFails(const std::string& logText);
+  // The connection cannot go on (a send failed, the peer stalled or does not keep up). Logs
+  // the text once, closes the socket (which ends the read loop: the link thread reports the
+  // loss).
+  void EndConnection(const std::string& logText);
   void PostState(int state);
   // Waits up to the retry interval; false when a stop was requested.
   bool WaitBeforeRetry();
@@ -107,6 +122,7 @@ class CResultsLink final : public DetectionPusher {
   std::string m_host = "localhost";
   int m_port = kDefaultPort;
   int m_retrySeconds = kDefaultRetrySeconds;
+  int m_stallSeconds = kDefaultStallSeconds;
 
   std::thread m_thread;  // controlling thread only
   std::atomic<Phase> m_phase{Phase::kStopped};

@@ -649,7 +649,8 @@ void Station::SetDirectConnection(bool on) {
   }
   const AppSettings& s = m_parts.settings;
   m_front.SetButtonState(Button::kDirect, true, on);
-  ApplyLinkReaction(m_linkReactions->OnDirectButton(on, s.Host, s.Port, s.ReconnectSeconds));
+  ApplyLinkReaction(
+      m_linkReactions->OnDirectButton(on, s.Host, s.Port, s.ReconnectSeconds, s.GLinkStallSeconds));
 }
 
 bool Station::IsDirectConnectionOn() const {

@@ -1,6 +1,8 @@
 // The lapora program itself, run headless on temporary data folders.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -10,15 +12,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "foundation/text.h"
 #include "resources/messages_foundation.h"
+#include "resources/messages_resultslink.h"
 #include "resources/messages_station.h"
+#include "support/read_only_folder.h"
 #include "support/simulator_process.h"
 #include "support/temp_dir.h"
 
@@ -42,21 +48,22 @@ class Program {
   explicit Program(const std::vector<std::string>& args, ProgramIo io = {}) {
     int in[2] = {-1, -1};
     int out[2];
+    int err[2];
     if (io.input < 0) {
       EXPECT_EQ(pipe(in), 0);
     }
     EXPECT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(err), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, io.input >= 0 ? io.input : in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    if (io.stderrToOutput) {
-      posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    }
+    posix_spawn_file_actions_adddup2(&actions, io.stderrToOutput ? out[1] : err[1], 2);
     if (io.input < 0) {
       posix_spawn_file_actions_addclose(&actions, in[1]);
     }
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
     std::string program = std::string(LAPORA_BINARY_DIR) + "/lapora";
     std::vector<std::string> all = {program, "--headless"};
     all.insert(all.end(), args.begin(), args.end());
@@ -81,8 +88,10 @@ class Program {
       close(in[0]);
     }
     close(out[1]);
+    close(err[1]);
     m_stdin = in[1];
     m_stdout = out[0];
+    m_stderr = err[0];
   }
   ~Program() {
     if (m_pid > 0) {
@@ -91,6 +100,7 @@ class Program {
     }
     CloseInput();
     close(m_stdout);
+    close(m_stderr);
   }
 
   void Type(const std::string& text) {
@@ -115,6 +125,17 @@ class Program {
     }
     return true;
   }
+  // Reads stdout until it holds the text at or after `from`, or the deadline passes.
+  bool WaitForOutputAfter(const std::string& text, std::size_t from,
+                          std::chrono::seconds limit = std::chrono::seconds(30)) {
+    Clock::time_point deadline = Clock::now() + limit;
+    while (m_output.find(text, from) == std::string::npos) {
+      if (Clock::now() >= deadline || !ReadSome(deadline)) {
+        return m_output.find(text, from) != std::string::npos;
+      }
+    }
+    return true;
+  }
   std::size_t Occurrences(const std::string& text) const {
     std::size_t count = 0;
     for (std::size_t at = m_output.find(text); at != std::string::npos;
@@ -133,9 +154,15 @@ class Program {
       return -1;
     }
     m_pid = -1;
+    char buffer[4096];
+    ssize_t n;
+    while (m_stderrOpen && (n = read(m_stderr, buffer, sizeof buffer)) > 0) {
+      m_errors.append(buffer, static_cast<std::size_t>(n));
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   const std::string& Output() const { return m_output; }
+  const std::string& Errors() const { return m_errors; }
 
  private:
   bool ReadSome(Clock::time_point deadline) {
@@ -144,11 +171,23 @@ class Program {
     if (ms <= 0) {
       return false;
     }
-    pollfd fd{m_stdout, POLLIN, 0};
-    if (poll(&fd, 1, ms) <= 0) {
+    // Standard error is read along, so that neither pipe can fill up and block the program.
+    pollfd fds[2] = {{m_stdout, POLLIN, 0}, {m_stderrOpen ? m_stderr : -1, POLLIN, 0}};
+    if (poll(fds, 2, ms) <= 0) {
       return false;
     }
     char buffer[4096];
+    if (fds[1].revents != 0) {
+      ssize_t n = read(m_stderr, buffer, sizeof buffer);
+      if (n > 0) {
+        m_errors.append(buffer, static_cast<std::size_t>(n));
+      } else {
+        m_stderrOpen = false;
+      }
+    }
+    if (fds[0].revents == 0) {
+      return true;
+    }
     ssize_t n = read(m_stdout, buffer, sizeof buffer);
     if (n <= 0) {
       return false;
@@ -160,7 +199,10 @@ class Program {
   pid_t m_pid = -1;
   int m_stdin = -1;
   int m_stdout = -1;
+  int m_stderr = -1;
+  bool m_stderrOpen = true;
   std::string m_output;
+  std::string m_errors;
 };
 
 // A client of the bring-to-front socket that connects and never sends anything.
@@ -201,6 +243,7 @@ TEST(HeadlessProgram, FirstRunCreatesTheSettingsAndTheLogThenExits) {
                           "Port=8283",
                           "Host=localhost",
                           "ReconnectSeconds=15",
+                          "GLinkStallSeconds=30",
                           "GVarnexIgnoreUnknownTags=0",
                           "SleepMilliAfterLeadingStart=3000",
                           "SleepMilliAfterLeadingStop=3000",
@@ -386,6 +429,126 @@ TEST(HeadlessProgram, ConnectOptionConnectsTheDeclaredBoxAtStart) {
     }
   }
   EXPECT_EQ(incoming.rfind("1\t31\t1\t1\t", 0), 0u) << incoming;
+}
+
+TEST(HeadlessProgram, FoldersAndLockThatCannotBeMadeStopItAtStartWithPathAndReason) {
+  TempDir dir;
+  testing::WriteFile(dir.File("file"), "x");
+  ASSERT_TRUE(std::filesystem::create_directories(dir.File("locked/Lapora.mtx")));
+  struct Case {
+    std::string dataDir;
+    Message message;
+    std::string pathAndReason;
+  };
+  std::vector<Case> cases = {
+      {dir.File("file/data"), kMsgDataFolderRefused,
+       dir.File("file/data") + ": " + std::strerror(ENOTDIR)},
+      {dir.File("file"), kMsgDataFolderRefused, dir.File("file") + ": " + std::strerror(ENOTDIR)},
+      {dir.File("locked"), kMsgInstanceLockRefused,
+       dir.File("locked/Lapora.mtx") + ": " + std::strerror(EISDIR)},
+  };
+  testing::ReadOnlyFolder readOnly(dir.File("ro"));
+  if (readOnly.Usable()) {
+    cases.push_back({readOnly.Path() + "/data", kMsgDataFolderRefused,
+                     readOnly.Path() + "/data: " + std::strerror(geteuid() == 0 ? EROFS : EACCES)});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dataDir);
+    Program run({"--data-dir", c.dataDir, "--duration", "0"});
+    run.CloseInput();
+    EXPECT_EQ(run.Wait(), 1);
+    EXPECT_EQ(run.Errors(),
+              Cp1252ToUtf8(StrF(Tr(c.message).c_str(), c.pathAndReason.c_str())) + "\n");
+    EXPECT_EQ(run.Output().find(Cp1252ToUtf8(Tr(kMsgAlreadyStarted))), std::string::npos);
+  }
+}
+
+// A results software that accepts the connection and never reads a byte, with a small
+// receive buffer so that what it does not read is soon waiting on our side.
+class SilentResultsSoftware {
+ public:
+  SilentResultsSoftware() {
+    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int small = 4096;
+    setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(m_listen, 1), 0);
+    socklen_t length = sizeof address;
+    getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+  }
+  ~SilentResultsSoftware() {
+    if (m_client >= 0) {
+      close(m_client);
+    }
+    close(m_listen);
+  }
+  int Port() const { return m_port; }
+  bool Accept() {
+    pollfd waited{m_listen, POLLIN, 0};
+    if (poll(&waited, 1, 30000) != 1) {
+      return false;
+    }
+    m_client = accept(m_listen, nullptr, nullptr);
+    return m_client >= 0;
+  }
+
+ private:
+  int m_listen = -1;
+  int m_client = -1;
+  int m_port = 0;
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(HeadlessProgram, AResultsSoftwareThatNeverReadsIsALostConnectionAndRecordingGoesOn) {
+  TempDir dir;
+  SilentResultsSoftware results;
+  testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+                                {"--tcp", "0", "--race", "--runners", "5000", "--rate", "400",
+                                 "--chip-table", dir.File("ChipTable.dtb")});
+  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
+  std::string port = sim.WaitEvent("listening on ");
+  ASSERT_FALSE(port.empty());
+  testing::WriteFile(dir.File("Lapora.ini"),
+                     "[Settings]\r\nGVarnexIgnoreInputMsDelta=0\r\n"
+                     "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
+                         port +
+                         "\r\nBoxIdDetector0=31\r\n"
+                         "[DirectConnection]\r\nHost=127.0.0.1\r\nPort=" +
+                         std::to_string(results.Port()) + "\r\nGLinkStallSeconds=1\r\n");
+
+  Program run({"--data-dir", dir.path(), "--connect", "--direct"});
+  ASSERT_TRUE(results.Accept());
+  const std::string alert = Cp1252ToUtf8("######## " + Tr(kMsgLinkLost));
+  ASSERT_TRUE(run.WaitForOutput(alert)) << run.Output().substr(0, 2000);
+  EXPECT_NE(run.Output().find(Cp1252ToUtf8(StrF(Tr(kMsgLinkStalled).c_str(), 1))),
+            std::string::npos);
+  // The box goes on being read and recorded, and the console still answers.
+  ASSERT_TRUE(run.WaitForOutputAfter("detection: ", run.Output().find(alert)));
+  run.Type("status\n");
+  ASSERT_TRUE(run.WaitForOutput("counter: "));
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+
+  // Every detection shown is in this run's incoming-detections file.
+  std::string incoming;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File("logfiles"))) {
+    if (entry.path().extension() == ".dat") {
+      incoming = ReadFile(entry.path().string());
+    }
+  }
+  EXPECT_GT(Count(run.Output(), "detection: "), 0u);
+  EXPECT_EQ(Count(incoming, "\n"), Count(run.Output(), "detection: "));
 }
 
 TEST(HeadlessProgram, BadArgumentsAreRefused) {

@@ -85,6 +85,7 @@ TEST(DetectionsThreads, StoringWhileClearingAndFindingKeepsFileAndListInStep) {
 
   std::atomic<int> storersLeft{4};
   std::atomic<int> lastId{0};
+  std::atomic<int> clears{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
@@ -92,6 +93,10 @@ TEST(DetectionsThreads, StoringWhileClearingAndFindingKeepsFileAndListInStep) {
                               "D" + std::to_string(t + 1));
       BoxThreadCounters counters;
       for (int i = 0; i < kPerThread; ++i) {
+        // Halfway, a clear must have come in between, however the threads are scheduled.
+        while (i == kPerThread / 2 && clears.load() == 0) {
+          std::this_thread::yield();
+        }
         std::string bib = "T" + std::to_string(t) + "-" + std::to_string(i);
         if (t < 2) {
           CKolResult record =
@@ -109,7 +114,6 @@ TEST(DetectionsThreads, StoringWhileClearingAndFindingKeepsFileAndListInStep) {
       --storersLeft;
     });
   }
-  std::atomic<int> clears{0};
   threads.emplace_back([&] {
     while (storersLeft.load() > 0) {
       records.ClearRecords();

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <memory>
+
 #include "foundation/folders.h"
 #include "foundation/settings_store.h"
+#include "support/env_override.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -35,6 +39,57 @@ TEST(RaceDayDatesTest, DaysToAddShiftsDayZeroBack) {
   EXPECT_EQ(settings.RaceDayDates(), (Dates{"20231230", "20231231", "20240101", "20240102"}));
 }
 
+// Europe/Paris for one test; the zone in force before comes back afterwards.
+class ParisTimeZone {
+ public:
+  ParisTimeZone() { tzset(); }
+  ~ParisTimeZone() {
+    m_tz.reset();
+    tzset();
+  }
+
+ private:
+  std::unique_ptr<testing::EnvOverride> m_tz =
+      std::make_unique<testing::EnvOverride>("TZ", "Europe/Paris");
+};
+
+std::time_t LocalTime(int year, int month, int day, int hour, int minute) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+TEST(RaceDayDatesTest, FourDistinctCalendarDaysAcrossBothClockChanges) {
+  ParisTimeZone paris;
+  using Dates = std::array<std::string, 4>;
+  struct Row {
+    std::time_t now;
+    int daysToAdd;
+    Dates expected;
+  };
+  const Row rows[] = {
+      // Spring 2012: 25 March has 23 hours.
+      {LocalTime(2012, 3, 24, 23, 30), 0, {"20120324", "20120325", "20120326", "20120327"}},
+      {LocalTime(2012, 3, 25, 0, 30), 0, {"20120325", "20120326", "20120327", "20120328"}},
+      {LocalTime(2012, 3, 26, 0, 30), 1, {"20120325", "20120326", "20120327", "20120328"}},
+      {LocalTime(2012, 3, 27, 0, 30), 3, {"20120324", "20120325", "20120326", "20120327"}},
+      // Autumn 2012: 28 October has 25 hours.
+      {LocalTime(2012, 10, 27, 23, 30), 0, {"20121027", "20121028", "20121029", "20121030"}},
+      {LocalTime(2012, 10, 28, 0, 30), 0, {"20121028", "20121029", "20121030", "20121031"}},
+      {LocalTime(2012, 10, 28, 23, 30), 1, {"20121027", "20121028", "20121029", "20121030"}},
+      {LocalTime(2012, 10, 29, 23, 30), 2, {"20121027", "20121028", "20121029", "20121030"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.now << ", GDaysToAdd " << row.daysToAdd);
+    EXPECT_EQ(ComputeRaceDayDates(row.daysToAdd, row.now), row.expected);
+  }
+}
+
 class StartupSettingsTest : public ::testing::Test {
  protected:
   std::string Content() const { return testing::ReadFile(m_store.SettingsFile()); }
@@ -56,7 +111,8 @@ TEST_F(StartupSettingsTest, StoredValuesAreReadAndWrittenBackNormalised) {
                      "LogWinLevel=100\r\n"
                      "[DirectConnection]\r\n"
                      "Port=9000\r\n"
-                     "Host=results.local\r\n");
+                     "Host=results.local\r\n"
+                     "GLinkStallSeconds=3\r\n");
   ReadStartupSettings(m_store, m_settings, m_folders, LocalNoon(2024, 3, 1));
   ReadMainWindowSettings(m_store, m_settings);
 
@@ -68,6 +124,7 @@ TEST_F(StartupSettingsTest, StoredValuesAreReadAndWrittenBackNormalised) {
   EXPECT_EQ(m_settings.Port, 9000);
   EXPECT_EQ(m_settings.Host, "results.local");
   EXPECT_EQ(m_settings.ReconnectSeconds, 15);
+  EXPECT_EQ(m_settings.GLinkStallSeconds, 3);
   EXPECT_EQ(m_settings.LogWinLevel, 100);
   EXPECT_EQ(m_settings.RaceDayDates()[0], "20240229");
 

@@ -31,6 +31,10 @@ constexpr std::time_t k20120324_233000 = 1332628200;  // CET, the evening before
 constexpr std::time_t k20120325_010000 = 1332633600;  // CET, before the change at 02:00
 constexpr std::time_t k20120325_120000 = 1332669600;  // CEST, after the change
 constexpr std::time_t k20121028_120000 = 1351422000;  // CET, after the change back
+constexpr std::time_t k20120326_003000 = 1332714600;  // CEST, the night after the change
+constexpr std::time_t k20121027_233000 = 1351373400;  // CEST, the evening before winter time
+constexpr std::time_t k20121028_003000 = 1351377000;  // CEST, before the change at 03:00
+constexpr std::time_t k20121028_233000 = 1351463400;  // CET, the evening after the change
 constexpr std::time_t k20120301_120000 = 1330599600;
 
 const CChrono kSentinel(777, 7);
@@ -604,8 +608,16 @@ TEST_F(ChronoTest, DateFromTodayTable) {
       {-134, k20120513_102345, "20111231"},
       {-1, k20120301_120000, "20120229"},
       {365, k20120301_120000, "20130301"},
-      // Whole 86400 s steps: across the spring change an hour is lost.
-      {1, k20120324_233000, "20120326"},
+      // Counted on the calendar, near midnight on both clock-change nights of 2012 (spring:
+      // 25 March, a 23-hour day; autumn: 28 October, a 25-hour day), both ways.
+      {1, k20120324_233000, "20120325"},
+      {2, k20120324_233000, "20120326"},
+      {-1, k20120326_003000, "20120325"},
+      {-2, k20120326_003000, "20120324"},
+      {1, k20121028_003000, "20121029"},
+      {-1, k20121028_233000, "20121027"},
+      {1, k20121027_233000, "20121028"},
+      {2, k20121027_233000, "20121029"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.days);

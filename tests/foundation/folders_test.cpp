@@ -1,5 +1,7 @@
 #include "foundation/folders.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 
 #include "platform/system_folders.h"
 #include "support/env_override.h"
+#include "support/read_only_folder.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -133,8 +136,32 @@ TEST(PathTest, MakePathCreatesEveryMissingLevel) {
   EXPECT_TRUE(MakePath("/"));
   EXPECT_FALSE(MakePath(""));
   testing::WriteFile(dir.File("file"), "x");
-  EXPECT_FALSE(MakePath(dir.File("file/sub/deeper")));
+  std::string reason;
+  EXPECT_FALSE(MakePath(dir.File("file/sub/deeper"), &reason));
   EXPECT_FALSE(fs::exists(dir.File("file/sub")));
+  EXPECT_EQ(reason, dir.File("file/sub") + ": " + std::strerror(ENOTDIR));
+  EXPECT_FALSE(MakePath(dir.File("file"), &reason));
+  EXPECT_EQ(reason, dir.File("file") + ": " + std::strerror(ENOTDIR));
+}
+
+TEST(PathTest, MakeWritableFolderProvesAFileCanBeMadeThere) {
+  testing::TempDir dir;
+  std::string reason;
+  ASSERT_TRUE(MakeWritableFolder(dir.File("a/b"), &reason)) << reason;
+  EXPECT_TRUE(fs::is_empty(dir.File("a/b"))) << "the proof leaves nothing behind";
+
+  testing::WriteFile(dir.File("file"), "x");
+  EXPECT_FALSE(MakeWritableFolder(dir.File("file"), &reason));
+  EXPECT_EQ(reason, dir.File("file") + ": " + std::strerror(ENOTDIR));
+
+  testing::ReadOnlyFolder readOnly(dir.File("ro"));
+  if (!readOnly.Usable()) {
+    GTEST_SKIP() << "no read-only folder can be set up here";
+  }
+  EXPECT_FALSE(MakeWritableFolder(readOnly.Path(), &reason));
+  EXPECT_EQ(reason, readOnly.Path() + ": " + std::strerror(geteuid() == 0 ? EROFS : EACCES));
+  EXPECT_FALSE(MakeWritableFolder(readOnly.Path() + "/sub", &reason));
+  EXPECT_EQ(reason, readOnly.Path() + "/sub: " + std::strerror(geteuid() == 0 ? EROFS : EACCES));
 }
 
 TEST(PathTest, FileNameOfPathTakesTheLastBackslashElseTheLastSlash) {

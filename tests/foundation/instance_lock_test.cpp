@@ -6,32 +6,46 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "foundation/folders.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
 namespace {
 
-TEST(InstanceLockTest, SecondTakeFailsUntilTheFirstIsReleased) {
+using Take = CInstanceLock::TakeResult;
+
+TEST(InstanceLockTest, SecondTakeIsHeldElsewhereUntilTheFirstIsReleased) {
   testing::TempDir dir;
   CInstanceLock first;
   CInstanceLock second;
-  ASSERT_TRUE(first.Take(dir.path()));
+  ASSERT_EQ(first.Take(dir.path()), Take::kTaken);
   EXPECT_TRUE(first.IsHeld());
-  EXPECT_TRUE(first.Take(dir.path())) << "taking it again is harmless";
+  EXPECT_EQ(first.Take(dir.path()), Take::kTaken) << "taking it again is harmless";
   std::string error;
-  EXPECT_FALSE(second.Take(dir.path(), &error));
+  EXPECT_EQ(second.Take(dir.path(), &error), Take::kHeldElsewhere);
   EXPECT_NE(error.find("Lapora.mtx"), std::string::npos) << error;
   EXPECT_FALSE(second.IsHeld());
   first.Release();
-  EXPECT_TRUE(second.Take(dir.path()));
+  EXPECT_EQ(second.Take(dir.path()), Take::kTaken);
 }
 
-TEST(InstanceLockTest, NoFolderNoLock) {
+TEST(InstanceLockTest, ALockFileThatCannotBeMadeIsAFailureNotAnotherInstance) {
+  testing::TempDir dir;
   CInstanceLock lock;
   std::string error;
-  EXPECT_FALSE(lock.Take("", &error));
+  EXPECT_EQ(lock.Take("", &error), Take::kFailed);
   EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(lock.Take("/nonexistent-folder-for-lapora-test", &error));
+  // A folder in the way of the lock file, and a folder under a regular file: both refuse the
+  // file whoever runs the test (root included).
+  ASSERT_TRUE(MakePath(dir.File("Lapora.mtx")));
+  EXPECT_EQ(lock.Take(dir.path(), &error), Take::kFailed);
+  EXPECT_EQ(error, dir.File("Lapora.mtx") + ": " + std::strerror(EISDIR));
+  testing::WriteFile(dir.File("file"), "x");
+  EXPECT_EQ(lock.Take(dir.File("file/locks"), &error), Take::kFailed);
+  EXPECT_EQ(error, dir.File("file/locks/Lapora.mtx") + ": " + std::strerror(ENOTDIR));
   EXPECT_FALSE(lock.IsHeld());
 }
 
@@ -43,7 +57,7 @@ TEST(InstanceLockTest, LockOfAKilledInstanceIsFreeAgain) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     CInstanceLock running;
-    char byte = running.Take(dir.path()) ? 'y' : 'n';
+    char byte = running.Take(dir.path()) == Take::kTaken ? 'y' : 'n';
     (void)!write(pipeFds[1], &byte, 1);
     for (;;) {
       pause();
@@ -58,13 +72,13 @@ TEST(InstanceLockTest, LockOfAKilledInstanceIsFreeAgain) {
   ASSERT_EQ(byte, 'y');
 
   CInstanceLock second;
-  EXPECT_FALSE(second.Take(dir.path()));
+  EXPECT_EQ(second.Take(dir.path()), Take::kHeldElsewhere);
 
   kill(child, SIGKILL);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status));
-  EXPECT_TRUE(second.Take(dir.path()));
+  EXPECT_EQ(second.Take(dir.path()), Take::kTaken);
 }
 
 }  // namespace

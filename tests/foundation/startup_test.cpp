@@ -1,6 +1,9 @@
 #include "foundation/startup.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,6 +19,7 @@
 #include "foundation/version.h"
 #include "resources/messages_foundation.h"
 #include "support/env_override.h"
+#include "support/read_only_folder.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -86,6 +90,7 @@ TEST_F(StartupTest, FirstStartWritesEveryKeyWithItsDefaultInOrder) {
                 "Port=8283\r\n"
                 "Host=localhost\r\n"
                 "ReconnectSeconds=15\r\n"
+                "GLinkStallSeconds=30\r\n"
                 "[Application]\r\n"
                 "SoftwareLocation=" +
                 m_dir.File("bin") + "\r\n");
@@ -144,6 +149,62 @@ TEST_F(StartupTest, SecondStartEndsWithTheAlreadyStartedText) {
   Folders elsewhere(m_dir.File("bin"), m_dir.File("other"));
   Instance fourth(elsewhere, m_clock);
   EXPECT_TRUE(fourth.startup.Run().ok);
+}
+
+TEST_F(StartupTest, FoldersAndLockThatCannotBeMadeEndStartUpNamingPathAndReason) {
+  testing::WriteFile(m_dir.File("file"), "x");
+  struct Case {
+    const char* name;
+    std::string dataFolder;
+    std::function<void()> prepare;
+    std::string expected;
+  };
+  const std::string notDir = std::strerror(ENOTDIR);
+  const Case cases[] = {
+      {"data folder under a file", m_dir.File("file/data"), [] {},
+       StrF(Tr(kMsgDataFolderRefused).c_str(), (m_dir.File("file/data") + ": " + notDir).c_str())},
+      {"a file in the way of the data folder", m_dir.File("file"), [] {},
+       StrF(Tr(kMsgDataFolderRefused).c_str(), (m_dir.File("file") + ": " + notDir).c_str())},
+      {"a file in the way of the log folder", m_dir.File("d1"),
+       [this] {
+         fs::create_directories(m_dir.File("d1"));
+         testing::WriteFile(m_dir.File("d1/logfiles"), "x");
+       },
+       StrF(Tr(kMsgLogFolderRefused).c_str(), (m_dir.File("d1/logfiles") + ": " + notDir).c_str())},
+      {"a folder in the way of the lock file", m_dir.File("d2"),
+       [this] { fs::create_directories(m_dir.File("d2/Lapora.mtx")); },
+       StrF(Tr(kMsgInstanceLockRefused).c_str(),
+            (m_dir.File("d2/Lapora.mtx") + ": " + std::strerror(EISDIR)).c_str())},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.prepare();
+    Folders folders(m_dir.File("bin"), c.dataFolder);
+    Instance app(folders, m_clock);
+    bool asked = false;
+    app.startup.SetAlreadyStartedHandler([&](const std::string&) { return asked = true; });
+    StartupResult result = app.startup.Run();
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.alreadyStarted);
+    EXPECT_FALSE(asked) << "not another instance: Ctrl cannot override it";
+    EXPECT_EQ(result.errorText, c.expected);
+    EXPECT_FALSE(app.instanceLock.IsHeld());
+  }
+}
+
+TEST_F(StartupTest, ReadOnlyDataFolderEndsStartUp) {
+  testing::ReadOnlyFolder readOnly(m_dir.File("ro"));
+  if (!readOnly.Usable()) {
+    GTEST_SKIP() << "no read-only folder can be set up here";
+  }
+  Folders folders(m_dir.File("bin"), readOnly.Path());
+  Instance app(folders, m_clock);
+  StartupResult result = app.startup.Run();
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(
+      result.errorText,
+      StrF(Tr(kMsgDataFolderRefused).c_str(),
+           (readOnly.Path() + ": " + std::strerror(geteuid() == 0 ? EROFS : EACCES)).c_str()));
 }
 
 TEST(VersionTest, BannerTextsInBothLanguages) {

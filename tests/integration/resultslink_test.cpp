@@ -468,36 +468,78 @@ TEST_F(ResultsLinkTest, FourBoxThreadsPushingAtOnceKeepLinesWhole) {
   }
 }
 
-TEST_F(ResultsLinkTest, StalledResultsSoftwareCostsTheIntakeAtMostTheSendTimeOut) {
+// A box thread pushing a detection every millisecond until the link is no longer connected
+// (or the cap): it must get through whatever the results software does.
+class SteadyPusher {
+ public:
+  static constexpr int kCap = 20000;
+  explicit SteadyPusher(CResultsLink& link)
+      : m_thread([this, &link] {
+          const std::string bib(200, '9');  // long lines fill the peer's buffers sooner
+          while (link.IsLinkConnected() && m_pushed < kCap) {
+            link.PushDetection(Detection("31", bib, "10:23:45.12"));
+            ++m_pushed;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+          m_done = true;
+        }) {}
+  ~SteadyPusher() { m_thread.join(); }
+  bool Done() const { return m_done; }
+  int Pushed() const { return m_pushed; }
+
+ private:
+  std::atomic<int> m_pushed{0};
+  std::atomic<bool> m_done{false};
+  std::thread m_thread;
+};
+
+TEST_F(ResultsLinkTest, AResultsSoftwareThatStopsReadingIsALostConnection) {
   CSimulator sim;
   ASSERT_TRUE(sim.Start({"--stop-reading-after", "1", "--rcvbuf", "4096", "--quiet"}));
-  ASSERT_TRUE(Connect(sim.Port(), false));
+  m_reactions.OnDirectButton(true, "127.0.0.1", sim.Port(), 1, /*stallSeconds=*/1);
+  ASSERT_TRUE(PumpUntil([this] { return m_link.IsLinkConnected(); }));
   ASSERT_TRUE(m_link.SendLinkLine("GetMode()"));
-  // Push until the kernel buffers are full and a send gives up; no push may take much longer
-  // than the send time-out.
-  const std::string bib(200, '9');
-  std::chrono::milliseconds longest{0};
-  int pushes = 0;
-  while (m_link.IsLinkConnected() && pushes < 2000000) {
-    const auto start = Clock::now();
-    m_link.PushDetection(Detection("31", bib, "10:23:45.12"));
-    longest = std::max(longest,
-                       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start));
-    ++pushes;
-  }
-  EXPECT_FALSE(m_link.IsLinkConnected());
-  EXPECT_LE(longest.count(), 2500);
-  // A push after the end returns at once without sending.
-  m_link.PushDetection(Detection("31", "1", "10:23:45.12"));
+  SteadyPusher box(m_link);
+  // The lost connection as the operator sees it, while the box thread goes on.
   ASSERT_TRUE(PumpUntil([this] { return m_states.back() == kLinkNotConnected; }));
-  EXPECT_TRUE(m_stateReactions.back().releaseButton);
+  const LinkReaction& lost = m_stateReactions.back();
+  EXPECT_TRUE(lost.releaseButton);
+  EXPECT_EQ(lost.sounds, (std::vector<int>{kSoundLinkLost, kSoundWarning}));
+  ASSERT_TRUE(lost.balloon);
+  EXPECT_EQ(lost.balloon->text, Tr(kMsgLinkLost));
   EXPECT_TRUE(Logged("######## " + Tr(kMsgLinkLost)));
-  bool sendFailureLogged = false;
-  const std::string prefix = Tr(kMsgLinkSendFailed).substr(0, 10);
-  for (const std::string& text : m_logs) {
-    sendFailureLogged = sendFailureLogged || text.rfind(prefix, 0) == 0;
+  EXPECT_TRUE(Logged(StrF(Tr(kMsgLinkStalled).c_str(), 1))) << ::testing::PrintToString(m_logs);
+  EXPECT_FALSE(m_reactions.IsButtonPressed());
+  EXPECT_FALSE(m_link.IsRunning());
+  // The pusher ends by itself: no push is left hanging on the dead connection.
+  ASSERT_TRUE(PumpUntil([&box] { return box.Done(); }));
+  EXPECT_LT(box.Pushed(), SteadyPusher::kCap);
+  m_link.PushDetection(Detection("31", "1", "10:23:45.12"));  // after the end: a no-op
+}
+
+TEST_F(ResultsLinkTest, APauseShorterThanTheStallTimeAfterALongIdleKeepsTheConnection) {
+  CSimulator sim;
+  const std::string log = m_dir.File("received.log");
+  // The results software reads the first line, then nothing until 2.5 s later.
+  ASSERT_TRUE(sim.Start({"--stop-reading-after", "1", "--resume-after", "2500", "--rcvbuf", "4096",
+                         "--log", log, "--quiet"}));
+  m_reactions.OnDirectButton(true, "127.0.0.1", sim.Port(), 1, /*stallSeconds=*/2);
+  ASSERT_TRUE(PumpUntil([this] { return m_link.IsLinkConnected(); }));
+  ASSERT_TRUE(m_link.SendLinkLine("GetMode()"));
+  // Idle for longer than the stall time: that is no stall, and the next wait counts afresh.
+  const auto idleEnd = Clock::now() + std::chrono::milliseconds(2200);
+  ASSERT_TRUE(PumpUntil([idleEnd] { return Clock::now() >= idleEnd; }));
+  // Far more than the paused peer's buffers hold: it waits on our side until the peer reads.
+  constexpr int kLines = 1500;
+  const std::string bib(200, '9');
+  for (int i = 0; i < kLines; ++i) {
+    ASSERT_TRUE(
+        m_link.SendLinkLine(StrF("AddKolClock(1\t31\t%s\t1\t10:00:%02d.00)", bib.c_str(), i % 60)));
   }
-  EXPECT_TRUE(sendFailureLogged);
+  EXPECT_EQ(ReceivedLines(log, kLines + 1).size(), static_cast<size_t>(kLines + 1));
+  m_events.Dispatch([this](const Event& event) { Handle(event); });
+  EXPECT_TRUE(m_link.IsLinkConnected());
+  EXPECT_EQ(m_states, (std::vector<int>{1, 2}));
 }
 
 }  // namespace

@@ -11,14 +11,18 @@ sends real keys and clicks, and reads the windows back from the server:
   3. F12 in the main window opens the manual entry dialog; Escape closes it;
   4. a click on "Exit" asks the exit question; Escape answers No and the program keeps running;
   5. Ctrl+click on "Exit" ends the program at once, with no question, status 0;
-  6. the log file holds the start banner and then the exit banner.
+  6. the log file holds the start banner and then the exit banner;
+and before all that, a data folder that cannot be made stops the program at start with a message
+box, and nothing else opens.
 
 usage: window_smoke_test.py PROGRAM [--language FR|EN]
 """
 
 import argparse
+import errno
 import os
 import signal
+import subprocess
 import sys
 import tempfile
 import time
@@ -45,6 +49,36 @@ class Steps:
         print("[%5.1f s] %s" % (time.monotonic() - self.started, name), flush=True)
 
 
+def refuse_blind(program, texts, work, env, x, steps):
+    steps.begin("a data folder under a regular file: a message box, then the program ends")
+    blocker = os.path.join(work, "a-file")
+    with open(blocker, "wb") as f:
+        f.write(b"x")
+    data = os.path.join(blocker, "data")
+    output = os.path.join(work, "refused.out")
+    refused = window_rig.spawn([program, "--data-dir", data], env, output)
+    try:
+        box = x.wait_for("Lapora", 15, while_alive=refused)
+        if x.viewable(texts["main"]) or x.viewable(texts["config"]):
+            raise window_rig.RigError("the program went on behind the message box; windows: "
+                                      + x.describe())
+        x.key(box, "Return")
+        try:
+            status = refused.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            raise window_rig.RigError("the program still runs 10 s after the message box was "
+                                      "answered; windows: " + x.describe())
+        if status != 1:
+            raise window_rig.RigError("exit status %d, not 1" % status)
+        with open(output, "rb") as f:
+            said = f.read().decode("utf-8", "replace")
+        if data + ": " + os.strerror(errno.ENOTDIR) not in said:
+            raise window_rig.RigError("the path and the reason are not in the program's output:\n"
+                                      + said)
+    finally:
+        window_rig.stop(refused)
+
+
 def run(program, language, work, steps):
     texts = window_rig.TEXTS[language]
     steps.begin("start Xvfb (no window manager)")
@@ -60,6 +94,8 @@ def run(program, language, work, steps):
         output = os.path.join(work, "lapora.out")
 
         env = x.program_env(home, language)
+        refuse_blind(program, texts, work, env, x, steps)
+
         steps.begin("start the program on %s (%s); main window and configuration dialog open"
                     % (x.display, env["LC_ALL"]))
         started = time.monotonic()
