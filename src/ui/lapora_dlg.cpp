@@ -186,8 +186,10 @@ CLaporaDlg::CLaporaDlg(Station& station, QWidget* parent) : QDialog(parent), m_s
   m_balloon = new CBalloonTip(this);
 
   // The lists take the room; the command column keeps its width at the right edge.
-  grid->setColumnStretch(0, 2);
-  grid->setColumnStretch(1, 2);
+  // The detections list's lines are short (time, source, bib); the results' rank texts are long
+  // and must show whole at the usual 1280 pixels, so the results list gets the larger share.
+  grid->setColumnStretch(0, 1);
+  grid->setColumnStretch(1, 1);
   grid->setColumnStretch(2, 3);
   grid->setColumnStretch(3, 0);
   grid->setRowStretch(1, 3);
