@@ -40,6 +40,13 @@ struct BoxStatusEvent {
   int box = 0;
   int failed = 0;
 };
+// A box thread started by "connect all boxes" (round number `round`) has finished initialising
+// its box: initialised when the box was connected and its channels opened.
+struct BoxInitDoneEvent {
+  int box = 0;
+  int round = 0;
+  bool initialised = false;
+};
 // A box stopped answering its keep-alive.
 struct BoxPingErrorEvent {
   int box = 0;
@@ -57,9 +64,9 @@ struct DetectionItemEvent {
 // A worker asks the main thread to refresh the box states and the detection counter.
 struct RefreshRequestEvent {};
 
-using Event =
-    std::variant<LogLineEvent, AlertEvent, LinkLineEvent, LinkStateEvent, BoxStatusEvent,
-                 BoxPingErrorEvent, FtpJobStatusEvent, DetectionItemEvent, RefreshRequestEvent>;
+using Event = std::variant<LogLineEvent, AlertEvent, LinkLineEvent, LinkStateEvent, BoxStatusEvent,
+                           BoxInitDoneEvent, BoxPingErrorEvent, FtpJobStatusEvent,
+                           DetectionItemEvent, RefreshRequestEvent>;
 
 class EventQueue {
  public:
