@@ -413,38 +413,91 @@ ToggleResult CBoxSlots::ToggleBoxConnections(bool releasing) {
     result.outcome = ToggleOutcome::kDisconnected;
     return result;
   }
-  for (auto& box : m_boxes) {
-    if (box->Transport() != nullptr && box->Transport()->IsConfigured() && box->InitBox()) {
-      ++result.initialised;
-    }
-  }
-  if (result.initialised == 0) {
-    log.PostAlert(Tr(kMsgNoBoxInitialized), true);
-    bringToFront();
-    showButton(false);
-    result.outcome = ToggleOutcome::kNoneInitialised;
-    return result;
-  }
-  showButton(true);
-  if (m_hooks.refreshCounter) {
-    m_hooks.refreshCounter();
-  }
+  // Every declared box is initialised on its own thread, all at once: a box that is slow,
+  // silent or stuck in the middle of a line holds neither the window nor the other boxes.
+  // A box that is up reads on at once, so the file is open before any thread starts.
+  ConnectRound round;
+  round.id = ++m_lastRoundId;
+  round.result = result;
   waitCursor(true);
+  round.openedFile = !m_records.IsDetectionFileOpen();
   m_records.OpenDetectionFile(m_detectionFilePath);
-  for (auto& box : m_boxes) {
-    if (box->Transport() != nullptr && box->Transport()->IsConnected() && box->StartBoxThread()) {
-      ++result.threadsStarted;
+  for (std::size_t i = 0; i < m_boxes.size(); ++i) {
+    COstraBox& box = *m_boxes[i];
+    if (box.Transport() != nullptr && box.Transport()->IsConfigured() &&
+        box.StartConnectAllThread(round.id)) {
+      round.waiting[i] = true;
+      ++round.result.threadsStarted;
     }
-  }
-  if (m_services.sound != nullptr) {
-    m_services.sound->PlaySoundResource(kSoundConnected);
   }
   waitCursor(false);
-  result.outcome = ToggleOutcome::kConnected;
+  result.threadsStarted = round.result.threadsStarted;
+  m_round = round;
+  if (result.threadsStarted == 0) {
+    return FinishConnectAll();  // nothing to wait for
+  }
+  result.outcome = ToggleOutcome::kConnecting;
+  return result;
+}
+
+void CBoxSlots::OnBoxInitDone(int boxNumber, int round, bool initialised) {
+  if (!m_round || m_round->id != round || boxNumber < 1 || boxNumber > kBoxSlotCount ||
+      !m_round->waiting[static_cast<std::size_t>(boxNumber - 1)]) {
+    return;  // a round given up by a disconnection
+  }
+  m_round->waiting[static_cast<std::size_t>(boxNumber - 1)] = false;
+  if (initialised) {
+    ++m_round->result.initialised;
+  }
+  if (m_hooks.updateBoxStatus) {
+    m_hooks.updateBoxStatus(boxNumber);
+  }
+  for (bool waiting : m_round->waiting) {
+    if (waiting) {
+      return;
+    }
+  }
+  (void)FinishConnectAll();
+}
+
+ToggleResult CBoxSlots::FinishConnectAll() {
+  ConnectRound round = *m_round;
+  m_round.reset();
+  ToggleResult& result = round.result;
+  m_services.log.PostLogMsg(0, kMsgConnectAllDone, result.initialised, result.declared);
+  if (result.initialised == 0) {
+    if (round.openedFile) {
+      m_records.CloseDetectionFile();  // nothing records: as it was before
+    }
+    m_services.log.PostAlert(Tr(kMsgNoBoxInitialized), true);
+    if (m_hooks.bringToFront) {
+      m_hooks.bringToFront();
+    }
+    if (m_hooks.showConnectButton) {
+      m_hooks.showConnectButton(false);
+    }
+    result.outcome = ToggleOutcome::kNoneInitialised;
+  } else {
+    if (m_hooks.showConnectButton) {
+      m_hooks.showConnectButton(true);
+    }
+    if (m_hooks.refreshCounter) {
+      m_hooks.refreshCounter();
+    }
+    if (m_services.sound != nullptr) {
+      m_services.sound->PlaySoundResource(kSoundConnected);
+    }
+    result.outcome = ToggleOutcome::kConnected;
+  }
+  if (m_hooks.connectAllFinished) {
+    m_hooks.connectAllFinished(result);
+  }
   return result;
 }
 
 void CBoxSlots::DisconnectAllBoxes() {
+  // The boxes still initialising are stopped below; their reports are no longer awaited.
+  m_round.reset();
   if (m_hooks.setWaitCursor) {
     m_hooks.setWaitCursor(true);
   }

@@ -8,6 +8,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,23 @@ struct BoxMenuItem {
   std::vector<BoxMenuItem> submenu;  // the gate times under kGateTime
 };
 
+// How ToggleBoxConnections ended.
+enum class ToggleOutcome {
+  kCancelled,        // the operator answered No to the disconnection question
+  kNoneDeclared,     // no slot is declared: alert
+  kDisconnected,     // some box was active: all were disconnected
+  kConnecting,       // the declared boxes are being initialised, each on its box thread
+  kNoneInitialised,  // no declared box could be connected: alert
+  kConnected,        // at least one box connected; its box thread runs
+};
+
+struct ToggleResult {
+  ToggleOutcome outcome = ToggleOutcome::kCancelled;
+  int declared = 0;
+  int initialised = 0;     // boxes InitBox connected (known once the connection has finished)
+  int threadsStarted = 0;  // box threads started to initialise the declared boxes
+};
+
 // What the front end does for the slots. Every hook may be left empty: it then does nothing,
 // except askYesNo, whose absence answers No (nothing is changed without the operator's Yes).
 struct BoxSlotsHooks {
@@ -95,22 +113,8 @@ struct BoxSlotsHooks {
   std::function<void(int boxNumber)> updateBoxStatus;
   // Speaks a short text; empty when the speech is off.
   std::function<void(const std::string& text)> say;
-};
-
-// How ToggleBoxConnections ended.
-enum class ToggleOutcome {
-  kCancelled,        // the operator answered No to the disconnection question
-  kNoneDeclared,     // no slot is declared: alert
-  kDisconnected,     // some box was active: all were disconnected
-  kNoneInitialised,  // no declared box could be connected: alert
-  kConnected,        // at least one box connected; its box thread runs
-};
-
-struct ToggleResult {
-  ToggleOutcome outcome = ToggleOutcome::kCancelled;
-  int declared = 0;
-  int initialised = 0;     // boxes InitBox connected
-  int threadsStarted = 0;  // box threads started
+  // The connection of all boxes has finished (outcome kNoneInitialised or kConnected).
+  std::function<void(const ToggleResult& result)> connectAllFinished;
 };
 
 // What a box menu action did with its commands.
@@ -177,10 +181,19 @@ class CBoxSlots {
   std::vector<std::string> ManualEntryDetectors() const;
 
   // The toggle button. releasing: the click releases the pressed button (the operator asks to
-  // disconnect), which asks first.
+  // disconnect), which asks first. Connecting returns at once (kConnecting): the declared
+  // boxes are initialised concurrently on their own threads, which read on at once when their
+  // box is up; once every one has reported (OnBoxInitDone), the outcome is shown (alert, or
+  // the button pressed and the connection sound) and given to connectAllFinished. The
+  // incoming-detections file is opened before any box thread starts.
   ToggleResult ToggleBoxConnections(bool releasing);
-  // Stops the four box threads (handling events meanwhile), waits a second more while
-  // handling events, closes the detection file and restarts the refresh timer.
+  // A connection of all boxes has boxes still initialising.
+  bool IsConnectingAll() const { return m_round.has_value(); }
+  // Handler of BoxInitDoneEvent. Reports of a round that was given up are ignored.
+  void OnBoxInitDone(int boxNumber, int round, bool initialised);
+  // Gives up a connection of all boxes under way (its boxes go on as they are), stops the four
+  // box threads (handling events meanwhile), waits a second more while handling events,
+  // closes the detection file and restarts the refresh timer.
   void DisconnectAllBoxes();
 
   // The box menu of box 1..4 as it opens now; empty when the slot is not declared (no menu
@@ -218,6 +231,16 @@ class CBoxSlots {
   // Sends one command of a menu action and keeps its outcome in result.
   bool SendForAction(COstraBox& box, const std::string& command, const std::string& parameter,
                      BoxActionResult* result);
+  // The end of a connection of all boxes, once no box is left initialising; its outcome.
+  ToggleResult FinishConnectAll();
+
+  // A connection of all boxes under way.
+  struct ConnectRound {
+    int id = 0;
+    std::array<bool, kBoxSlotCount> waiting{};  // boxes whose report has not come yet
+    ToggleResult result;
+    bool openedFile = false;  // the round opened the detection file (it was closed)
+  };
 
   BoxLinkServices& m_services;
   SettingsStore& m_store;
@@ -226,6 +249,8 @@ class CBoxSlots {
   BoxSlotsHooks m_hooks;
   std::array<std::unique_ptr<COstraBox>, kBoxSlotCount> m_boxes;
   BoxSupervisor m_supervisor;
+  std::optional<ConnectRound> m_round;
+  int m_lastRoundId = 0;
 };
 
 }  // namespace lapora

@@ -13,7 +13,11 @@ BoxSupervisor::BoxSupervisor(BoxLinkServices& services, Hooks hooks)
     : m_services(services), m_hooks(std::move(hooks)) {}
 
 void BoxSupervisor::StopBoxThread(COstraBox& box) {
-  box.StopBoxThread(m_hooks.pumpEvents);
+  box.StopBoxThread(m_hooks.pumpEvents, COstraBox::StopKind::kFinal);
+}
+
+void BoxSupervisor::CleanUpBoxThread(COstraBox& box) {
+  box.StopBoxThread(m_hooks.pumpEvents, COstraBox::StopKind::kCleanup);
 }
 
 void BoxSupervisor::PauseWhilePumping(int milliseconds) {
@@ -39,17 +43,25 @@ void BoxSupervisor::OnBoxStatus(int boxNumber, int failed) {
     return;
   }
   Logger& log = m_services.log;
+  // A stop already asked for (the operator's, perhaps still waiting under this very handler)
+  // wins over the restart of a box lost just before it.
+  bool beingStopped = box->IsStopWanted();
   log.PostLogF(0, "APP CNX ERROR for box %d. Expected = %s. StopBoxThread", boxNumber,
                failed == 0 ? "YES" : "NO");
-  StopBoxThread(*box);
+  CleanUpBoxThread(*box);
   if (failed == 1) {
     if (m_services.sound != nullptr) {
       m_services.sound->PlaySoundResource(kSoundBoxError);
     }
     if (m_services.settings.GBoxReconnectSeconds.load() != 0) {
-      log.PostLogF(0, "APP FOUND UNEXPECTED CNX ERROR for box %d and will restart BoxThread",
-                   boxNumber);
-      box->StartBoxThread();
+      if (beingStopped) {
+        log.PostLogF(0, "APP FOUND UNEXPECTED CNX ERROR for box %d, stopped: no restart",
+                     boxNumber);
+      } else {
+        log.PostLogF(0, "APP FOUND UNEXPECTED CNX ERROR for box %d and will restart BoxThread",
+                     boxNumber);
+        (void)box->StartBoxThread();
+      }
     }
   }
   if (m_hooks.restartRefreshTimer) {
@@ -66,16 +78,17 @@ void BoxSupervisor::OnBoxPingError(int boxNumber) {
     return;
   }
   Logger& log = m_services.log;
+  bool beingStopped = box->IsStopWanted();
   log.PostLogF(0, "APP PING ERROR for box %d. StopBoxThread", boxNumber);
-  StopBoxThread(*box);
+  CleanUpBoxThread(*box);
   if (m_services.sound != nullptr) {
     m_services.sound->PlaySoundResource(kSoundBoxError);
   }
   // Events keep being handled during the pause.
   PauseWhilePumping(500);
-  if (m_services.settings.GBoxReconnectSeconds.load() != 0) {
+  if (m_services.settings.GBoxReconnectSeconds.load() != 0 && !beingStopped) {
     log.PostLogF(0, "APP FOUND PING ERROR for box %d and will restart BoxThread", boxNumber);
-    box->StartBoxThread();
+    (void)box->StartBoxThread();
   }
   if (m_hooks.restartRefreshTimer) {
     m_hooks.restartRefreshTimer();

@@ -25,10 +25,13 @@ class BoxSupervisor {
   // A BoxPingErrorEvent.
   void OnBoxPingError(int boxNumber);
 
-  // StopBoxThread with this supervisor's event pump.
+  // The operator's StopBoxThread with this supervisor's event pump: a loss of the box
+  // reported from now on, even while the stop waits, no longer starts it again.
   void StopBoxThread(COstraBox& box);
 
  private:
+  // The end of the thread of a box found lost (the box may be started again afterwards).
+  void CleanUpBoxThread(COstraBox& box);
   void PauseWhilePumping(int milliseconds);
 
   BoxLinkServices& m_services;

@@ -16,9 +16,9 @@ namespace {
 // The box whose box thread is the calling thread (null on every other thread).
 thread_local const COstraBox* tBoxOfThisThread = nullptr;
 
-constexpr int kDiscoveryWaitMs = 5;
-constexpr int kDiscoveryGiveUpMs = 10000;
+constexpr long kDiscoverySliceMs = 100;
 constexpr int kReadWaitMs = 5;
+constexpr int kReadLineWaitMs = 100;
 constexpr int kConnectRetryPauses = 6;
 constexpr int kConnectRetryPauseMs = 500;
 
@@ -76,6 +76,9 @@ bool COstraBox::InitBox() {
   }
   log.PostLogMsg(20, kMsgBoxInitialized, m_number, address.c_str(), port, detectorId.c_str());
   (void)DiscoverDeviceId();  // the channels are opened whatever it found
+  if (m_stop) {
+    return true;  // being stopped: the connection is closed or about to be
+  }
   for (int channel = 1; channel <= 4; ++channel) {
     if (!SendCommand(*this, "readerOpen", std::to_string(channel), &error)) {
       log.PostLogMsg(0, kMsgErrorSendingReaderOpen, prefix.c_str(), channel, error.c_str());
@@ -107,34 +110,32 @@ bool COstraBox::DiscoverDeviceId() {
     ~Unpause() { flag = false; }
   } unpause{m_readingPaused};
 
-  int waitedMs = 0;
+  const int giveUpSeconds = m_services.settings.GBoxDiscoverySeconds.load();
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::seconds(giveUpSeconds < 0 ? 0 : giveUpSeconds);
   for (;;) {
-    int ready = transport->WaitForData(0);
-    if (ready == 0) {
-      PauseMs(m_services.settings.GVarnexReadMsDelta.load());
-      ready = transport->WaitForData(kDiscoveryWaitMs);
+    if (m_stop) {
+      return false;
     }
-    if (ready < 0) {
-      return false;  // no connection any more
-    }
-    if (ready == 0) {
-      waitedMs += kDiscoveryWaitMs;
-      if (waitedMs > kDiscoveryGiveUpMs) {
-        log.PostLogMsg(0, kMsgNoDataReceived, prefix.c_str(), kDiscoveryGiveUpMs / 1000);
-        return false;
-      }
-      if (m_stop) {
-        return false;
-      }
-      continue;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) {
+      log.PostLogMsg(0, kMsgNoDataReceived, prefix.c_str(), giveUpSeconds);
+      return false;
     }
     std::string line;
     long count;
     try {
-      count = transport->ReadLine(line);
+      // In slices, so that a stop is seen soon even on a transport it cannot wake.
+      count = transport->ReadLineWithin(
+          line, static_cast<int>(left < kDiscoverySliceMs ? left : kDiscoverySliceMs));
     } catch (const std::exception&) {
       log.PostLogF(0, "+ %s : Exception caught in ReadAvailable", prefix.c_str());
       return false;
+    }
+    if (count == kNoLineYet) {
+      continue;  // a part of a line may have come: it stays for the next read
     }
     std::uint64_t readTick = m_services.clock.TickMs();
     if (count < 0) {
@@ -165,9 +166,18 @@ bool COstraBox::DiscoverDeviceId() {
 }
 
 bool COstraBox::StartBoxThread() {
-  if (m_threadRunning) {
+  return StartThread(0);
+}
+
+bool COstraBox::StartConnectAllThread(int round) {
+  return round > 0 && StartThread(round);
+}
+
+bool COstraBox::StartThread(int connectRound) {
+  if (m_threadRunning || m_stopDepth > 0) {
     return false;
   }
+  m_stopWanted = false;
   if (m_thread.joinable()) {
     m_thread.join();  // a thread that has ended but was not joined yet
   }
@@ -181,7 +191,7 @@ bool COstraBox::StartBoxThread() {
   // Running from now on, so that a StopBoxThread right after this waits for the thread.
   m_threadRunning = true;
   try {
-    m_thread = std::thread(&COstraBox::BoxThread, this);
+    m_thread = std::thread(&COstraBox::BoxThread, this, connectRound);
   } catch (const std::exception&) {
     m_threadRunning = false;
     return false;
@@ -189,7 +199,15 @@ bool COstraBox::StartBoxThread() {
   return true;
 }
 
-void COstraBox::StopBoxThread(const std::function<void()>& pump) {
+void COstraBox::StopBoxThread(const std::function<void()>& pump, StopKind kind) {
+  if (kind == StopKind::kFinal) {
+    m_stopWanted = true;
+  }
+  struct StopUnderWay {
+    int& depth;
+    explicit StopUnderWay(int& d) : depth(d) { ++depth; }
+    ~StopUnderWay() { --depth; }
+  } underWay{m_stopDepth};
   {
     std::lock_guard lock(m_threadStateMutex);
     m_stop = true;
@@ -271,6 +289,13 @@ bool COstraBox::ConnectPhase(const std::string& prefix) {
       return false;
     }
   }
+  if (m_stop) {
+    // Stopped while the box was being initialised: as a stop between two attempts.
+    transport->Close();
+    setReconnecting(false);
+    log.PostLogMsg(0, kMsgThreadStoppedNoConnect, prefix.c_str());
+    return false;
+  }
   log.PostLogMsg(0, kMsgConnectionSuccessful, prefix.c_str());
   m_services.events.Post(BoxStatusEvent{m_number, 0});
   if (m_services.sound != nullptr) {
@@ -313,10 +338,15 @@ void COstraBox::ReadingLoop(const std::string& prefix) {
     line.clear();
     long count;
     try {
-      count = transport->ReadLine(line);
+      // Within a time: a line left unfinished is waited for between turns of the loop, which
+      // keeps seeing the stop flag.
+      count = transport->ReadLineWithin(line, kReadLineWaitMs);
     } catch (const std::exception&) {
       log.PostLogF(0, "+ %s : Exception caught in ReadAvailable", prefix.c_str());
       count = -1;
+    }
+    if (count == kNoLineYet) {
+      continue;
     }
     bool stopRequested = transport->IsStopRequested() || m_stop;
     if (count == 0 && !stopRequested) {
@@ -345,14 +375,34 @@ void COstraBox::ReadingLoop(const std::string& prefix) {
   expectedEnd();
 }
 
-void COstraBox::BoxThread() {
+bool COstraBox::InitialiseForRound(const std::string& prefix, int round) {
+  bool initialised = InitBox();
+  // A box stopped while it was being initialised does not count as initialised.
+  bool stopped = m_stop.load();
+  if (initialised && stopped) {
+    m_transport->Close();
+    initialised = false;
+  }
+  if (m_transport != nullptr) {
+    m_transport->SetReconnecting(false);
+  }
+  if (stopped) {
+    m_services.log.PostLogMsg(0, kMsgThreadStoppedNoConnect, prefix.c_str());
+  }
+  m_services.events.Post(BoxInitDoneEvent{m_number, round, initialised});
+  return initialised;
+}
+
+void COstraBox::BoxThread(int connectRound) {
   tBoxOfThisThread = this;
   m_services.shared.runningThreads.fetch_add(1);
   std::string prefix = BoxThreadLogPrefix();
   Logger& log = m_services.log;
 
   bool reading = true;
-  if (m_transport == nullptr || !m_transport->IsConnected()) {
+  if (connectRound > 0) {
+    reading = InitialiseForRound(prefix, connectRound);
+  } else if (m_transport == nullptr || !m_transport->IsConnected()) {
     reading = ConnectPhase(prefix);
   }
   if (reading) {

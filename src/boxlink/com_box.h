@@ -15,6 +15,9 @@ namespace lapora {
 // to its end, so that no input grows memory without bound.
 inline constexpr std::size_t kMaxBoxLineBytes = 64 * 1024;
 
+// ReadLineWithin's answer when no whole line came in time (distinct from every failure code).
+inline constexpr long kNoLineYet = -1000000;
+
 class CComBox {
  public:
   CComBox() = default;
@@ -29,6 +32,9 @@ class CComBox {
   // Appends one received line to text and returns its count (see each transport for the
   // framing); a negative value when the connection failed or is closed.
   virtual long ReadLine(std::string& text) = 0;
+  // ReadLine that gives up after milliseconds: kNoLineYet when no whole line came by then,
+  // whatever part of one did (that part is kept and begins the next line read).
+  virtual long ReadLineWithin(std::string& text, int milliseconds) = 0;
   // 1 when a line can be read, 0 when nothing came within the time, -1 without a connection.
   virtual int WaitForData(int milliseconds) = 0;
   // "[%s:%d %s]": short address, port value, detector id.

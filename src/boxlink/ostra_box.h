@@ -89,19 +89,35 @@ class COstraBox : public IntakeBox {
   bool IsReadingPaused() const { return m_readingPaused; }
   bool IsThreadRunning() const { return m_threadRunning; }
 
-  // Connects the transport, learns the device id, opens the four reader channels. Main
-  // thread, or the box thread while connecting. False when the connection failed.
+  // Connects the transport, learns the device id, opens the four reader channels (not when a
+  // stop came meanwhile). The box thread; a test may call it on its own thread while no box
+  // thread runs. False when the connection failed.
   bool InitBox();
-  // Waits (about ten seconds at most) for the first recognised line and keeps its device id;
-  // the line itself is handled later by the box thread like any other.
+  // Waits for the first recognised line and keeps its device id, GBoxDiscoverySeconds at most
+  // whatever arrives (a line that never ends included); the line itself is handled later by
+  // the box thread like any other.
   bool DiscoverDeviceId();
 
-  // Main thread. Starts the box thread; false when one still runs for this box.
+  // Main thread. Starts the box thread; false when one still runs for this box or while a
+  // StopBoxThread of this box is under way (a stop wins over any restart it meets).
   bool StartBoxThread();
+  // Main thread. Starts the box thread of "connect all boxes": it runs InitBox once, posts a
+  // BoxInitDoneEvent with this round number, then reads the box when it was initialised and
+  // ends otherwise (no reconnection attempts). False as StartBoxThread.
+  bool StartConnectAllThread(int round);
+  enum class StopKind {
+    kFinal,    // the operator's (or the closing's): the box stays stopped until started again
+    kCleanup,  // the end of a box found lost, by whoever may then start it again
+  };
   // Main thread. Stops the box thread and returns once it has ended, calling pump (which
   // handles pending events: the box thread's own reports included) while it waits. pump may
   // re-enter StopBoxThread for the same box; both calls return when the thread has ended.
-  void StopBoxThread(const std::function<void()>& pump);
+  // Threads cannot be started for this box meanwhile, so the wait is only ever for the thread
+  // that this stop stopped.
+  void StopBoxThread(const std::function<void()>& pump, StopKind kind = StopKind::kFinal);
+  // Main thread. A final stop was asked since the box thread was last started: a loss
+  // reported meanwhile must not start it again.
+  bool IsStopWanted() const { return m_stopWanted; }
 
   // The box thread's log prefix: "Box %d %s" (English) or "[%d] Boîtier %d %s" (French, with
   // the calling thread's number), with the box number and the transport's label.
@@ -115,7 +131,12 @@ class COstraBox : public IntakeBox {
     std::uint64_t readTickMs;
   };
 
-  void BoxThread();
+  // connectRound: 0 for a thread that connects (or reconnects) by itself, else the round of
+  // "connect all boxes" that started it.
+  bool StartThread(int connectRound);
+  void BoxThread(int connectRound);
+  // The connect-all start: InitBox once and report it; false when the thread must end.
+  bool InitialiseForRound(const std::string& prefix, int round);
   // The connection phase; false when the thread must end without reading.
   bool ConnectPhase(const std::string& prefix);
   void ReadingLoop(const std::string& prefix);
@@ -150,6 +171,10 @@ class COstraBox : public IntakeBox {
   std::mutex m_threadStateMutex;  // pairs with m_threadStateChanged (stop, thread end)
   std::condition_variable m_threadStateChanged;
   std::thread m_thread;  // main thread only
+  // Main thread only: StopBoxThread calls under way (nested ones included), and a final stop
+  // asked since the last start.
+  int m_stopDepth = 0;
+  bool m_stopWanted = false;
 };
 
 }  // namespace lapora

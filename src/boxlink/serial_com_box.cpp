@@ -1,5 +1,6 @@
 #include "boxlink/serial_com_box.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -73,6 +74,16 @@ int CSerialComBox::WaitForData(int milliseconds) {
 }
 
 long CSerialComBox::ReadLine(std::string& text) {
+  return ReadLineUntil(text, std::nullopt);
+}
+
+long CSerialComBox::ReadLineWithin(std::string& text, int milliseconds) {
+  return ReadLineUntil(text, std::chrono::steady_clock::now() +
+                                 std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds));
+}
+
+long CSerialComBox::ReadLineUntil(std::string& text,
+                                  std::optional<std::chrono::steady_clock::time_point> deadline) {
   if (!m_helper.IsOpen()) {
     return -1;
   }
@@ -114,7 +125,16 @@ long CSerialComBox::ReadLine(std::string& text) {
       Close();
       return -1;
     }
-    buffer.WaitForData(kDryWait);
+    std::chrono::milliseconds wait = kDryWait;
+    if (deadline) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          *deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        return kNoLineYet;  // the characters taken so far wait in m_pending
+      }
+      wait = std::min(wait, left);
+    }
+    buffer.WaitForData(wait);
   }
 }
 

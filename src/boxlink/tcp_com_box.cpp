@@ -54,6 +54,11 @@ bool CTcpComBox::Connect(std::string* errorText) {
     }
     return false;
   }
+  std::string keepAliveError;
+  if (!m_socket.EnableDeadPeerDetection(m_deadPeerTimes, &keepAliveError)) {
+    // Still usable: only a connection lost without a word would go unnoticed.
+    m_log.PostLogMsg(0, kMsgTcpKeepAliveRefused, LogPrefix().c_str(), keepAliveError.c_str());
+  }
   SetStopRequested(false);
   return true;
 }
@@ -104,6 +109,16 @@ int CTcpComBox::WaitForData(int milliseconds) {
 }
 
 long CTcpComBox::ReadLine(std::string& text) {
+  return ReadLineUntil(text, std::nullopt);
+}
+
+long CTcpComBox::ReadLineWithin(std::string& text, int milliseconds) {
+  return ReadLineUntil(text, std::chrono::steady_clock::now() +
+                                 std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds));
+}
+
+long CTcpComBox::ReadLineUntil(std::string& text,
+                               std::optional<std::chrono::steady_clock::time_point> deadline) {
   if (!m_socket.IsOpen()) {
     return -1;
   }
@@ -138,6 +153,23 @@ long CTcpComBox::ReadLine(std::string& text) {
       m_endPos -= m_readPos;
       m_scanPos -= m_readPos;
       m_readPos = 0;
+    }
+    if (deadline) {
+      // Receive only what has come: a peer that stops in the middle of a line must not hold
+      // the reader past its deadline.
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      *deadline - std::chrono::steady_clock::now())
+                      .count();
+      int ready = m_socket.WaitReadable(left > 0 ? static_cast<int>(left) : 0);
+      if (ready == 0) {
+        return kNoLineYet;
+      }
+      if (ready < 0) {
+        if (m_socket.IsOpen()) {
+          m_log.PostLogMsg(0, kMsgTcpSelectError, LogPrefix().c_str());
+        }
+        return -1;
+      }
     }
     long got = m_socket.Receive(m_buffer.get() + m_endPos, kReceiveBlock);
     if (got <= 0) {

@@ -5,7 +5,9 @@
 // from any thread (the socket wakes a blocked read when closed).
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "boxlink/com_box.h"
@@ -25,6 +27,7 @@ class CTcpComBox : public CComBox {
   bool RequestStop() override;
   bool Close() override;
   long ReadLine(std::string& text) override;
+  long ReadLineWithin(std::string& text, int milliseconds) override;
   int WaitForData(int milliseconds) override;
   long Send(const char* data, std::size_t length) override;
   bool Connect(std::string* errorText) override;
@@ -40,16 +43,24 @@ class CTcpComBox : public CComBox {
   std::string GetHost() const { return m_address; }
   int GetPort() const { return m_port; }
 
+  // How a silently dead connection is found (set on every connection). Main thread, while no
+  // box thread runs on this transport.
+  void SetDeadPeerTimes(const DeadPeerTimes& times) { m_deadPeerTimes = times; }
+
  private:
   // "[%d] Box %s" with the calling thread and the label.
   std::string LogPrefix() const;
   // Looks for a line end in the unread bytes, from where the last look stopped.
   bool FindLineEnd(std::size_t* end);
+  // ReadLine, waiting for bytes only until the deadline when there is one.
+  long ReadLineUntil(std::string& text,
+                     std::optional<std::chrono::steady_clock::time_point> deadline);
   void ResetBuffer();
 
   Logger& m_log;
   const AppSettings& m_settings;
   TcpSocket m_socket;
+  DeadPeerTimes m_deadPeerTimes;
   // Received bytes not yet returned are [m_readPos, m_endPos) of m_buffer; reading thread only.
   std::unique_ptr<char[]> m_buffer;
   std::size_t m_readPos = 0;

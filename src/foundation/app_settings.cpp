@@ -1,5 +1,7 @@
 #include "foundation/app_settings.h"
 
+#include <algorithm>
+
 #include "foundation/chrono.h"
 #include "foundation/folders.h"
 #include "foundation/settings_store.h"
@@ -65,6 +67,9 @@ void ReadStartupSettings(SettingsStore& store, AppSettings& s, const Folders& fo
       store.ReadSettingBool(settings, "GVarnexBeepDetections", s.GVarnexBeepDetections != 0);
   s.GVarnexBeepWhenQuit =
       store.ReadSettingBool(settings, "GVarnexBeepWhenQuit", s.GVarnexBeepWhenQuit != 0);
+  // Read only: a key for tests and odd boxes, not one to offer in every settings file.
+  s.GBoxDiscoverySeconds =
+      std::max(0, store.ReadSettingInt(settings, "GBoxDiscoverySeconds", s.GBoxDiscoverySeconds));
 }
 
 void ReadMainWindowSettings(SettingsStore& store, AppSettings& s) {

@@ -36,6 +36,8 @@ struct AppSettings {
   std::atomic<int> GDaysToAdd{0};
   std::atomic<int> GVarnexBeepDetections{1};
   std::atomic<int> GVarnexBeepWhenQuit{1};
+  // How long the device-id discovery after a box's connection waits for a whole line.
+  std::atomic<int> GBoxDiscoverySeconds{10};
   // [DirectConnection]
   std::atomic<int> Port{8283};
   std::string Host{"localhost"};
@@ -64,9 +66,9 @@ struct AppSettings {
   std::array<std::string, 4> m_raceDayDates;
 };
 
-// Start-up: reads the start-up keys, each written back at once (the two sound keys are only
-// read), in the order that fixes their order in a new file, and computes the race-day dates
-// for the local date of now. Main thread.
+// Start-up: reads the start-up keys, each written back at once (the two sound keys and
+// GBoxDiscoverySeconds are only read), in the order that fixes their order in a new file, and
+// computes the race-day dates for the local date of now. Main thread.
 void ReadStartupSettings(SettingsStore& store, AppSettings& settings, const Folders& folders,
                          std::time_t now);
 // The main window's keys (BAbsClock, LogWinLevel, LogFileLevel, BLogDetections,

@@ -40,6 +40,13 @@ struct BoxStatusEvent {
   int box = 0;
   int failed = 0;
 };
+// A box thread started by "connect all boxes" (round number `round`) has finished initialising
+// its box: initialised when the box was connected and its channels opened.
+struct BoxInitDoneEvent {
+  int box = 0;
+  int round = 0;
+  bool initialised = false;
+};
 // A box stopped answering its keep-alive.
 struct BoxPingErrorEvent {
   int box = 0;
@@ -60,8 +67,8 @@ struct RefreshRequestEvent {};
 struct PopFrontEvent {};
 
 using Event = std::variant<LogLineEvent, AlertEvent, LinkLineEvent, LinkStateEvent, BoxStatusEvent,
-                           BoxPingErrorEvent, FtpJobStatusEvent, DetectionItemEvent,
-                           RefreshRequestEvent, PopFrontEvent>;
+                           BoxInitDoneEvent, BoxPingErrorEvent, FtpJobStatusEvent,
+                           DetectionItemEvent, RefreshRequestEvent, PopFrontEvent>;
 
 class EventQueue {
  public:

@@ -38,6 +38,30 @@ void SetError(std::string* out, std::string text) {
 
 }  // namespace
 
+bool EnableDeadPeerDetection(int fd, const DeadPeerTimes& times, std::string* systemError) {
+  struct Option {
+    int level;
+    int name;
+    int value;
+    const char* text;
+  };
+  const Option options[] = {
+      {SOL_SOCKET, SO_KEEPALIVE, 1, "setsockopt(SO_KEEPALIVE)"},
+      {IPPROTO_TCP, TCP_KEEPIDLE, times.idleSeconds, "setsockopt(TCP_KEEPIDLE)"},
+      {IPPROTO_TCP, TCP_KEEPINTVL, times.intervalSeconds, "setsockopt(TCP_KEEPINTVL)"},
+      {IPPROTO_TCP, TCP_KEEPCNT, times.probes, "setsockopt(TCP_KEEPCNT)"},
+      {IPPROTO_TCP, TCP_USER_TIMEOUT, times.userTimeoutMs, "setsockopt(TCP_USER_TIMEOUT)"},
+  };
+  for (const Option& option : options) {
+    if (::setsockopt(fd, option.level, option.name, &option.value, sizeof option.value) != 0) {
+      SetError(systemError, ErrnoText(option.text, errno));
+      return false;
+    }
+  }
+  SetError(systemError, {});
+  return true;
+}
+
 TcpSocket::~TcpSocket() {
   Close();
   std::lock_guard lock(m_fdMutex);
@@ -123,6 +147,17 @@ TcpConnectResult TcpSocket::Connect(const std::string& host, int port, int timeo
 bool TcpSocket::IsOpen() const {
   std::lock_guard lock(m_fdMutex);
   return m_fd >= 0;
+}
+
+bool TcpSocket::EnableDeadPeerDetection(const DeadPeerTimes& times, std::string* systemError) {
+  int fd = Enter();
+  if (fd < 0) {
+    SetError(systemError, "setsockopt: not connected");
+    return false;
+  }
+  bool ok = lapora::EnableDeadPeerDetection(fd, times, systemError);
+  Leave();
+  return ok;
 }
 
 int TcpSocket::Handle() const {

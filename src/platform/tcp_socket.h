@@ -1,8 +1,8 @@
 // A thin IPv4 TCP client socket: name resolution, connection with a time-out, blocking receive
-// and send, readability waits, shutdown and close. Thread-safe: one thread may block in
-// Receive/WaitReadable while another sends, shuts down or closes; Close wakes the blocked
-// call (shutdown) and the descriptor is released only once no call is still inside it, so a
-// descriptor number is never reused under a running call.
+// and send, readability waits, dead-peer detection, shutdown and close. Thread-safe: one thread
+// may block in Receive/WaitReadable while another sends, shuts down or closes; Close wakes the
+// blocked call (shutdown) and the descriptor is released only once no call is still inside it,
+// so a descriptor number is never reused under a running call.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,22 @@ enum class TcpConnectResult {
   kFailed,         // refused, unreachable, timed out, or any socket call failed
 };
 
+// How a connection whose peer vanished without a word (a pulled cable, a machine switched off)
+// is noticed: after idleSeconds without traffic the system sends a keep-alive probe every
+// intervalSeconds, and `probes` unanswered ones end the connection; data left unacknowledged
+// for userTimeoutMs ends it too. A receive or send in progress then fails with ETIMEDOUT.
+struct DeadPeerTimes {
+  int idleSeconds = 10;
+  int intervalSeconds = 5;
+  int probes = 3;
+  int userTimeoutMs = 30000;
+};
+
+// Turns keep-alive on with these times and sets TCP_USER_TIMEOUT on a TCP socket. False, with
+// the failing call in systemError (optional), when the system refused one of them.
+[[nodiscard]] bool EnableDeadPeerDetection(int fd, const DeadPeerTimes& times = {},
+                                           std::string* systemError = nullptr);
+
 class TcpSocket {
  public:
   TcpSocket() = default;
@@ -34,6 +50,10 @@ class TcpSocket {
                                          std::string* systemError = nullptr);
 
   bool IsOpen() const;
+
+  // EnableDeadPeerDetection on the connected socket; false without a socket.
+  [[nodiscard]] bool EnableDeadPeerDetection(const DeadPeerTimes& times = {},
+                                             std::string* systemError = nullptr);
 
   // Waits until data (or the peer's close) can be read: 1 readable, 0 time-out, -1 no socket
   // or the wait failed.

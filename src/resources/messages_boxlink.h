@@ -55,6 +55,10 @@ inline constexpr Message kMsgTcpLogPrefix{"[%d] Box %s", "[%d] Boîtier %s"};
 inline constexpr Message kMsgTcpSelectError{
     "+ %s : Testing available data (select) returned an error",
     "+ %s : Recherche de données disponibles (select) a retourné une erreur"};
+// Prefix, the refused system call.
+inline constexpr Message kMsgTcpKeepAliveRefused{
+    "+ %s : Keep-alive could not be set, a silently lost connection will not be noticed: %s",
+    "+ %s : Keep-alive refusé, une connexion perdue sans bruit ne sera pas détectée : %s"};
 inline constexpr Message kMsgTcpRecvReturned{"+ %s : Reading socket (recv) returned %d",
                                              "+ %s : Lecture de socket (recv) a retourné %d"};
 

@@ -28,6 +28,11 @@ inline constexpr Message kMsgNoBoxInitialized{
     "No Varnex box has been successfully initialized in your configuration !!!",
     "Aucun boîtier Varnex n'a été initialisé avec succès dans votre configuration !!!"};
 
+// Boxes initialised, boxes declared.
+inline constexpr Message kMsgConnectAllDone{
+    "+ Connection to the boxes done: %d of %d initialized",
+    "+ Connexion aux boîtiers terminée : %d sur %d initialisé(s)"};
+
 // Box menu labels (the "varnex: ..." labels are the same in both languages).
 inline constexpr Message kMsgMenuConnect{"Connect", "Connexion"};
 inline constexpr Message kMsgMenuDisconnect{"Disconnect", "Déconnexion"};

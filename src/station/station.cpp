@@ -254,7 +254,7 @@ bool Station::CloseSequence() {
 void Station::StopBoxThreads() {
   // With no box thread running there is nothing to wait for, so the stop with its one-second
   // pause is only made when some thread runs.
-  bool running = false;
+  bool running = m_boxSlots->IsConnectingAll();  // its end must not be reported any more
   for (int number = 1; number <= kBoxSlots; ++number) {
     running = running || m_boxSlots->Box(number)->IsThreadRunning();
   }
@@ -299,6 +299,11 @@ void Station::HandleEvent(const Event& event) {
         } else if constexpr (std::is_same_v<T, BoxStatusEvent>) {
           FlushBatches();
           m_boxSlots->OnBoxStatus(e.box, e.failed);
+        } else if constexpr (std::is_same_v<T, BoxInitDoneEvent>) {
+          FlushBatches();
+          m_boxSlots->OnBoxInitDone(e.box, e.round, e.initialised);
+          // The toggle and the clock buttons follow the boxes as they come up.
+          RefreshBoxStatesAndCounter();
         } else if constexpr (std::is_same_v<T, BoxPingErrorEvent>) {
           FlushBatches();
           m_boxSlots->OnBoxPingError(e.box);

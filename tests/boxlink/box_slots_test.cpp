@@ -98,11 +98,16 @@ class BoxSlotsTest : public ::testing::Test {
     hooks.pumpEvents = [this] { h.Pump(); };
     hooks.updateBoxStatus = [this](int) { ++statusUpdates; };
     hooks.say = [this](const std::string& text) { said.push_back(text); };
+    hooks.connectAllFinished = [this](const ToggleResult& result) { finished.push_back(result); };
     slots.SetHooks(std::move(hooks));
     h.onStatus = [this](int number, int failed) { slots.OnBoxStatus(number, failed); };
+    h.onInitDone = [this](int number, int round, bool initialised) {
+      slots.OnBoxInitDone(number, round, initialised);
+    };
   }
   void TearDown() override {
     h.onStatus = nullptr;
+    h.onInitDone = nullptr;
     for (int number = 1; number <= kBoxSlotCount; ++number) {
       slots.StopBoxThread(number);
     }
@@ -118,12 +123,15 @@ class BoxSlotsTest : public ::testing::Test {
   // Connects box `number` through its menu's Connect item: the peer accepts, gives the device
   // id and takes the four readerOpen of the initialisation.
   void ConnectThroughMenu(int number, LoopbackPeer& peer, const std::string& deviceId) {
+    int sequence = slots.Box(number)->CommandSequence();
     ASSERT_TRUE(slots.RunBoxMenuAction(number, BoxMenuId::kConnect).performed);
     ASSERT_TRUE(peer.Accept());
     peer.Send(deviceId + "@heartBeat@0001@10:00:00;");
-    ASSERT_EQ(peer.ReceiveCommands(4),
-              deviceId + "@readerOpen@0000@1;" + deviceId + "@readerOpen@0001@2;" + deviceId +
-                  "@readerOpen@0002@3;" + deviceId + "@readerOpen@0003@4;");
+    std::string opened;
+    for (int channel = 1; channel <= 4; ++channel) {
+      opened += StrF("%s@readerOpen@%04d@%d;", deviceId.c_str(), sequence++, channel);
+    }
+    ASSERT_EQ(peer.ReceiveCommands(4), opened);
     CComBox* transport = slots.Box(number)->Transport();
     ASSERT_TRUE(h.PumpUntil([&] {
       return transport->IsConnected() && !transport->IsReconnecting();
@@ -141,6 +149,11 @@ class BoxSlotsTest : public ::testing::Test {
 
   // A box thread's log text without the thread number that the French prefix starts with:
   // the prefix's "%d %s" (box number, label), then the message after its prefix.
+  static std::string Tail(const Message& message) {
+    std::string format = Tr(message);
+    std::string tail = format.substr(format.find("%s") + 2);
+    return tail.substr(0, tail.find('%'));
+  }
   std::string ThreadText(int number, const Message& message) {
     std::string format = Tr(message);
     std::string tail = format.substr(format.find("%s") + 2);
@@ -168,6 +181,7 @@ class BoxSlotsTest : public ::testing::Test {
   std::vector<bool> buttonStates;
   std::vector<bool> waitCursor;
   std::vector<std::string> said;
+  std::vector<ToggleResult> finished;  // reports of "connect all boxes"
   int broughtToFront = 0;
   int refreshTimerRestarts = 0;
   int counterRefreshes = 0;
@@ -415,49 +429,160 @@ TEST_F(BoxSlotsTest, ToggleWithOneBoxConnectedAndOneReconnectingDisconnectsBoth)
   EXPECT_EQ(h.sound.Count(kSoundBoxError), 0);
 }
 
-TEST_F(BoxSlotsTest, ToggleConnectsTheBoxesThatCanBeInitialised) {
-  int refused = RefusedPort();
-  DeclareSlot(1, "127.0.0.1", refused);
+TEST_F(BoxSlotsTest, ConnectAllInitialisesTheBoxesAtOnceAndReportsWhenAllHaveFinished) {
+  DeclareSlot(1, "127.0.0.1", RefusedPort());
   slots.LoadBoxConfigs();
+  // Nothing answers: the alert comes once the only box has given up, and the file, opened
+  // before its thread started, is closed again.
   ToggleResult none = slots.ToggleBoxConnections(false);
-  EXPECT_EQ(none.outcome, ToggleOutcome::kNoneInitialised);
-  EXPECT_EQ(none.declared, 1);
+  EXPECT_EQ(none.outcome, ToggleOutcome::kConnecting);
+  EXPECT_EQ(none.threadsStarted, 1);
+  EXPECT_TRUE(h.records.IsDetectionFileOpen());
+  EXPECT_TRUE(slots.IsConnectingAll());
+  ASSERT_TRUE(h.PumpUntil([&] { return !finished.empty() && !slots.Box(2)->IsThreadRunning(); }))
+      << h.AllLogs();
+  EXPECT_EQ(finished[0].outcome, ToggleOutcome::kNoneInitialised);
+  EXPECT_EQ(finished[0].declared, 1);
+  EXPECT_EQ(finished[0].initialised, 0);
   EXPECT_EQ(broughtToFront, 1);
   EXPECT_EQ(buttonStates, std::vector<bool>{false});
-  h.Pump();
   EXPECT_TRUE(h.HasLog("######## " + Tr(kMsgNoBoxInitialized))) << h.AllLogs();
+  EXPECT_TRUE(h.HasLog(StrF(Tr(kMsgConnectAllDone).c_str(), 0, 1)));
   EXPECT_FALSE(h.records.IsDetectionFileOpen());
+  EXPECT_FALSE(slots.IsConnectingAll());
+  // A box that could not be initialised was never "lost": no alarm, no reconnection.
+  EXPECT_FALSE(h.HasLog("APP CNX ERROR"));
+  EXPECT_EQ(slots.SlotView(2).state, BoxSlotState::kNotConnected);
 
-  // Box 1 answers now; box 2 still refuses and stays red without a thread.
+  // Box 1 answers, box 2 still refuses, box 3 sends half a line and holds its connection.
+  h.settings.GBoxDiscoverySeconds = 3;
   DeclareSlot(0, "127.0.0.1", peerA.Port());
+  DeclareSlot(2, "127.0.0.1", peerB.Port(), "33");
   slots.LoadBoxConfigs();
-  std::string received;
-  std::thread box([&] {
-    if (peerA.Accept()) {
-      peerA.Send("57@heartBeat@0001@10:00:00;");
-      received = peerA.ReceiveCommands(4);
-    }
-  });
-  ToggleResult result = slots.ToggleBoxConnections(false);
-  box.join();
-  EXPECT_EQ(result.outcome, ToggleOutcome::kConnected);
-  EXPECT_EQ(result.declared, 2);
-  EXPECT_EQ(result.initialised, 1);
-  EXPECT_EQ(result.threadsStarted, 1);
-  EXPECT_EQ(received,
+  finished.clear();
+  buttonStates.clear();
+  waitCursor.clear();
+  ToggleResult started = slots.ToggleBoxConnections(false);
+  // Back before any box was even accepted.
+  EXPECT_EQ(started.outcome, ToggleOutcome::kConnecting);
+  EXPECT_EQ(started.declared, 3);
+  EXPECT_EQ(started.threadsStarted, 3);
+  EXPECT_EQ(waitCursor, (std::vector<bool>{true, false}));
+  std::string stalled = "58@epc@0001@" + testing::TodayDetection("E2003499") + ";";
+  ASSERT_TRUE(peerB.Accept());
+  peerB.Send(stalled.substr(0, 20));
+  ASSERT_TRUE(peerA.Accept());
+  peerA.Send("57@epc@0001@" + testing::TodayDetection("E2003412") + ";");
+  EXPECT_EQ(peerA.ReceiveCommands(4),
             "57@readerOpen@0000@1;57@readerOpen@0001@2;57@readerOpen@0002@3;"
             "57@readerOpen@0003@4;");
-  EXPECT_EQ(buttonStates, (std::vector<bool>{false, true}));
-  EXPECT_EQ(waitCursor, (std::vector<bool>{true, false}));
+  // Box 1 reads and records while box 3 still waits for the end of its line.
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 1; })) << h.AllLogs();
+  EXPECT_TRUE(finished.empty());
+  EXPECT_TRUE(slots.IsConnectingAll());
+  EXPECT_EQ(slots.SlotView(1).state, BoxSlotState::kConnected);
+  EXPECT_EQ(slots.SlotView(3).state, BoxSlotState::kReconnecting);
+  EXPECT_FALSE(h.HasLog(StrF(ThreadText(3, kMsgNoDataReceived).c_str(), 3)));
+
+  // Box 3's discovery ends at its deadline; its channels are opened all the same.
+  ASSERT_TRUE(h.PumpUntil([&] { return !finished.empty(); })) << h.AllLogs();
+  EXPECT_TRUE(h.HasLog(StrF(ThreadText(3, kMsgNoDataReceived).c_str(), 3))) << h.AllLogs();
+  EXPECT_EQ(peerB.ReceiveCommands(4),
+            "@readerOpen@0000@1;@readerOpen@0001@2;@readerOpen@0002@3;@readerOpen@0003@4;");
+  ToggleResult done = finished[0];
+  EXPECT_EQ(done.outcome, ToggleOutcome::kConnected);
+  EXPECT_EQ(done.declared, 3);
+  EXPECT_EQ(done.initialised, 2);
+  EXPECT_EQ(done.threadsStarted, 3);
+  EXPECT_EQ(buttonStates, std::vector<bool>{true});
   EXPECT_EQ(counterRefreshes, 1);
   EXPECT_EQ(h.sound.Count(kSoundConnected), 1);
+  EXPECT_TRUE(h.HasLog(StrF(Tr(kMsgConnectAllDone).c_str(), 2, 3)));
+  EXPECT_EQ(h.CountLogs("######## " + Tr(kMsgNoBoxInitialized)), 1);  // the first time only
   EXPECT_TRUE(h.records.IsDetectionFileOpen());
   EXPECT_EQ(h.records.DetectionFilePath(), detectionFile);
-  EXPECT_TRUE(slots.Box(1)->IsThreadRunning());
-  EXPECT_FALSE(slots.Box(2)->IsThreadRunning());
   EXPECT_EQ(slots.SlotView(1).state, BoxSlotState::kConnected);
   EXPECT_EQ(slots.SlotView(2).state, BoxSlotState::kNotConnected);
-  EXPECT_TRUE(slots.AnyBoxConnected());
+  EXPECT_EQ(slots.SlotView(3).state, BoxSlotState::kConnected);
+  EXPECT_TRUE(slots.Box(1)->IsThreadRunning());
+  EXPECT_FALSE(slots.Box(2)->IsThreadRunning());
+  EXPECT_TRUE(slots.Box(3)->IsThreadRunning());
+
+  // The rest of box 3's line comes: nothing of it was lost.
+  peerB.Send(stalled.substr(20));
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 2; })) << h.AllLogs();
+  EXPECT_EQ(h.records.Snapshot()[1].detectorLabel, "33");
+}
+
+TEST_F(BoxSlotsTest, DisconnectingWhileTheBoxesInitialiseGivesTheConnectionUp) {
+  DeclareSlot(0, "127.0.0.1", peerA.Port());  // accepts, then says nothing
+  slots.LoadBoxConfigs();
+  ASSERT_EQ(slots.ToggleBoxConnections(false).outcome, ToggleOutcome::kConnecting);
+  ASSERT_TRUE(peerA.Accept());
+  ASSERT_TRUE(
+      h.WaitForLog(StrF(Tr(kMsgBoxInitialized).c_str(), 1, "127.0.0.1", peerA.Port(), "31")));
+  // The slot shows orange, so the operator sees the button pressed and releases it.
+  EXPECT_EQ(slots.ToggleBoxConnections(true).outcome, ToggleOutcome::kDisconnected);
+  EXPECT_FALSE(slots.IsConnectingAll());
+  EXPECT_FALSE(slots.Box(1)->IsThreadRunning());
+  EXPECT_TRUE(peerA.WaitForClose());
+  EXPECT_EQ(peerA.ReceiveCommands(1, 0ms), "");  // no channel was opened
+  h.Pump();
+  // The discovery was cut short by the stop, not left to run out its ten seconds, and the
+  // given-up connection reports nothing.
+  EXPECT_TRUE(h.HasLog(ThreadText(1, kMsgThreadStoppedNoConnect))) << h.AllLogs();
+  EXPECT_FALSE(h.HasLog(Tail(kMsgNoDataReceived)));
+  EXPECT_TRUE(finished.empty());
+  EXPECT_FALSE(h.HasLog(Tr(kMsgNoBoxInitialized)));
+  EXPECT_FALSE(h.HasLog(Tr(kMsgConnectAllDone).substr(0, Tr(kMsgConnectAllDone).find('%'))));
+  EXPECT_EQ(h.sound.Count(kSoundConnected), 0);
+  EXPECT_FALSE(h.records.IsDetectionFileOpen());
+}
+
+TEST_F(BoxSlotsTest, ALossMetByDisconnectAllNeverRestartsTheBox) {
+  DeclareSlot(0, "127.0.0.1", peerA.Port());
+  slots.LoadBoxConfigs();
+  h.records.OpenDetectionFile(detectionFile);
+  ConnectThroughMenu(1, peerA, "57");
+  COstraBox& box = *slots.Box(1);
+
+  // The box drops its connection and its thread ends by itself; its failure report is still
+  // waiting when the operator disconnects all boxes.
+  peerA.CloseClient();
+  for (int i = 0; i < 2000 && box.IsThreadRunning(); ++i) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_FALSE(box.IsThreadRunning());
+  slots.DisconnectAllBoxes();
+  h.Pump();
+  EXPECT_FALSE(box.IsThreadRunning());
+  EXPECT_FALSE(box.Transport()->IsActive());
+  EXPECT_FALSE(h.records.IsDetectionFileOpen());
+  EXPECT_TRUE(h.HasLog(ThreadText(1, kMsgBoxReceptionFailed))) << h.AllLogs();
+  EXPECT_EQ(h.sound.Count(kSoundBoxError), 1);  // the loss was real: its alarm sounds
+  EXPECT_TRUE(h.HasLog("APP FOUND UNEXPECTED CNX ERROR for box 1, stopped: no restart"));
+  EXPECT_FALSE(h.HasLog("will restart"));
+
+  // Connected again; this time the failure report is handled while the stop waits for the
+  // thread it is ending.
+  h.records.OpenDetectionFile(detectionFile);
+  ConnectThroughMenu(1, peerA, "57");
+  h.events.Post(BoxStatusEvent{1, 1});
+  slots.DisconnectAllBoxes();
+  h.Pump();
+  EXPECT_FALSE(box.IsThreadRunning());
+  EXPECT_FALSE(box.Transport()->IsActive());
+  EXPECT_EQ(h.shared.runningThreads.load(), 0);
+  EXPECT_FALSE(h.records.IsDetectionFileOpen());
+  EXPECT_EQ(h.CountLogs("APP FOUND UNEXPECTED CNX ERROR for box 1, stopped: no restart"), 2);
+  EXPECT_FALSE(h.HasLog("will restart"));
+  EXPECT_TRUE(peerA.WaitForClose());
+
+  // Started again by the operator, a box lost on its own is reconnected as usual.
+  ConnectThroughMenu(1, peerA, "57");
+  peerA.CloseClient();
+  EXPECT_TRUE(h.WaitForLog("APP FOUND UNEXPECTED CNX ERROR for box 1 and will restart BoxThread"))
+      << h.AllLogs();
 }
 
 TEST_F(BoxSlotsTest, MenuCommandsOnTheWire) {

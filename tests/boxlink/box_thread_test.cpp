@@ -1,20 +1,24 @@
 // The box thread against a loopback peer that plays the box: connection, discovery, reading,
-// reconnection and the ways a thread ends.
+// reconnection, the ways a thread ends, and a stop that meets a restart.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 
 #include "boxlink/box_supervisor.h"
 #include "boxlink/ostra_box.h"
+#include "boxlink/tcp_com_box.h"
 #include "foundation/chrono.h"
 #include "resources/messages_boxlink.h"
 #include "support/boxlink_support.h"
+#include "support/vanishing_peer.h"
 
 namespace lapora {
 namespace {
 
 using testing::BoxLinkHarness;
 using testing::LoopbackPeer;
+using testing::TodayDetection;
 using namespace std::chrono_literals;
 
 // The format of a message after its first "%s" (the log prefix).
@@ -27,12 +31,6 @@ std::string TailFormat(const Message& message) {
 std::string Tail(const Message& message) {
   std::string tail = TailFormat(message);
   return tail.substr(0, tail.find('%'));
-}
-
-std::string TodayDetection(const std::string& chip) {
-  std::string today = TodayCompact();
-  return today.substr(0, 4) + "-" + today.substr(4, 2) + "-" + today.substr(6, 2) +
-         "_10:23:45.120," + chip;
 }
 
 class BoxThreadTest : public ::testing::Test {
@@ -237,18 +235,95 @@ TEST_F(BoxThreadTest, InitBoxFailureIsAnAlertWithTheReason) {
   EXPECT_FALSE(box.InitBox());  // no port: not even tried
 }
 
-TEST(BoxThreadSilentTest, ASilentBoxGivesUpDiscoveryAfterTenSecondsAndOpensTheChannels) {
-  BoxLinkHarness h;
-  LoopbackPeer peer;
-  COstraBox box(h.services, 3);
-  box.ConfigureTransport("31", "127.0.0.1", peer.Port());
-  std::thread peerSide([&] { ASSERT_TRUE(peer.Accept()); });
-  ASSERT_TRUE(box.InitBox());
-  peerSide.join();
+TEST_F(BoxThreadTest, DiscoveryEndsAtItsDeadlineWhateverCameAndTheStartedLineIsKept) {
+  h.settings.GBoxDiscoverySeconds = 1;
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  // Half a line, then nothing: the discovery gives up at its deadline all the same, and the
+  // channels are opened without a device id.
+  std::string detection = "57@epc@0001@" + TodayDetection("E2003412") + ";";
+  peer.Send(detection.substr(0, 20));
   EXPECT_EQ(peer.ReceiveCommands(4),
             "@readerOpen@0000@1;@readerOpen@0001@2;@readerOpen@0002@3;@readerOpen@0003@4;");
+  ASSERT_TRUE(h.WaitForLog(Tail(kMsgConnectionSuccessful))) << h.AllLogs();
+  EXPECT_TRUE(h.HasLog(StrF(TailFormat(kMsgNoDataReceived).c_str(), 1))) << h.AllLogs();
+  EXPECT_EQ(box.DeviceId(), "");
+  // The rest of the line comes: the reading loop gets it whole.
+  peer.Send(detection.substr(20));
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 1; })) << h.AllLogs();
+  EXPECT_EQ(h.records.Snapshot()[0].detectorLabel, "31");
+  EXPECT_FALSE(h.HasLog(".. "));
+}
+
+TEST_F(BoxThreadTest, AStopWaitsOnlyForTheThreadItStopped) {
+  // The box thread is inside a connection attempt that gets no answer (up to one second):
+  // the stop cannot cut it short, so its wait handles events for a while.
+  testing::UnansweredPort unanswered;
+  box.ConfigureTransport("31", "127.0.0.1", unanswered.Port());
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(h.WaitForLog(Tail(kMsgAttemptToConnect)));
+  int pumps = 0;
+  bool restartedInside = true;
+  box.StopBoxThread([&] {
+    h.Pump();
+    if (pumps++ == 0) {
+      // What the handler of a lost box does inside that wait: end the thread, start another.
+      box.StopBoxThread([&] { h.Pump(); }, COstraBox::StopKind::kCleanup);
+      restartedInside = box.StartBoxThread();
+    }
+  });
+  ASSERT_GE(pumps, 1);
+  EXPECT_FALSE(restartedInside);
+  EXPECT_FALSE(box.IsThreadRunning());
+  EXPECT_EQ(h.shared.runningThreads.load(), 0);
   h.Pump();
-  EXPECT_TRUE(h.HasLog(StrF(TailFormat(kMsgNoDataReceived).c_str(), 10))) << h.AllLogs();
+  EXPECT_TRUE(h.HasLog(Tail(kMsgThreadStoppedNoConnect))) << h.AllLogs();
+  // Once the stop is over, the box can be started again.
+  EXPECT_TRUE(box.StartBoxThread());
+}
+
+// A box whose connection dies without a word (a pulled cable): nothing arrives and nothing is
+// closed, yet the connection is found dead and the box goes through the usual reconnection.
+TEST(BoxThreadDeadPeerTest, AVanishedBoxIsFoundDeadAndReconnected) {
+  testing::VanishingPeerNetwork network;
+  std::string why;
+  if (!network.Enter(&why)) {
+    GTEST_SKIP() << why;
+  }
+  BoxLinkHarness h;
+  h.settings.GVarnexConnectionTimeout = 1;
+  LoopbackPeer peer(testing::VanishingPeerNetwork::kPeerAddress);
+  COstraBox box(h.services, 1);
+  BoxSupervisor supervisor{
+      h.services, {[&](int n) { return n == 1 ? &box : nullptr; }, {}, {}, [&] { h.Pump(); }}};
+  h.onStatus = [&](int number, int failed) { supervisor.OnBoxStatus(number, failed); };
+  box.ConfigureTransport("31", testing::VanishingPeerNetwork::kPeerAddress, peer.Port());
+  // Seconds rather than the real half minute.
+  auto* transport = dynamic_cast<CTcpComBox*>(box.Transport());
+  ASSERT_NE(transport, nullptr);
+  transport->SetDeadPeerTimes({1, 1, 2, 3000});
+
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  peer.Send("57@heartBeat@0001@x;");
+  peer.ReceiveCommands(4);
+  ASSERT_TRUE(h.WaitForLog(Tail(kMsgConnectionSuccessful)));
+  ASSERT_TRUE(network.CutPeer());
+  ASSERT_TRUE(
+      h.WaitForLog("APP FOUND UNEXPECTED CNX ERROR for box 1 and will restart BoxThread", 30000ms))
+      << h.AllLogs();
+  EXPECT_TRUE(h.HasLog(StrF(TailFormat(kMsgTcpRecvReturned).c_str(), -ETIMEDOUT))) << h.AllLogs();
+  EXPECT_TRUE(h.HasLog(Tail(kMsgBoxReceptionFailed)));
+  EXPECT_EQ(h.sound.Count(kSoundBoxError), 1);
+
+  // The cable is back: the new thread's attempts reach the box again.
+  ASSERT_TRUE(network.RestorePeer());
+  ASSERT_TRUE(peer.Accept(20000ms));
+  peer.Send("57@heartBeat@0002@x;");
+  EXPECT_TRUE(h.PumpUntil([&] { return h.CountLogs(Tail(kMsgConnectionSuccessful)) == 2; }))
+      << h.AllLogs();
+  box.StopBoxThread([&] { h.Pump(); });
+  h.onStatus = nullptr;
 }
 
 }  // namespace

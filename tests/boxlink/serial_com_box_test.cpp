@@ -87,6 +87,17 @@ TEST_F(SerialComBoxTest, ALineCutByPausesKeepsEveryCharacter) {
   EXPECT_EQ(line, "57@epc@1@2012-05-13_10:23:45.120,E2003412;\n");
 }
 
+TEST_F(SerialComBoxTest, AReadWithADeadlineKeepsHalfALineForTheNextRead) {
+  Write("57@epc@1@2012-05-13");
+  std::string line;
+  ASSERT_EQ(box.WaitForData(5000), 1);
+  EXPECT_EQ(box.ReadLineWithin(line, 100), kNoLineYet);
+  EXPECT_EQ(line, "");
+  Write("_10:23:45.120,E2003412;\n");
+  EXPECT_EQ(box.ReadLineWithin(line, 5000), 43);
+  EXPECT_EQ(line, "57@epc@1@2012-05-13_10:23:45.120,E2003412;\n");
+}
+
 TEST_F(SerialComBoxTest, AFullBufferHoldsTheReaderBackWithoutLosingBytes) {
   // Three buffers' worth of lines written before anything is read.
   std::string all;

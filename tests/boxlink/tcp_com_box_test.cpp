@@ -1,6 +1,9 @@
 #include "boxlink/tcp_com_box.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <chrono>
 
@@ -78,6 +81,40 @@ TEST_F(TcpComBoxTest, PeerClosingMidLineFailsAndIsLoggedWithZero) {
                                               "Lecture de socket (recv) a retourn\xc3\xa9 0"})))
       << h.AllLogs();
   EXPECT_TRUE(h.HasLog(StrF("[%d] ", CurrentThreadNumber())));
+}
+
+TEST_F(TcpComBoxTest, AReadWithADeadlineKeepsHalfALineForTheNextRead) {
+  peer.Send("57@epc@1@2012-05-13");
+  std::string line = "kept:";
+  ASSERT_EQ(box.WaitForData(5000), 1);
+  EXPECT_EQ(box.ReadLineWithin(line, 50), kNoLineYet);
+  EXPECT_EQ(line, "kept:");
+  EXPECT_TRUE(box.IsConnected());
+  peer.Send("_10:23:45.120,E2003412;57@heartBeat@2@x;");
+  EXPECT_EQ(box.ReadLineWithin(line, 5000), 42);
+  EXPECT_EQ(line, "kept:57@epc@1@2012-05-13_10:23:45.120,E2003412;");
+  // A line already received comes out even with no time left.
+  line.clear();
+  EXPECT_EQ(box.ReadLineWithin(line, 0), 17);
+  EXPECT_EQ(line, "57@heartBeat@2@x;");
+  peer.CloseClient();
+  EXPECT_EQ(box.ReadLineWithin(line, 5000), -1);
+  EXPECT_FALSE(box.IsConnected());
+}
+
+TEST_F(TcpComBoxTest, EveryConnectionIsWatchedForADeadPeer) {
+  int fd = box.GetHandle();
+  auto option = [fd](int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    EXPECT_EQ(::getsockopt(fd, level, name, &value, &length), 0);
+    return value;
+  };
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 10);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 5);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 30000);
 }
 
 TEST_F(TcpComBoxTest, RequestStopWakesABlockedReadWithoutLoggingIt) {

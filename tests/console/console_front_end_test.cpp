@@ -59,6 +59,26 @@ class ConsoleFrontEndTest : public ::testing::Test, public testing::StationRig {
     EXPECT_EQ(console->Run(std::nullopt), 0);
   }
 
+  // Types the first lines, then the rest once the output holds waitFor (the typist reads the
+  // output file, which every printed line reaches at once), and runs the loop until the
+  // station closes: the rest must close it.
+  void RunTypedAfter(const std::string& first, const std::string& waitFor,
+                     const std::string& rest) {
+    ASSERT_EQ(write(input[1], first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    int typing = input[1];
+    std::string outPath = dir.File("out.txt");
+    std::thread typist([typing, outPath, waitFor, rest] {
+      auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (ReadFile(outPath).find(waitFor) == std::string::npos &&
+             std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      (void)!write(typing, rest.data(), rest.size());
+    });
+    EXPECT_EQ(console->Run(std::nullopt), 0);
+    typist.join();
+  }
+
   std::string Output() {
     std::fflush(out);
     return ReadFile(dir.File("out.txt"));
@@ -131,7 +151,8 @@ TEST_F(ConsoleFrontEndTest, BoxAndDetectionCommands) {
   ASSERT_TRUE(store.WriteSettingText("OstraBoxes", "BoxIdDetector0", "31"));
   settings.GVarnexConnectionTimeout = 1;
   station->BoxSlots().LoadBoxConfigs();
-  RunTyped(
+  // "connect" returns at once; its outcome is typed for once it has come.
+  RunTypedAfter(
       "help\n"
       "insert 007 10:05:30.5 31 24\n"
       "insert 8 10:06:00 31\n"
@@ -145,7 +166,8 @@ TEST_F(ConsoleFrontEndTest, BoxAndDetectionCommands) {
       "box 1 gun\n"
       "box 9 gun\n"
       "connect now\n"
-      "connect\n"
+      "connect\n",
+      Cp1252ToUtf8(Tr(kMsgNoBoxInitialized)),
       "status\n"
       "forget-all\n"
       "quit\n");

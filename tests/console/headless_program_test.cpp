@@ -21,9 +21,12 @@
 #include <vector>
 
 #include "foundation/text.h"
+#include "resources/messages_boxlink.h"
+#include "resources/messages_boxslots.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_resultslink.h"
 #include "resources/messages_station.h"
+#include "support/loopback_peer.h"
 #include "support/read_only_folder.h"
 #include "support/simulator_process.h"
 #include "support/temp_dir.h"
@@ -259,6 +262,7 @@ TEST(HeadlessProgram, FirstRunCreatesTheSettingsAndTheLogThenExits) {
   }
   EXPECT_EQ(ini.find("GVarnexBeepDetections"), std::string::npos);
   EXPECT_EQ(ini.find("GVarnexBeepWhenQuit"), std::string::npos);
+  EXPECT_EQ(ini.find("GBoxDiscoverySeconds"), std::string::npos);
 
   std::string log = ReadFile(dir.File("logfiles/Lapora.log"));
   ASSERT_GE(log.size(), 2u);
@@ -549,6 +553,83 @@ TEST(HeadlessProgram, AResultsSoftwareThatNeverReadsIsALostConnectionAndRecordin
   }
   EXPECT_GT(Count(run.Output(), "detection: "), 0u);
   EXPECT_EQ(Count(incoming, "\n"), Count(run.Output(), "detection: "));
+}
+
+std::string Utf8(const std::string& cp1252) {
+  return Cp1252ToUtf8(cp1252);
+}
+
+// The log text of a box's discovery that gave up after `seconds`, without its prefix.
+std::string DiscoveryGaveUp(int seconds) {
+  std::string format = Tr(kMsgNoDataReceived);
+  return Utf8(StrF(format.substr(format.find("%s") + 2).c_str(), seconds));
+}
+
+// Box 1 is the simulator, box 2 a peer that accepts, sends half a line and then holds the
+// connection: "connect" returns at once, the console answers, box 1's detections flow, and
+// box 2's discovery gives up at its deadline without holding anyone.
+TEST(HeadlessProgram, ConnectingAllBoxesWaitsForNoStalledBox) {
+  TempDir dir;
+  testing::SimulatorProcess sim(
+      LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+      {"--tcp", "0", "--race", "--runners", "20", "--rate", "20", "--start-delay-ms", "0", "--loop",
+       "--chip-table", dir.File("ChipTable.dtb")});
+  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
+  std::string port = sim.WaitEvent("listening on ");
+  ASSERT_FALSE(port.empty());
+  testing::LoopbackPeer stalled;
+  testing::WriteFile(dir.File("Lapora.ini"),
+                     "[Settings]\r\nGBoxDiscoverySeconds=4\r\n[OstraBoxes]\r\n"
+                     "BoxHost0=127.0.0.1\r\nBoxPort0=" +
+                         port +
+                         "\r\nBoxIdDetector0=31\r\n"
+                         "BoxHost1=127.0.0.1\r\nBoxPort1=" +
+                         std::to_string(stalled.Port()) + "\r\nBoxIdDetector1=32\r\n");
+
+  Program run({"--data-dir", dir.path()});
+  ASSERT_TRUE(run.WaitForOutput("+ "));
+  run.Type("connect\n");
+  ASSERT_TRUE(stalled.Accept());
+  stalled.Send("58@heartBe");  // and nothing more for the rest of the test
+  run.Type("status\n");
+  ASSERT_TRUE(run.WaitForOutput("connect to boxes: ")) << run.Output();
+  ASSERT_TRUE(run.WaitForOutput("detection: ")) << run.Output();
+  ASSERT_TRUE(run.WaitForOutput(DiscoveryGaveUp(4))) << run.Output();
+  std::string out = run.Output();
+  // The console answered, showing box 2 still coming up, and box 1 recorded, all before box
+  // 2's deadline.
+  EXPECT_LT(out.find("connect to boxes: "), out.find(DiscoveryGaveUp(4)));
+  EXPECT_LT(out.find("box 2: orange "), out.find(DiscoveryGaveUp(4)));
+  EXPECT_LT(out.find("detection: "), out.find(DiscoveryGaveUp(4)));
+  // Then the connection of all boxes reports its end; box 2 got its channels opened.
+  EXPECT_TRUE(run.WaitForOutput(Utf8(StrF(Tr(kMsgConnectAllDone).c_str(), 2, 2)))) << out;
+  EXPECT_EQ(stalled.ReceiveCommands(4),
+            "@readerOpen@0000@1;@readerOpen@0001@2;@readerOpen@0002@3;@readerOpen@0003@4;");
+  EXPECT_EQ(run.Output().find("question:"), std::string::npos);
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+}
+
+TEST(HeadlessProgram, QuitEndsAConnectionThatAStalledBoxHolds) {
+  TempDir dir;
+  testing::LoopbackPeer stalled;
+  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
+                                                 std::to_string(stalled.Port()) +
+                                                 "\r\nBoxIdDetector0=31\r\n");
+  Program run({"--data-dir", dir.path(), "--connect"});
+  ASSERT_TRUE(stalled.Accept());
+  stalled.Send("57@heartBe");
+  ASSERT_TRUE(run.WaitForOutput(
+      Utf8(StrF(Tr(kMsgBoxInitialized).c_str(), 1, "127.0.0.1", stalled.Port(), "31"))))
+      << run.Output();
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+  // Ended by the stop, not by the box's ten seconds running out: the discovery never gave up
+  // by itself, and the given-up connection reported nothing.
+  EXPECT_EQ(run.Output().find(DiscoveryGaveUp(10)), std::string::npos) << run.Output();
+  EXPECT_EQ(run.Output().find(Utf8(Tr(kMsgNoBoxInitialized))), std::string::npos);
+  EXPECT_NE(run.Output().find("+ Sortie du module d'acquisition..."), std::string::npos);
+  EXPECT_TRUE(stalled.WaitForClose());
 }
 
 TEST(HeadlessProgram, BadArgumentsAreRefused) {

@@ -108,6 +108,7 @@ TEST_F(StartupSettingsTest, StoredValuesAreReadAndWrittenBackNormalised) {
                      "GDaysToAdd=1\r\n"
                      "GVarnexBeepDetections=0\r\n"
                      "GVarnexBeepWhenQuit=junk\r\n"
+                     "GBoxDiscoverySeconds=3\r\n"
                      "LogWinLevel=100\r\n"
                      "[DirectConnection]\r\n"
                      "Port=9000\r\n"
@@ -121,6 +122,7 @@ TEST_F(StartupSettingsTest, StoredValuesAreReadAndWrittenBackNormalised) {
   EXPECT_EQ(m_settings.GDaysToAdd, 1);
   EXPECT_EQ(m_settings.GVarnexBeepDetections, 0);
   EXPECT_EQ(m_settings.GVarnexBeepWhenQuit, 0);
+  EXPECT_EQ(m_settings.GBoxDiscoverySeconds, 3);
   EXPECT_EQ(m_settings.Port, 9000);
   EXPECT_EQ(m_settings.Host, "results.local");
   EXPECT_EQ(m_settings.ReconnectSeconds, 15);

@@ -1,6 +1,8 @@
 #include "platform/tcp_socket.h"
 
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -76,6 +78,36 @@ TEST(TcpSocketTest, UnansweredConnectionTimesOut) {
   }
   ::close(listener);
   EXPECT_TRUE(timedOut);
+}
+
+TEST(TcpSocketTest, DeadPeerDetectionTakesItsTimesOrNamesTheRefusedCall) {
+  LoopbackPeer peer;
+  TcpSocket socket;
+  std::string error;
+  EXPECT_FALSE(socket.EnableDeadPeerDetection({}, &error));  // nothing connected yet
+  EXPECT_FALSE(error.empty());
+  ASSERT_EQ(socket.Connect("127.0.0.1", peer.Port(), 2000), TcpConnectResult::kConnected);
+  ASSERT_TRUE(socket.EnableDeadPeerDetection({2, 1, 4, 7000}, &error)) << error;
+  EXPECT_EQ(error, "");
+  int fd = socket.Handle();
+  auto option = [fd](int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    EXPECT_EQ(::getsockopt(fd, level, name, &value, &length), 0);
+    return value;
+  };
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 2);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 1);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 4);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 7000);
+
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  EXPECT_FALSE(EnableDeadPeerDetection(pipeEnds[0], {}, &error));
+  EXPECT_NE(error.find("SO_KEEPALIVE"), std::string::npos) << error;
+  ::close(pipeEnds[0]);
+  ::close(pipeEnds[1]);
 }
 
 TEST(TcpSocketTest, CloseFromAnotherThreadWakesABlockedReceive) {

@@ -152,6 +152,9 @@ TEST_F(StationBoxesTest, ToggleConnectsTheBoxDetectionsArriveAndToggleDisconnect
   std::string file = s.IncomingDetectionsPath();
 
   s.Command(Button::kConnectBoxes);
+  // The command returns at once; the outcome is shown once the box has been initialised.
+  EXPECT_FALSE(s.IsBusy());
+  ASSERT_TRUE(PumpUntil([&] { return sound.Count(kSoundConnected) == 1; })) << Logs();
   EXPECT_TRUE(front.buttons[Button::kConnectBoxes].pressed);
   EXPECT_TRUE(front.buttons[Button::kSyncClocks].enabled);
   EXPECT_TRUE(front.buttons[Button::kShowClocks].enabled);
@@ -181,7 +184,7 @@ TEST_F(StationBoxesTest, DiscMenuAndClockButtonsSendTheirCommandsToTheBox) {
   StartBox({"--runners", "5", "--loop"});
   Station& s = OpenStation();
   s.Command(Button::kConnectBoxes);
-  ASSERT_EQ(front.boxes[0].disc, BoxDisc::kGreen);
+  ASSERT_TRUE(PumpUntil([&] { return front.boxes[0].disc == BoxDisc::kGreen; })) << Logs();
   for (int channel = 1; channel <= 4; ++channel) {
     ASSERT_FALSE(sim->WaitEvent("command: 57@readerOpen@").empty());
   }
@@ -230,7 +233,7 @@ TEST_F(StationBoxesTest, ResetWhileTheBoxStreamsLosesNoDetection) {
   Station& s = OpenStation();
   std::string firstFile = s.IncomingDetectionsPath();
   s.Command(Button::kConnectBoxes);
-  ASSERT_TRUE(front.buttons[Button::kConnectBoxes].pressed);
+  ASSERT_TRUE(PumpUntil([&] { return front.buttons[Button::kConnectBoxes].pressed; })) << Logs();
   ASSERT_TRUE(PumpUntil([&] { return records.RecordCount() >= 300; })) << Logs();
   s.ResetDetectionList();
   std::string secondFile = s.IncomingDetectionsPath();

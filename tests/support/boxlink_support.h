@@ -16,6 +16,7 @@
 #include "detections/detection_intake.h"
 #include "detections/recorded_detections.h"
 #include "foundation/app_settings.h"
+#include "foundation/chrono.h"
 #include "foundation/clock.h"
 #include "foundation/events.h"
 #include "foundation/log.h"
@@ -25,6 +26,13 @@
 namespace lapora::testing {
 
 using namespace std::chrono_literals;
+
+// The detection text of a read of `chip` today at 10:23:45.120, as a box sends it.
+inline std::string TodayDetection(const std::string& chip) {
+  std::string today = TodayCompact();
+  return today.substr(0, 4) + "-" + today.substr(4, 2) + "-" + today.substr(6, 2) +
+         "_10:23:45.120," + chip;
+}
 
 class RecordingSoundPlayer : public SoundPlayer {
  public:
@@ -66,7 +74,8 @@ class BoxLinkHarness {
     settings.GVarnexBeepDetections = 0;
   }
 
-  // Handles the pending events like the main thread does; box status events go to onStatus.
+  // Handles the pending events like the main thread does; box status events go to onStatus,
+  // the reports of "connect all boxes" to onInitDone.
   void Pump() {
     events.Dispatch([&](const Event& event) {
       if (const auto* line = std::get_if<LogLineEvent>(&event)) {
@@ -78,6 +87,10 @@ class BoxLinkHarness {
         }
         if (onStatus) {
           onStatus(status->box, status->failed);
+        }
+      } else if (const auto* done = std::get_if<BoxInitDoneEvent>(&event)) {
+        if (onInitDone) {
+          onInitDone(done->box, done->round, done->initialised);
         }
       } else if (std::holds_alternative<DetectionItemEvent>(event)) {
         ++detectionItems;
@@ -140,6 +153,7 @@ class BoxLinkHarness {
   BoxLinkServices services;
   std::vector<LoggedText> logs;
   std::function<void(int, int)> onStatus;
+  std::function<void(int, int, bool)> onInitDone;
   int statusEvents = 0;
   int failedStatusEvents = 0;
   int detectionItems = 0;

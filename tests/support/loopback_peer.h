@@ -30,16 +30,48 @@ inline int RefusedPort() {
   return ntohs(address.sin_port);
 }
 
+// A loopback port that neither accepts nor refuses: its queue of one place is taken, so a new
+// connection attempt gets no answer at all and waits until the connecting side gives up.
+class UnansweredPort {
+ public:
+  UnansweredPort() {
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(m_listen, 0);
+    socklen_t length = sizeof address;
+    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  ~UnansweredPort() {
+    ::close(m_filler);
+    ::close(m_listen);
+  }
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+  int Port() const { return m_port; }
+
+ private:
+  int m_listen = -1;
+  int m_filler = -1;
+  int m_port = 0;
+};
+
 // A loopback TCP peer that plays the box: listens, accepts, sends and receives bytes.
 class LoopbackPeer {
  public:
-  LoopbackPeer() {
+  // host: a loopback address (127.0.0.2 for a peer that a test cuts off on its own).
+  explicit LoopbackPeer(const char* host = "127.0.0.1") {
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, host, &address.sin_addr);
     ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(m_listen, 8);
     socklen_t length = sizeof address;
