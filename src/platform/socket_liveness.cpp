@@ -13,32 +13,6 @@
 
 namespace lapora {
 
-bool EnableDeadPeerDetection(int fd, int idleS, int intervalS, int probes, int userTimeoutMs,
-                             std::string* error) {
-  struct Option {
-    int level;
-    int name;
-    int value;
-    const char* text;
-  };
-  const Option options[] = {
-      {SOL_SOCKET, SO_KEEPALIVE, 1, "SO_KEEPALIVE"},
-      {IPPROTO_TCP, TCP_KEEPIDLE, idleS, "TCP_KEEPIDLE"},
-      {IPPROTO_TCP, TCP_KEEPINTVL, intervalS, "TCP_KEEPINTVL"},
-      {IPPROTO_TCP, TCP_KEEPCNT, probes, "TCP_KEEPCNT"},
-      {IPPROTO_TCP, TCP_USER_TIMEOUT, userTimeoutMs, "TCP_USER_TIMEOUT"},
-  };
-  for (const Option& option : options) {
-    if (::setsockopt(fd, option.level, option.name, &option.value, sizeof option.value) != 0) {
-      if (error != nullptr) {
-        *error = std::string(option.text) + ": " + std::strerror(errno);
-      }
-      return false;
-    }
-  }
-  return true;
-}
-
 long UnsentByteCount(int fd) {
   int unsent = 0;
   if (::ioctl(fd, SIOCOUTQ, &unsent) != 0) {

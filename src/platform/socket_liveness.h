@@ -1,20 +1,13 @@
-// Noticing a TCP peer that is gone or that stopped reading, on a connected socket descriptor:
-// keep-alive probes with a bound on unacknowledged data, the count of bytes the peer has not
-// acknowledged yet, and a send that never waits longer than asked. Plain functions on a
-// descriptor the caller keeps open for the call (TcpSocket::WithDescriptor); any thread.
+// Noticing a TCP peer that stopped reading, on a connected socket descriptor: the count of
+// bytes the peer has not acknowledged yet, and a send that never waits longer than asked (the
+// keep-alive of a peer that is gone is EnableDeadPeerDetection in tcp_socket.h). Plain functions on
+// a descriptor the caller keeps open for the call (TcpSocket::WithDescriptor); any thread.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 namespace lapora {
-
-// Keep-alive after idleS seconds of silence, a probe every intervalS seconds, the connection
-// dropped after `probes` unanswered ones; and sent data left unacknowledged for userTimeoutMs
-// drops it too (a pulled cable, a peer that vanished). False with the reason when an option
-// cannot be set.
-[[nodiscard]] bool EnableDeadPeerDetection(int fd, int idleS, int intervalS, int probes,
-                                           int userTimeoutMs, std::string* error = nullptr);
 
 // Bytes handed to the socket that the peer has not acknowledged yet (waiting in the send
 // queue or in flight), or -1 when the count cannot be had.

@@ -119,13 +119,7 @@ void CResultsLink::Run() {
   }
   if (connected) {
     std::string error;
-    const long enabled = m_socket.WithDescriptor([&error](int fd) -> long {
-      return EnableDeadPeerDetection(fd, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds,
-                                     kKeepAliveProbes, kUserTimeoutMs, &error)
-                 ? 0
-                 : -1;
-    });
-    if (enabled != 0 && !error.empty()) {
+    if (!m_socket.EnableDeadPeerDetection(DeadPeerTimes{}, &error) && !error.empty()) {
       m_log.PostLog(0, StrF(Tr(kMsgLinkNoKeepAlive).c_str(), error.c_str()));
     }
     StartWriter();  // before the phase says connected, so that no request is refused

@@ -40,10 +40,6 @@ class CResultsLink final : public DetectionPusher {
   static constexpr int kDefaultStallSeconds = 30;
   // Dead-peer detection: keep-alive probes after 10 s of silence, every 5 s, 3 unanswered ones
   // end the connection; so does data left unacknowledged for 30 s.
-  static constexpr int kKeepAliveIdleSeconds = 10;
-  static constexpr int kKeepAliveIntervalSeconds = 5;
-  static constexpr int kKeepAliveProbes = 3;
-  static constexpr int kUserTimeoutMs = 30000;
   // No caller of SendLinkLine waits longer than this for room in a full queue; then the
   // results software does not keep up and the connection ends (dropping a line instead would
   // leave a hole in the results unseen, and a stalled peer must not stall detection intake).
