@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "support/boxlink_support.h"
+#include "support/socket_probes.h"
 
 namespace lapora {
 namespace {
@@ -104,12 +105,7 @@ TEST_F(TcpComBoxTest, AReadWithADeadlineKeepsHalfALineForTheNextRead) {
 
 TEST_F(TcpComBoxTest, EveryConnectionIsWatchedForADeadPeer) {
   int fd = box.GetHandle();
-  auto option = [fd](int level, int name) {
-    int value = -1;
-    socklen_t length = sizeof value;
-    EXPECT_EQ(::getsockopt(fd, level, name, &value, &length), 0);
-    return value;
-  };
+  auto option = [fd](int level, int name) { return testing::SocketOption(fd, level, name); };
   EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
   EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 10);
   EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 5);

@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +28,7 @@
 #include "support/loopback_peer.h"
 #include "support/read_only_folder.h"
 #include "support/simulator_process.h"
+#include "support/socket_probes.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -208,19 +208,6 @@ class Program {
   std::string m_errors;
 };
 
-// A client of the bring-to-front socket that connects and never sends anything.
-int ConnectSilently(const std::string& path) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 bool IsSocket(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::is_socket(std::filesystem::symlink_status(path, ignored));
@@ -294,7 +281,7 @@ TEST(HeadlessProgram, SecondStartAndPopFrontReachTheRunningInstance) {
   EXPECT_EQ(popFront.Output(), "");
   EXPECT_TRUE(first.WaitForOutput(requested, 1));
 
-  int silent = ConnectSilently(dir.File("Lapora.sock"));
+  int silent = testing::ConnectLocalSocket(dir.File("Lapora.sock"));
   ASSERT_GE(silent, 0);
   Program whileSilent({"--data-dir", dir.path(), "--popfront"}, {.stderrToOutput = true});
   EXPECT_EQ(whileSilent.Wait(), 0) << whileSilent.Output();

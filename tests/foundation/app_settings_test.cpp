@@ -8,6 +8,7 @@
 #include "foundation/folders.h"
 #include "foundation/settings_store.h"
 #include "support/env_override.h"
+#include "support/local_time.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -53,16 +54,7 @@ class ParisTimeZone {
       std::make_unique<testing::EnvOverride>("TZ", "Europe/Paris");
 };
 
-std::time_t LocalTime(int year, int month, int day, int hour, int minute) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
-}
+using testing::LocalTime;
 
 TEST(RaceDayDatesTest, FourDistinctCalendarDaysAcrossBothClockChanges) {
   ParisTimeZone paris;

@@ -11,6 +11,7 @@
 
 #include "platform/system_folders.h"
 #include "support/env_override.h"
+#include "support/local_time.h"
 #include "support/read_only_folder.h"
 #include "support/temp_dir.h"
 
@@ -21,17 +22,7 @@ namespace fs = std::filesystem;
 
 using testing::EnvOverride;
 
-std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
-}
+using testing::LocalTime;
 
 class FoldersTest : public ::testing::Test {
  protected:

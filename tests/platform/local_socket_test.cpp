@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/socket_probes.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -19,19 +20,6 @@ namespace {
 
 using std::chrono::seconds;
 using testing::TempDir;
-
-// A raw client: connected, then left to the test.
-int Connect(const std::string& path) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // Everything the server sends until it closes the connection ("?" after a long silence).
 std::string ReadUntilClosed(int fd) {
@@ -85,7 +73,7 @@ TEST_F(LocalSocketTest, AnswersOwnerOnlyAndTakesItsSocketAway) {
   EXPECT_EQ(Ask("hello", &reply), LocalRequestResult::kAnswered);
   EXPECT_EQ(reply, "re: hello");
   // A raw client's CR LF line end is taken as a line end too.
-  int fd = Connect(Path());
+  int fd = testing::ConnectLocalSocket(Path());
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, "hi\r\n", 4), 4);
   EXPECT_EQ(ReadUntilClosed(fd), "re: hi\n");
@@ -103,10 +91,10 @@ TEST_F(LocalSocketTest, SilentAndOversizedClientsHoldNoOne) {
   ASSERT_TRUE(StartEcho(server));
   std::vector<int> silent;
   for (std::size_t i = 0; i < LocalRequestServer::kMaxClients; ++i) {
-    silent.push_back(Connect(Path()));
+    silent.push_back(testing::ConnectLocalSocket(Path()));
     ASSERT_GE(silent.back(), 0);
   }
-  int flood = Connect(Path());
+  int flood = testing::ConnectLocalSocket(Path());
   ASSERT_GE(flood, 0);
   std::string noLineEnd(LocalRequestServer::kMaxRequestBytes + 10, 'x');
   ASSERT_EQ(write(flood, noLineEnd.data(), noLineEnd.size()),

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/loopback_peer.h"
+#include "support/socket_probes.h"
 
 namespace lapora {
 namespace {
@@ -90,12 +91,7 @@ TEST(TcpSocketTest, DeadPeerDetectionTakesItsTimesOrNamesTheRefusedCall) {
   ASSERT_TRUE(socket.EnableDeadPeerDetection({2, 1, 4, 7000}, &error)) << error;
   EXPECT_EQ(error, "");
   int fd = socket.Handle();
-  auto option = [fd](int level, int name) {
-    int value = -1;
-    socklen_t length = sizeof value;
-    EXPECT_EQ(::getsockopt(fd, level, name, &value, &length), 0);
-    return value;
-  };
+  auto option = [fd](int level, int name) { return testing::SocketOption(fd, level, name); };
   EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
   EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 2);
   EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 1);

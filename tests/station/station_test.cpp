@@ -26,6 +26,7 @@
 #include "resources/messages_station.h"
 #include "station/configuration.h"
 #include "station/recording_front_end.h"
+#include "support/local_time.h"
 #include "support/station_rig.h"
 #include "support/temp_dir.h"
 
@@ -35,18 +36,7 @@ namespace {
 using testing::ReadFile;
 using testing::RecordingFrontEnd;
 
-// Local noon of the given day, as Unix milliseconds.
-std::int64_t LocalMs(int year, int month, int day, int hour, int minute, int second, int ms) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return static_cast<std::int64_t>(std::mktime(&tm)) * 1000 + ms;
-}
+using testing::LocalMs;
 
 class StationTest : public ::testing::Test, public testing::StationRig {
  protected:
