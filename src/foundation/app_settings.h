@@ -36,6 +36,8 @@ struct AppSettings {
   std::atomic<int> GDaysToAdd{0};
   std::atomic<int> GVarnexBeepDetections{1};
   std::atomic<int> GVarnexBeepWhenQuit{1};
+  // Each group commit of the incoming-detections file ends with fdatasync (advanced dialog).
+  std::atomic<int> GSyncDetections{1};
   // [DirectConnection]
   std::atomic<int> Port{8283};
   std::string Host{"localhost"};
