@@ -76,24 +76,27 @@ CIncomingFileWriter::~CIncomingFileWriter() {
 
 void CIncomingFileWriter::QueueOpen(const std::string& path) {
   std::lock_guard lock(m_queueMutex);
+  const bool wasEmpty = m_ops.empty();
   Op& op = m_ops.emplace_back();
   op.kind = Op::Kind::kOpen;
   op.path = path;
   op.firstTicket = ++m_lastTicket;
-  WakeLocked();
+  WakeLocked(wasEmpty);
 }
 
 void CIncomingFileWriter::QueueClose() {
   std::lock_guard lock(m_queueMutex);
+  const bool wasEmpty = m_ops.empty();
   Op& op = m_ops.emplace_back();
   op.kind = Op::Kind::kClose;
   op.firstTicket = ++m_lastTicket;
-  WakeLocked();
+  WakeLocked(wasEmpty);
 }
 
 void CIncomingFileWriter::QueueLine(const std::string& path, std::string_view line,
                                     const CKolResult& record, RecordRelease release) {
   std::lock_guard lock(m_queueMutex);
+  const bool wasEmpty = m_ops.empty();
   std::uint64_t ticket = ++m_lastTicket;
   if (m_ops.empty() || m_ops.back().kind != Op::Kind::kLines || m_ops.back().path != path) {
     Op& op = m_ops.emplace_back();
@@ -107,16 +110,17 @@ void CIncomingFileWriter::QueueLine(const std::string& path, std::string_view li
   if (release.sink != nullptr) {
     m_releases.push_back(PendingRelease{ticket, record, std::move(release)});
   }
-  WakeLocked();
+  WakeLocked(wasEmpty);
 }
 
-void CIncomingFileWriter::WakeLocked() {
-  if (m_failing) {
+void CIncomingFileWriter::WakeLocked(bool wasEmpty) {
+  if (m_failing && !m_retryNow) {
     m_retryNow = true;  // a new line is the occasion to try again
+    wasEmpty = true;
   }
-  // A thread in its write step takes the new work when it is done; waking another one now
-  // would only find the step taken.
-  if (m_idle > 0 && !m_writing) {
+  // Only the first line of a batch wakes a thread: the lines that follow while it wakes up go
+  // with it. A thread in its write step takes the new work when it is done.
+  if (wasEmpty && m_idle > 0 && !m_writing) {
     m_work.notify_one();
   }
 }

@@ -127,7 +127,8 @@ class CIncomingFileWriter {
   void WriterThread();
   // REQUIRES: m_queueMutex is held.
   bool HasWorkLocked(std::chrono::steady_clock::time_point now) const;
-  void WakeLocked();
+  // wasEmpty: nothing was queued before this op.
+  void WakeLocked(bool wasEmpty);
   // REQUIRES: this thread runs the write step (m_writing). Writes the backlog; stops at the
   // first failure.
   StepResult WriteBacklog(bool sync, bool syncPending);
