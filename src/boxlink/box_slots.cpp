@@ -617,6 +617,9 @@ BoxActionResult CBoxSlots::RunBoxMenuAction(int boxNumber, BoxMenuId item) {
 
   switch (item) {
     case BoxMenuId::kConnect:
+      // A box that runs can record: after "disconnect all" the run's file opens again, so that
+      // a refusal is reported now rather than at the first detection.
+      m_records.EnsureDetectionFileOpen();
       (void)box->StartBoxThread();
       break;
     case BoxMenuId::kDisconnect:

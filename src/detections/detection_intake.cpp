@@ -103,6 +103,10 @@ DetectionIntake::DetectionIntake(Logger& log, EventQueue& events, AppSettings& s
       m_records(records),
       m_pusher(pusher) {}
 
+DetectionIntake::~DetectionIntake() {
+  m_records.RemoveReleaseSink(this);
+}
+
 std::string DetectionIntake::BoxLabel(const IntakeBox& box) {
   return Pieces<kMsgIntakeBoxLabel>().Format({box.BoxNumber(), box.ConnectionName()});
 }
@@ -219,31 +223,45 @@ int DetectionIntake::RecordDetection(IntakeBox& box, const std::string& chip,
     m_log.PostLog(75, Pieces<kMsgDetectionIgnored>().Format({label}));
     return 0;
   }
-  CKolResult record = StoreDetection(bib, box.DetectorLabel(), absTime, raceTime);
-  // The refresh request and the list item go out as one batch: one lock on the event queue
-  // instead of two, which matters with four box threads recording at once.
-  Event batch[2];
-  std::size_t count = 0;
-  batch[count++] = RefreshRequestEvent{};
+  RecordRelease release;
+  release.refresh = true;
+  if (m_settings.BLogDetections != 0) {
+    release.showItem = true;
+    release.itemText = DetectionItemText(raceTime, connection, bib);
+  }
+  (void)StoreDetection(bib, box.DetectorLabel(), absTime, raceTime, std::move(release));
   if (m_settings.GVarnexBeepDetections != 0 && m_sound != nullptr) {
     m_sound->PlaySoundResource(kSoundDetection);
   }
-  if (m_settings.BLogDetections != 0) {
-    batch[count++] = DetectionItemEvent{
-        CLogDetectionItem{DetectionItemText(raceTime, connection, bib), std::move(record)}};
-  }
-  m_events.PostBatch(batch, count);
   return 1;
 }
 
 CKolResult DetectionIntake::StoreDetection(const std::string& bib, const std::string& detectorLabel,
-                                           const CChrono& absTime, const CChrono& raceTime) {
-  CKolResult record = m_records.AddDetectionRecord(detectorLabel, bib, absTime, raceTime,
-                                                   m_settings.BAbsClock, true);
+                                           const CChrono& absTime, const CChrono& raceTime,
+                                           RecordRelease release) {
+  // Every stored detection is offered to the results link, once it is on the disk.
+  release.sink = this;
+  return m_records.AddDetectionRecord(detectorLabel, bib, absTime, raceTime, m_settings.BAbsClock,
+                                      true, std::move(release));
+}
+
+void DetectionIntake::ReleaseRecord(const CKolResult& record, const RecordRelease& release) {
   if (DetectionPusher* pusher = m_pusher.load()) {
     pusher->PushDetection(record);
   }
-  return record;
+  // The refresh request and the list item go out as one batch: one lock on the event queue
+  // instead of two.
+  Event batch[2];
+  std::size_t count = 0;
+  if (release.refresh) {
+    batch[count++] = RefreshRequestEvent{};
+  }
+  if (release.showItem) {
+    batch[count++] = DetectionItemEvent{CLogDetectionItem{release.itemText, record}};
+  }
+  if (count > 0) {
+    m_events.PostBatch(batch, count);
+  }
 }
 
 void DetectionIntake::HandleDetectionLine(IntakeBox& box, const std::string& logPrefix,

@@ -1,8 +1,8 @@
 // The detection intake: a box's detection text parsed, translated through the chip table,
-// filtered for repeats, recorded, written to the incoming-detections file and offered to the
-// results link; plus the per-line handling of the box thread with its counters. Thread-safe:
-// any number of threads may run the intake at once, each with its own box and counters (a
-// box's last-detections list belongs to one thread at a time).
+// filtered for repeats, recorded and written to the incoming-detections file; once its line is
+// in the file, offered to the results link and shown; plus the per-line handling of the box
+// thread with its counters. Thread-safe: any number of threads may run the intake at once, each
+// with its own box and counters (a box's last-detections list belongs to one thread at a time).
 #pragma once
 
 #include <atomic>
@@ -46,13 +46,17 @@ std::string DetectionCounterText(int count);
 std::string DetectionItemText(const CChrono& raceTime, const std::string& sourceName,
                               const std::string& bibText);
 
-class DetectionIntake {
+class DetectionIntake : public RecordReleaseSink {
  public:
   // sound and pusher may be null (no audio; no results link). Every reference must outlive the
   // intake.
   DetectionIntake(Logger& log, EventQueue& events, AppSettings& settings, SoundPlayer* sound,
                   Clock& clock, CChipTable& chipTable, CRecordedDetections& records,
                   DetectionPusher* pusher);
+  // Waits for a release that runs, and drops those still waiting for their line.
+  ~DetectionIntake();
+  DetectionIntake(const DetectionIntake&) = delete;
+  DetectionIntake& operator=(const DetectionIntake&) = delete;
 
   // Connects the results link (or disconnects it with null). Any thread.
   void SetPusher(DetectionPusher* pusher) { m_pusher.store(pusher); }
@@ -63,14 +67,20 @@ class DetectionIntake {
   // the chip is unknown while unknown chips are discarded.
   [[nodiscard]] bool ParseDetection(const std::string& text, std::string& chip, std::string& bib,
                                     CChrono& absTime, CChrono& raceTime, std::string& message);
-  // Repeat filter, log line, and for a kept detection: store, refresh request, sound and
-  // detections-list item. 1 recorded, 0 ignored.
+  // Repeat filter, log line, and for a kept detection: store and sound, then, once its line is
+  // in the file, refresh request and detections-list item. 1 recorded, 0 ignored.
   int RecordDetection(IntakeBox& box, const std::string& chip, const std::string& bib,
                       const CChrono& absTime, const CChrono& raceTime);
   // Appends the record (kind marker from BAbsClock, written to the incoming-detections file)
-  // and offers it to the results link. Returns the record.
+  // and returns it; once its line is in the file the record is offered to the results link,
+  // then the release's refresh and item (if asked) are posted to the window.
   CKolResult StoreDetection(const std::string& bib, const std::string& detectorLabel,
-                            const CChrono& absTime, const CChrono& raceTime);
+                            const CChrono& absTime, const CChrono& raceTime,
+                            RecordRelease release = {});
+
+  // RecordReleaseSink: a record whose line is in the file goes to the results link and the
+  // window. Called by the file's writer thread, or by the recording thread.
+  void ReleaseRecord(const CKolResult& record, const RecordRelease& release) override;
 
   // The box thread's handling of one detection line read at readTickMs (Clock::TickMs): parse,
   // record, count, and every 200 lines post the mean handling time. logPrefix is the box

@@ -1,6 +1,5 @@
 #include "detections/detection_list_operations.h"
 
-#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -12,6 +11,7 @@
 #include "foundation/app_settings.h"
 #include "foundation/clock.h"
 #include "foundation/events.h"
+#include "foundation/folders.h"
 #include "foundation/log.h"
 #include "foundation/sound.h"
 #include "foundation/text.h"
@@ -145,15 +145,17 @@ CChrono ManualEntryRaceTime(const ManualEntry& entry) {
 CKolResult InsertManualDetection(const ManualEntry& entry,
                                  const ManualDetectionServices& services) {
   CChrono raceTime = ManualEntryRaceTime(entry);
-  CKolResult record =
-      services.intake.StoreDetection(entry.bibText, entry.detectorLabel, entry.absTime, raceTime);
-  services.events.Post(RefreshRequestEvent{});
+  // Shown (and counted in the window) once its line is in the incoming file.
+  RecordRelease release;
+  release.refresh = true;
+  if (services.settings.BLogDetections != 0) {
+    release.showItem = true;
+    release.itemText = DetectionItemText(raceTime, kManualSourceName, entry.bibText);
+  }
+  CKolResult record = services.intake.StoreDetection(entry.bibText, entry.detectorLabel,
+                                                     entry.absTime, raceTime, std::move(release));
   if (services.settings.GVarnexBeepDetections != 0 && services.sound != nullptr) {
     (void)services.sound->PlaySoundResource(kSoundDetection);
-  }
-  if (services.settings.BLogDetections != 0) {
-    services.events.Post(DetectionItemEvent{
-        CLogDetectionItem{DetectionItemText(raceTime, kManualSourceName, entry.bibText), record}});
   }
   services.log.PostLog(0, StrF(Tr(kMsgAddedManualDetection).c_str(), entry.detectorLabel.c_str(),
                                raceTime.FormatHundredths().c_str(), entry.bibNumber));
@@ -265,24 +267,6 @@ bool ForgetAllDetections(const CRecordedDetections& records, const ForgetAllStep
   return reset;
 }
 
-std::string FreshFilePath(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  if (!fs::exists(path, error)) {
-    return path;
-  }
-  fs::path original(path);
-  fs::path stem = original.parent_path() / original.stem();
-  std::string extension = original.extension().string();
-  for (int n = 2; n < INT_MAX; ++n) {
-    std::string candidate = stem.string() + "-" + std::to_string(n) + extension;
-    if (!fs::exists(candidate, error)) {
-      return candidate;
-    }
-  }
-  return path;
-}
-
 ResetDetectionListOutcome ResetDetectionList(CRecordedDetections& records, Logger& log,
                                              SoundPlayer* sound,
                                              const ResetDetectionListSteps& steps) {
@@ -299,7 +283,8 @@ ResetDetectionListOutcome ResetDetectionList(CRecordedDetections& records, Logge
         0, StrF(Tr(kMsgResetDone).c_str(), outcome.forgotten, outcome.forgotten > 1 ? "s" : ""));
     locked.CloseDetectionFile();
     std::string path = steps.newIncomingPath ? steps.newIncomingPath() : locked.DetectionFilePath();
-    outcome.incomingPath = FreshFilePath(path);
+    // The files of this run may not be on the disk yet (the writer thread makes them).
+    outcome.incomingPath = FreshFilePath(path, locked.DetectionFilePaths());
     locked.OpenDetectionFile(outcome.incomingPath);
   });
   if (steps.emptyWindowList) {

@@ -187,7 +187,4 @@ ResetDetectionListOutcome ResetDetectionList(CRecordedDetections& records, Logge
                                              SoundPlayer* sound,
                                              const ResetDetectionListSteps& steps);
 
-// path when no file has that name, else the first free "stem-2.ext", "stem-3.ext"...
-std::string FreshFilePath(const std::string& path);
-
 }  // namespace lapora

@@ -1,8 +1,9 @@
 #include "detections/recorded_detections.h"
 
 #include <charconv>
+#include <filesystem>
+#include <fstream>
 #include <limits>
-#include <thread>
 
 #include "foundation/log.h"
 #include "foundation/text.h"
@@ -49,6 +50,49 @@ std::string DetectionTimeText(const CChrono& absTime, const CChrono& raceTime, i
   return text;
 }
 
+std::optional<TornDetectionFile> FindTornEarlierDetectionFile(const std::string& folder,
+                                                              const std::string& currentPath) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::path newest;
+  fs::file_time_type newestTime{};
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const fs::path& path = it->path();
+    std::string name = path.filename().string();
+    if (name.rfind("Lapora-", 0) != 0 || path.extension() != ".dat" ||
+        path.string() == currentPath || !it->is_regular_file(error)) {
+      continue;
+    }
+    fs::file_time_type time = it->last_write_time(error);
+    if (!error && (newest.empty() || time > newestTime)) {
+      newest = path;
+      newestTime = time;
+    }
+  }
+  if (newest.empty()) {
+    return std::nullopt;
+  }
+  std::ifstream in(newest, std::ios::binary | std::ios::ate);
+  std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+  if (size <= 0) {
+    return std::nullopt;
+  }
+  // A line is a few tens of bytes: the tail shows whether the last one is whole.
+  constexpr std::streamoff kTail = 64 * 1024;
+  std::streamoff start = size > kTail ? size - kTail : 0;
+  std::string tail(static_cast<std::size_t>(size - start), '\0');
+  in.seekg(start);
+  if (!in.read(tail.data(), static_cast<std::streamsize>(tail.size()))) {
+    return std::nullopt;
+  }
+  std::size_t lastEnd = tail.rfind('\n');
+  std::size_t after = lastEnd == std::string::npos ? tail.size() : tail.size() - lastEnd - 1;
+  if (after == 0) {
+    return std::nullopt;
+  }
+  return TornDetectionFile{newest.string(), after};
+}
+
 std::int32_t NextRecordId(std::int32_t last) {
   // After the wrap-around through the negative numbers, -1 becomes 1.
   std::int32_t next = last == std::numeric_limits<std::int32_t>::max()
@@ -57,24 +101,25 @@ std::int32_t NextRecordId(std::int32_t last) {
   return next == -1 || next == 0 ? 1 : next;
 }
 
-CRecordedDetections::CRecordedDetections(Logger& log) : m_log(log) {}
+CRecordedDetections::CRecordedDetections(Logger& log) : m_log(log), m_writer(log) {}
 
-CRecordedDetections::~CRecordedDetections() {
-  std::lock_guard lock(m_recordsMutex);
-  CloseFileLocked();
-}
+CRecordedDetections::~CRecordedDetections() = default;
 
 CKolResult CRecordedDetections::AddDetectionRecord(const std::string& detectorLabel,
                                                    const std::string& bibText,
                                                    const CChrono& absTime, const CChrono& raceTime,
-                                                   int kindMarker, bool writeToFile) {
-  std::uint64_t ticket = 0;
+                                                   int kindMarker, bool writeToFile,
+                                                   RecordRelease release) {
+  bool releaseNow = false;
   CKolResult record;
   {
     std::lock_guard lock(m_recordsMutex);
-    record = AddLocked(detectorLabel, bibText, absTime, raceTime, kindMarker, writeToFile, &ticket);
+    record = AddLocked(detectorLabel, bibText, absTime, raceTime, kindMarker, writeToFile, &release,
+                       &releaseNow);
   }
-  WriteLinesUpTo(ticket);
+  if (releaseNow && release.sink != nullptr) {
+    release.sink->ReleaseRecord(record, release);
+  }
   return record;
 }
 
@@ -118,9 +163,16 @@ void CRecordedDetections::CloseDetectionFile() {
   CloseFileLocked();
 }
 
+void CRecordedDetections::EnsureDetectionFileOpen() {
+  std::lock_guard lock(m_recordsMutex);
+  if (!m_fileOpen && !m_filePath.empty()) {
+    OpenFileLocked(m_filePath);
+  }
+}
+
 bool CRecordedDetections::IsDetectionFileOpen() const {
   std::lock_guard lock(m_recordsMutex);
-  return m_file != nullptr;
+  return m_fileOpen;
 }
 
 std::string CRecordedDetections::DetectionFilePath() const {
@@ -131,7 +183,7 @@ std::string CRecordedDetections::DetectionFilePath() const {
 CKolResult CRecordedDetections::AddLocked(const std::string& detectorLabel,
                                           const std::string& bibText, const CChrono& absTime,
                                           const CChrono& raceTime, int kindMarker, bool writeToFile,
-                                          std::uint64_t* ticket) {
+                                          RecordRelease* release, bool* releaseNow) {
   // The id is taken under the lock so that ids grow in list order.
   CKolResult& record = m_records.emplace_back();
   record.bibText = bibText;
@@ -146,60 +198,18 @@ CKolResult CRecordedDetections::AddLocked(const std::string& detectorLabel,
   m_byId[record.id] = m_records.size() - 1;
   ++m_validCount;
 
-  *ticket = 0;
-  if (writeToFile && m_file != nullptr) {
-    std::lock_guard lock(m_queueMutex);
-    AppendDetectionLine(m_queuedLines, static_cast<int>(m_records.size()), record);
-    *ticket = ++m_queuedCount;
+  *releaseNow = !writeToFile || m_filePath.empty();
+  if (!*releaseNow) {
+    // Whoever records has a file: a line recorded after "disconnect all" (a box started from
+    // its menu, a manual entry, a replay) reopens the run's file.
+    if (!m_fileOpen) {
+      OpenFileLocked(m_filePath);
+    }
+    m_lineScratch.clear();
+    AppendDetectionLine(m_lineScratch, static_cast<int>(m_records.size()), record);
+    m_writer.QueueLine(m_filePath, m_lineScratch, record, std::move(*release));
   }
   return record;
-}
-
-void CRecordedDetections::WriteLinesUpTo(std::uint64_t ticket) {
-  if (ticket == 0) {
-    return;
-  }
-  // A write takes a few microseconds. Waiting for another thread's write by polling, rather
-  // than sleeping on the lock, spares the wake-up of a sleeping thread, which costs more than
-  // the write itself; the yield lets a box thread with work run meanwhile. A write that takes
-  // long (a slow disk) ends the polling and the wait goes on on the lock.
-  constexpr int kPollAttempts = 256;
-  for (int attempt = 0; attempt < kPollAttempts; ++attempt) {
-    if (m_writtenLines.load(std::memory_order_acquire) >= ticket) {
-      return;
-    }
-    std::unique_lock lock(m_fileMutex, std::try_to_lock);
-    if (lock.owns_lock()) {
-      if (m_writtenLines.load(std::memory_order_relaxed) < ticket) {
-        WriteQueuedLinesLocked();
-      }
-      return;
-    }
-    std::this_thread::yield();
-  }
-  std::lock_guard lock(m_fileMutex);
-  if (m_writtenLines.load(std::memory_order_relaxed) < ticket) {
-    WriteQueuedLinesLocked();
-  }
-}
-
-void CRecordedDetections::WriteQueuedLinesLocked() {
-  m_writeBuffer.clear();
-  std::uint64_t queued;
-  {
-    std::lock_guard lock(m_queueMutex);
-    m_writeBuffer.swap(m_queuedLines);  // the queue keeps the emptied buffer's capacity
-    queued = m_queuedCount;
-  }
-  // Lines are queued only while a file is open, and a file is closed only after its queue was
-  // drained, so these lines belong to m_file. Write errors are not reported: the records stay
-  // in memory either way.
-  if (!m_writeBuffer.empty() && m_file != nullptr) {
-    std::fwrite(m_writeBuffer.data(), 1, m_writeBuffer.size(), m_file);
-    std::fflush(m_file);
-  }
-  // Published after the write: a thread that sees its rank here knows its line is written.
-  m_writtenLines.store(queued, std::memory_order_release);
 }
 
 std::optional<CKolResult> CRecordedDetections::FindLocked(int id) const {
@@ -228,29 +238,22 @@ void CRecordedDetections::ClearLocked() {
 }
 
 void CRecordedDetections::OpenFileLocked(const std::string& path) {
-  if (m_file != nullptr && path == m_filePath) {
+  if (m_fileOpen && path == m_filePath) {
     return;
   }
-  CloseFileLocked();
-  // Binary append with explicit CR LF: the same bytes on every platform.
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  {
-    std::lock_guard lock(m_fileMutex);
-    m_file = file;
-  }
-  m_log.PostLog(0, StrF(Tr(kMsgOpeningDetectionFile).c_str(), path.c_str()));
-  if (m_file == nullptr) {
-    m_log.PostLog(0, StrF(Tr(kMsgErrorOpeningDetectionFile).c_str(), path.c_str()));
+  if (path != m_filePath) {
+    m_filePaths.push_back(path);
   }
   m_filePath = path;
+  m_fileOpen = true;
+  m_log.PostLog(0, StrF(Tr(kMsgOpeningDetectionFile).c_str(), path.c_str()));
+  m_writer.QueueOpen(path);
 }
 
 void CRecordedDetections::CloseFileLocked() {
-  std::lock_guard lock(m_fileMutex);
-  WriteQueuedLinesLocked();  // lines queued before the close belong to this file
-  if (m_file != nullptr) {
-    std::fclose(m_file);
-    m_file = nullptr;
+  if (m_fileOpen) {
+    m_fileOpen = false;
+    m_writer.QueueClose();
   }
 }
 

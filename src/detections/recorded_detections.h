@@ -4,17 +4,16 @@
 // so file lines come in list order with consecutive numbers. WithLock runs several steps under
 // that one lock (a reset clears the list and switches files with no detection in between).
 //
-// The write itself is done outside m_recordsMutex, by group commit: a record's line is queued
-// under the lock, then the writer drains every queued line in one write and flush. With several
-// box threads recording at once, one thread's write covers the lines the others queued
-// meanwhile, and nobody waits for the list while a write is in progress. AddDetectionRecord
-// still returns only once its line is in the file.
+// The store owns the rule "whoever records has a file": a line recorded while the run's file is
+// closed (after "disconnect all") opens it again for appending. The lines are written by a
+// CIncomingFileWriter, by group commit outside the lock; a record given a RecordRelease is
+// offered to its sink only once its line is in the file (synced unless SetSyncLines(false)), or
+// once the operator was alerted that the file refuses it. Recording never waits for the disk.
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "detections/incoming_file_writer.h"
 #include "foundation/chrono.h"
 #include "foundation/kol_result.h"
 #include "foundation/yielding_mutex.h"
@@ -29,6 +29,7 @@
 namespace lapora {
 
 class Logger;
+struct AppendFileFaults;
 
 // The detection line: number, detector label, bib text, 1, time text, clock kind (2 for an
 // absolute-clock record, else 1), tab-separated, ending with CR LF.
@@ -38,13 +39,25 @@ std::string FormatDetectionLine(int number, const CKolResult& record);
 // absolute-clock record the Unix seconds, a point and the hundredths without padding.
 std::string DetectionTimeText(const CChrono& absTime, const CChrono& raceTime, int kindMarker);
 
+// An incoming-detections file that ends with an incomplete line: the program stopped (a crash,
+// a power cut) in the middle of writing it.
+struct TornDetectionFile {
+  std::string path;
+  std::size_t bytes = 0;  // after the last line end
+};
+// The newest earlier incoming-detections file of folder ("Lapora-*.dat" other than currentPath,
+// by modification time), when its last line has no line end.
+std::optional<TornDetectionFile> FindTornEarlierDetectionFile(const std::string& folder,
+                                                              const std::string& currentPath);
+
 // The record id that follows `last`: ids count up from 1 and wrap through the negative numbers,
 // never giving 0 or -1.
 std::int32_t NextRecordId(std::int32_t last);
 
 class CRecordedDetections {
  public:
-  // The log receives the open messages of the incoming-detections file.
+  // The log receives the open messages, the alerts and the catch-up lines of the
+  // incoming-detections file.
   explicit CRecordedDetections(Logger& log);
   ~CRecordedDetections();
   CRecordedDetections(const CRecordedDetections&) = delete;
@@ -53,15 +66,6 @@ class CRecordedDetections {
   // The steps available while the lock is held (see WithLock). Valid only inside the callback.
   class Locked {
    public:
-    CKolResult AddDetectionRecord(const std::string& detectorLabel, const std::string& bibText,
-                                  const CChrono& absTime, const CChrono& raceTime, int kindMarker,
-                                  bool writeToFile) {
-      std::uint64_t ticket = 0;
-      CKolResult record = m_owner.AddLocked(detectorLabel, bibText, absTime, raceTime, kindMarker,
-                                            writeToFile, &ticket);
-      m_owner.WriteLinesUpTo(ticket);
-      return record;
-    }
     std::optional<CKolResult> FindRecord(int id) const { return m_owner.FindLocked(id); }
     bool SetValid(int id, int valid) { return m_owner.SetValidLocked(id, valid); }
     int CountValidRecords() const { return m_owner.m_validCount; }
@@ -70,8 +74,10 @@ class CRecordedDetections {
     void ClearRecords() { m_owner.ClearLocked(); }
     void OpenDetectionFile(const std::string& path) { m_owner.OpenFileLocked(path); }
     void CloseDetectionFile() { m_owner.CloseFileLocked(); }
-    bool IsDetectionFileOpen() const { return m_owner.m_file != nullptr; }
+    bool IsDetectionFileOpen() const { return m_owner.m_fileOpen; }
     const std::string& DetectionFilePath() const { return m_owner.m_filePath; }
+    // Every file given to OpenDetectionFile, in order.
+    const std::vector<std::string>& DetectionFilePaths() const { return m_owner.m_filePaths; }
 
    private:
     friend class CRecordedDetections;
@@ -89,11 +95,12 @@ class CRecordedDetections {
   }
 
   // Makes a record with a new id (valid, reserved fields 1 and 0), appends it and, when
-  // writeToFile is set and the incoming-detections file is open, writes and flushes its line.
-  // Returns a copy of the record.
+  // writeToFile is set and the run has a file, queues its line (opening the run's file again
+  // when it was closed). Returns a copy of the record at once. The release runs once the line
+  // is in the file; at once, on this thread, when the record has no line to wait for.
   CKolResult AddDetectionRecord(const std::string& detectorLabel, const std::string& bibText,
                                 const CChrono& absTime, const CChrono& raceTime, int kindMarker,
-                                bool writeToFile);
+                                bool writeToFile, RecordRelease release = {});
   // A copy of the record with this id, or none (after ClearRecords, ids of the old records
   // are found no more).
   std::optional<CKolResult> FindRecord(int id) const;
@@ -107,53 +114,57 @@ class CRecordedDetections {
   // Copies of every record, in recording order.
   std::vector<CKolResult> Snapshot() const;
 
-  // Opens the incoming-detections file for appending (created when missing) and posts the
-  // open message; does nothing when this very path is already open. On failure posts the error
-  // message and leaves no file open; the path is remembered in both cases.
+  // Makes path the run's incoming-detections file, opened for appending (created when
+  // missing) ahead of its first line, and posts the open message; does nothing when this very
+  // path is open already. A file that cannot be opened is an alert (see CIncomingFileWriter);
+  // its lines wait in memory meanwhile.
   void OpenDetectionFile(const std::string& path);
+  // Opens the run's file again when it was closed (a box started after "disconnect all"). The
+  // next recorded line would do it anyway; this reports a refusal before the first detection.
+  void EnsureDetectionFileOpen();
+  // Closes the file once the lines queued before are in it. The path stays the run's file.
   void CloseDetectionFile();
+  // The run's file is open (or being opened): recorded lines go to it without a reopening.
   bool IsDetectionFileOpen() const;
-  // The path last given to OpenDetectionFile (empty at first).
+  // The run's file: the path last given to OpenDetectionFile (empty at first).
   std::string DetectionFilePath() const;
 
+  // Each group commit ends with fdatasync (the default), or not.
+  void SetSyncLines(bool sync) { m_writer.SetSync(sync); }
+  // Failures of the file switched on by a test (null: none), for the files opened afterwards.
+  void SetFileFaults(const AppendFileFaults* faults) { m_writer.SetFaults(faults); }
+  // Waits until every line recorded so far is in its file and its record was released. False
+  // when the file refused some of it or the time ran out.
+  bool FlushDetectionFile(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    return m_writer.Flush(timeout);
+  }
+  // After this returns the sink receives no release (the releases waiting for it are dropped).
+  void RemoveReleaseSink(RecordReleaseSink* sink) { m_writer.RemoveSink(sink); }
+
  private:
-  // REQUIRES: m_recordsMutex is held (for every *Locked function below). A line queued for
-  // the file sets *ticket to its rank among all queued lines (else 0): WriteLinesUpTo(*ticket)
-  // writes it.
+  // REQUIRES: m_recordsMutex is held (for every *Locked function below). *releaseNow is set
+  // when the record has no line to wait for: the caller runs the release once unlocked.
   CKolResult AddLocked(const std::string& detectorLabel, const std::string& bibText,
                        const CChrono& absTime, const CChrono& raceTime, int kindMarker,
-                       bool writeToFile, std::uint64_t* ticket);
+                       bool writeToFile, RecordRelease* release, bool* releaseNow);
   std::optional<CKolResult> FindLocked(int id) const;
   bool SetValidLocked(int id, int valid);
   void ClearLocked();
   void OpenFileLocked(const std::string& path);
-  // Drains the queued lines into the file when any is queued with a rank up to ticket (a
-  // writer that came first may have written them already). Takes m_fileMutex; the caller may
-  // hold m_recordsMutex.
-  void WriteLinesUpTo(std::uint64_t ticket);
-  // REQUIRES: m_fileMutex is held. Writes and flushes every queued line.
-  void WriteQueuedLinesLocked();
   void CloseFileLocked();
 
   Logger& m_log;
-  // Lock order: m_recordsMutex, then m_fileMutex, then m_queueMutex.
   mutable YieldingMutex m_recordsMutex;
   std::vector<CKolResult> m_records;                     // guarded by m_recordsMutex
   std::unordered_map<std::int32_t, std::size_t> m_byId;  // id -> index in m_records; guarded
   std::int32_t m_lastId = 0;                             // guarded by m_recordsMutex
   int m_validCount = 0;                                  // guarded by m_recordsMutex
-  // Set only while holding both m_recordsMutex and m_fileMutex; read under either.
-  std::FILE* m_file = nullptr;
-  std::string m_filePath;  // guarded by m_recordsMutex
-
-  std::mutex m_fileMutex;
-  std::string m_writeBuffer;  // guarded by m_fileMutex: the lines being written
-  // The rank of the last line written: stored under m_fileMutex, read by any thread.
-  std::atomic<std::uint64_t> m_writtenLines{0};
-
-  std::mutex m_queueMutex;
-  std::string m_queuedLines;        // guarded by m_queueMutex: lines not yet written
-  std::uint64_t m_queuedCount = 0;  // guarded by m_queueMutex: the rank of the last one queued
+  std::string m_filePath;                                // guarded: the run's file
+  std::vector<std::string> m_filePaths;                  // guarded: every run's file so far
+  bool m_fileOpen = false;                               // guarded
+  std::string m_lineScratch;                             // guarded: the line being queued
+  // Declared last: destroyed first, writing what waits before the rest goes.
+  CIncomingFileWriter m_writer;
 };
 
 }  // namespace lapora

@@ -59,6 +59,7 @@ void ReadStartupSettings(SettingsStore& store, AppSettings& s, const Folders& fo
   ReadBack(store, settings, "SleepMilliAfterSetTime", s.SleepMilliAfterSetTime);
   ReadBack(store, settings, "GBoxReconnectSeconds", s.GBoxReconnectSeconds);
   ReadBack(store, settings, "GDaysToAdd", s.GDaysToAdd);
+  ReadBack(store, settings, "GSyncDetections", s.GSyncDetections);
 
   UpdateRaceDayDates(s, now);
 

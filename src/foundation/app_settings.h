@@ -38,6 +38,8 @@ struct AppSettings {
   std::atomic<int> GVarnexBeepWhenQuit{1};
   // How long the device-id discovery after a box's connection waits for a whole line.
   std::atomic<int> GBoxDiscoverySeconds{10};
+  // Each group commit of the incoming-detections file ends with fdatasync (advanced dialog).
+  std::atomic<int> GSyncDetections{1};
   // [DirectConnection]
   std::atomic<int> Port{8283};
   std::string Host{"localhost"};

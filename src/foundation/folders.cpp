@@ -1,5 +1,7 @@
 #include "foundation/folders.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 
@@ -228,6 +230,28 @@ bool ClearFolder(const std::string& folder, bool removeItself) {
     ok = false;
   }
   return ok;
+}
+
+std::string FreshFilePath(const std::string& path, const std::vector<std::string>& taken) {
+  namespace fs = std::filesystem;
+  auto used = [&taken](const std::string& candidate) {
+    std::error_code error;
+    return std::find(taken.begin(), taken.end(), candidate) != taken.end() ||
+           fs::exists(candidate, error);
+  };
+  if (!used(path)) {
+    return path;
+  }
+  fs::path original(path);
+  std::string stem = (original.parent_path() / original.stem()).string();
+  std::string extension = original.extension().string();
+  for (int n = 2; n < INT_MAX; ++n) {
+    std::string candidate = stem + "-" + std::to_string(n) + extension;
+    if (!used(candidate)) {
+      return candidate;
+    }
+  }
+  return path;
 }
 
 }  // namespace lapora

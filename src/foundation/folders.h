@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lapora {
 
@@ -72,6 +73,10 @@ bool MakePath(const std::string& path, std::string* reason = nullptr);
 [[nodiscard]] bool MakeWritableFolder(const std::string& path, std::string* reason);
 // The text after the last backslash, else after the last "/", else the empty text.
 std::string FileNameOfPath(std::string_view path);
+// path when no file has that name and it is not among `taken` (names given out but maybe not
+// made yet), else the first such "stem-2.ext", "stem-3.ext"... (a run started, or a list
+// reset, within the second of another file).
+std::string FreshFilePath(const std::string& path, const std::vector<std::string>& taken = {});
 // Linux has no short names: the path as it stands.
 std::string LongPathOf(const std::string& path);
 // Deletes every file of the folder and, recursively, every sub-folder whose name does not

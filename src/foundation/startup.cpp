@@ -58,7 +58,8 @@ StartupResult Startup::Run() {
   const std::time_t now = m_clock.NowUnix();
   result.logFilePath = m_folders.GetLogFilePath();
   m_log.SetLogFilePath(result.logFilePath);
-  result.incomingDetectionsFilePath = m_folders.GetIncomingDetectionsFilePath(now);
+  // A run started within the second of the previous one gets a file of its own.
+  result.incomingDetectionsFilePath = FreshFilePath(m_folders.GetIncomingDetectionsFilePath(now));
 
   // 6 to 10. The start-up keys and the race-day dates.
   ReadStartupSettings(m_store, m_settings, m_folders, now);

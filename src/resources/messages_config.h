@@ -106,6 +106,11 @@ inline constexpr Message kMsgAdvancedReadDeltaBefore{
     "Time to wait before checking for box input:",
     "Temps d'attente entre\n2 lectures de détections :"};
 inline constexpr Message kMsgAdvancedReadDeltaAfter{"ms", "ms"};
+inline constexpr Message kMsgAdvancedSyncDetections{
+    "Make each detection safe on the disk before showing and sending it\n(a power cut loses "
+    "nothing; slower on some disks)",
+    "Mettre chaque détection en sûreté sur le disque avant de l'afficher et de l'envoyer\n(une "
+    "coupure de courant ne perd rien ; plus lent sur certains disques)"};
 inline constexpr Message kMsgAdvancedFactory{"Restore factory settings",
                                              "Restaurer valeurs d'usine"};
 

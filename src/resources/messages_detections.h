@@ -24,6 +24,26 @@ inline constexpr Message kMsgErrorOpeningDetectionFile{
     "Error opening detection file : %s", "Erreur ouverture fichier de détections : %s"};
 inline constexpr Message kMsgIncomingDetectionsSaved{"+++ Incoming detections saved in %s",
                                                      "+++ Détections sauvegardées sous %s"};
+// Path, then the failed operation and the system's reason.
+inline constexpr Message kMsgDetectionFileRefused{
+    "The detection file %s cannot be written (%s). The detections are kept in memory and will "
+    "be written as soon as the file accepts them.",
+    "Le fichier de détections %s ne peut être écrit (%s). Les détections sont gardées en "
+    "mémoire et y seront écrites dès que le fichier les acceptera."};
+inline constexpr Message kMsgDetectionFileResumed{
+    "+++ Detection file %s written again: %lu waiting detection lines caught up",
+    "+++ Fichier de détections %s de nouveau écrit : %lu lignes de détection en attente "
+    "rattrapées"};
+// At the end of the run: the count, the path, the reason.
+inline constexpr Message kMsgDetectionLinesLost{
+    "######## %lu detection lines could not be written to %s (%s)",
+    "######## %lu lignes de détection n'ont pu être écrites dans %s (%s)"};
+// An earlier run's file: the path and the number of bytes after its last line end.
+inline constexpr Message kMsgTornDetectionLine{
+    "### The detection file %s ends with an incomplete line (%lu bytes, no line end): it was "
+    "cut when that run stopped and is not a detection",
+    "### Le fichier de détections %s se termine par une ligne incomplète (%lu octets, sans fin "
+    "de ligne) : coupée à l'arrêt de cette session, ce n'est pas une détection"};
 
 // Intake.
 inline constexpr Message kMsgInvalidDetectionFormat{"Invalid detection format: [%s]",

@@ -114,11 +114,12 @@ struct ConfigurationOkResult {
   int slotIndex = -1;  // 0..3 for the slot fields
 };
 
-// The three values of the advanced dialog.
+// The values of the advanced dialog: three numbers and the sync check box.
 struct AdvancedValues {
   int ignoreInputMsDelta = 50;
   int ignoreOutputMsDelta = 300;
   int readMsDelta = 1;
+  bool syncDetections = true;
   bool operator==(const AdvancedValues&) const = default;
 };
 
@@ -142,12 +143,13 @@ inline constexpr int kIgnoreOutputMax = 5000;
 inline constexpr int kReadDeltaMin = 1;
 inline constexpr int kReadDeltaMax = 20;
 
-// The advanced dialog's opening values, its factory values and its OK, which stores the three
-// values in the settings at once (the settings file gets them when the configuration is
-// confirmed). texts are the three fields in table order.
+// The advanced dialog's opening values, its factory values and its OK, which stores the values
+// in the settings at once when the three numbers pass their range checks (the settings file
+// gets them when the configuration is confirmed). texts are the three fields in table order.
 AdvancedValues AdvancedOpeningValues(const AppSettings& settings);
 AdvancedValues AdvancedFactoryValues();
-AdvancedOkResult AdvancedOk(AppSettings& settings, const std::array<std::string, 3>& texts);
+AdvancedOkResult AdvancedOk(AppSettings& settings, const std::array<std::string, 3>& texts,
+                            bool syncDetections);
 
 // The export file chosen in the save dialog, with ".kol" appended unless it already ends so
 // (letter case ignored).

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 #include <type_traits>
 #include <variant>
@@ -163,6 +164,14 @@ void Station::Open() {
   m_parts.log.WriteLogText("\n");
   m_parts.log.WriteLogText(StrF(Tr(kMsgStartBanner).c_str(), m_parts.versionText.c_str()));
   m_parts.log.PostLog(0, StrF(Tr(kMsgIncomingDetectionsSaved).c_str(), m_incomingPath.c_str()));
+  // Nothing reads the earlier files back, so a line cut by a crash or a power cut in the last
+  // run is reported here rather than taken for a detection by whoever reads that file.
+  if (std::optional<TornDetectionFile> torn =
+          FindTornEarlierDetectionFile(FolderOfPath(m_incomingPath), m_incomingPath)) {
+    m_parts.log.PostLog(0, StrF(Tr(kMsgTornDetectionLine).c_str(), torn->path.c_str(),
+                                static_cast<unsigned long>(torn->bytes)));
+  }
+  m_parts.records.SetSyncLines(s.GSyncDetections != 0);
   m_parts.records.OpenDetectionFile(m_incomingPath);
   m_front.SetVersionText(m_parts.versionText);
   std::string tableMessage;
@@ -360,6 +369,8 @@ void Station::RunConfigurationDialog() {
     CommitConfiguration(session, *m_boxSlots, m_parts.store, m_parts.settings,
                         static_cast<std::time_t>(m_parts.clock.NowUnixMs() / 1000));
   }
+  // The advanced dialog's OK takes effect even when the configuration is cancelled.
+  m_parts.records.SetSyncLines(m_parts.settings.GSyncDetections != 0);
   RefreshBoxStatesAndCounter();
   UpdateLongRaceIndicator();
 }
@@ -808,11 +819,7 @@ void Station::RunManualEntryDialog() {
 }
 
 CKolResult Station::InsertManualEntry(const ManualEntry& entry) {
-  // After "disconnect all" the incoming file is closed; a time typed by the operator must still
-  // reach the disk, so the run's file is reopened for appending (same file, same numbering).
-  if (!m_parts.records.IsDetectionFileOpen()) {
-    m_parts.records.OpenDetectionFile(m_incomingPath);
-  }
+  // After "disconnect all" the recorded detections reopen the run's file themselves.
   return InsertManualDetection(
       entry, ManualDetectionServices{*m_intake, m_parts.events, m_parts.settings, m_parts.log,
                                      &m_parts.sound});

@@ -80,10 +80,13 @@ CDlgConfigAdvanced::CDlgConfigAdvanced(AppSettings& settings, QWidget* parent)
     grid->addWidget(m_fields[i], i, 1);
     grid->addWidget(new QLabel(ToQt(*row.after), this), i, 2);
   }
+  m_sync = new QCheckBox(ToQt(kMsgAdvancedSyncDetections), this);
+  grid->addWidget(m_sync, 3, 0, 1, 3);
   AdvancedValues values = AdvancedOpeningValues(m_settings);
   m_fields[0]->setValue(values.ignoreInputMsDelta);
   m_fields[1]->setValue(values.ignoreOutputMsDelta);
   m_fields[2]->setValue(values.readMsDelta);
+  m_sync->setChecked(values.syncDetections);
 
   auto* buttons = new QDialogButtonBox(this);
   m_factory = buttons->addButton(ToQt(kMsgAdvancedFactory), QDialogButtonBox::ResetRole);
@@ -107,6 +110,7 @@ void CDlgConfigAdvanced::RestoreFactorySettings() {
   m_fields[0]->setValue(factory.ignoreInputMsDelta);
   m_fields[1]->setValue(factory.ignoreOutputMsDelta);
   m_fields[2]->setValue(factory.readMsDelta);
+  m_sync->setChecked(factory.syncDetections);
 }
 
 void CDlgConfigAdvanced::accept() {
@@ -114,7 +118,7 @@ void CDlgConfigAdvanced::accept() {
   for (std::size_t i = 0; i < texts.size(); ++i) {
     texts[i] = FromQt(m_fields[i]->cleanText());
   }
-  AdvancedOkResult result = AdvancedOk(m_settings, texts);
+  AdvancedOkResult result = AdvancedOk(m_settings, texts, m_sync->isChecked());
   if (!result.accepted) {
     m_showWarning(ToQt(result.message));
     if (result.field >= 0 && result.field < 3) {

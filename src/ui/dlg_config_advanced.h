@@ -1,8 +1,9 @@
-// The advanced configuration dialog: the three timing values with their up-down controls and
-// the factory values. Its OK runs AdvancedOk, which stores the values in the settings at once;
-// a refused value is shown and keeps the focus. Qt thread only.
+// The advanced configuration dialog: the three timing values with their up-down controls, the
+// sync of the incoming-detections file and the factory values. Its OK runs AdvancedOk, which stores
+// the values in the settings at once; a refused value is shown and keeps the focus. Qt thread only.
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QPushButton>
 #include <QSpinBox>
@@ -27,6 +28,7 @@ class CDlgConfigAdvanced : public QDialog {
   QSpinBox* InputDeltaBox() const { return m_fields[0]; }
   QSpinBox* OutputDeltaBox() const { return m_fields[1]; }
   QSpinBox* ReadDeltaBox() const { return m_fields[2]; }
+  QCheckBox* SyncDetectionsBox() const { return m_sync; }
   QPushButton* FactoryButton() const { return m_factory; }
   QPushButton* OkButton() const { return m_ok; }
   QPushButton* CancelButton() const { return m_cancel; }
@@ -39,6 +41,7 @@ class CDlgConfigAdvanced : public QDialog {
   AppSettings& m_settings;
   std::function<void(const QString&)> m_showWarning;
   QSpinBox* m_fields[3] = {};
+  QCheckBox* m_sync = nullptr;
   QPushButton* m_factory = nullptr;
   QPushButton* m_ok = nullptr;
   QPushButton* m_cancel = nullptr;

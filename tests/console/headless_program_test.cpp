@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "foundation/text.h"
 #include "resources/messages_boxlink.h"
 #include "resources/messages_boxslots.h"
+#include "resources/messages_detections.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_resultslink.h"
 #include "resources/messages_station.h"
@@ -617,6 +619,69 @@ TEST(HeadlessProgram, QuitEndsAConnectionThatAStalledBoxHolds) {
   EXPECT_EQ(run.Output().find(Utf8(Tr(kMsgNoBoxInitialized))), std::string::npos);
   EXPECT_NE(run.Output().find("+ Sortie du module d'acquisition..."), std::string::npos);
   EXPECT_TRUE(stalled.WaitForClose());
+}
+
+// The lines of this run's incoming-detections files in the log folder.
+std::size_t IncomingLines(const std::string& logFolder) {
+  std::size_t lines = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(logFolder)) {
+    if (entry.path().extension() == ".dat") {
+      std::string text = ReadFile(entry.path().string());
+      lines += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    }
+  }
+  return lines;
+}
+
+// "Connect to boxes", pressed again (every box stopped, the file closed), then box 1 connected
+// from its menu: every detection the box sends is in the incoming file.
+TEST(HeadlessProgram, MenuConnectAfterDisconnectAllWritesEveryDetection) {
+  constexpr int kRunners = 20;
+  TempDir dir;
+  testing::SimulatorProcess sim(
+      LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+      {"--tcp", "0", "--race", "--runners", std::to_string(kRunners), "--rate", "10", "--loop",
+       "--start-delay-ms", "0", "--chip-table", dir.File("ChipTable.dtb"), "--data-file",
+       dir.File("box-data.txt")});
+  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
+  std::string port = sim.WaitEvent("listening on ");
+  ASSERT_FALSE(port.empty());
+  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
+                                                 port + "\r\nBoxIdDetector0=31\r\n");
+
+  Program run({"--data-dir", dir.path()});
+  ASSERT_TRUE(run.WaitForOutput("+ ")) << run.Output();
+  run.Type("connect\n");
+  ASSERT_TRUE(run.WaitForOutput("\t# 2\n")) << run.Output();
+  run.Type("connect\n");  // released: disconnect all
+  ASSERT_FALSE(sim.WaitEvent("disconnected").empty());
+  ASSERT_TRUE(run.WaitForOutput("answer: Yes")) << run.Output();
+  run.Type("box 1 connect\n");
+  ASSERT_FALSE(sim.WaitEvent("race done: sent ", std::chrono::seconds(30)).empty());
+  ASSERT_TRUE(run.WaitForOutput(StrF("\t# %d\n", kRunners))) << run.Output();
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+
+  std::string sent = ReadFile(dir.File("box-data.txt"));
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), '\n'), kRunners);
+  EXPECT_EQ(IncomingLines(dir.File("logfiles")), static_cast<std::size_t>(kRunners))
+      << run.Output();
+}
+
+// A run that stopped in the middle of a line (a power cut) left a torn last line: the next
+// start says so.
+TEST(HeadlessProgram, TornLastLineOfTheLastRunIsReportedAtStart) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.File("logfiles"));
+  std::string earlier = dir.File("logfiles/Lapora-20260608-180000.dat");
+  testing::WriteFile(earlier, "1\t31\t7\t1\t17:59:58.00\t1\r\n2\t31\t8\t1\t17:5");
+  Program run({"--data-dir", dir.path(), "--duration", "0"});
+  run.CloseInput();
+  EXPECT_EQ(run.Wait(), 0);
+  EXPECT_NE(run.Output().find(
+                Cp1252ToUtf8(StrF(Tr(kMsgTornDetectionLine).c_str(), earlier.c_str(), 13ul))),
+            std::string::npos)
+      << run.Output();
 }
 
 TEST(HeadlessProgram, BadArgumentsAreRefused) {

@@ -532,8 +532,11 @@ class ImportCommandTest : public ::testing::Test {
 };
 
 TEST_F(ImportCommandTest, ReplayIntoTheFileBoxAppliesTheRepeatFilter) {
+  // The boxes were disconnected: the file was closed, and the replay opens it again.
+  m_records.CloseDetectionFile();
   ImportRequest request = Request(ImportAction::kReplay, Reads("7", {0, 10}), 1);
   ImportCommandOutcome outcome = Run(request);
+  ASSERT_TRUE(m_records.FlushDetectionFile());
   EXPECT_EQ(outcome.done, 2);
   EXPECT_EQ(outcome.recorded, 1);
   EXPECT_TRUE(request.found.empty());

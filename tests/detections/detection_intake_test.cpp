@@ -5,6 +5,7 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/app_settings.h"
@@ -24,21 +25,30 @@ using testing::TempDir;
 
 constexpr const char* kConnection = "[10.0.0.5:10000 FIN]";
 
-// The results link's side of the intake: keeps what was offered.
+// The results link's side of the intake: keeps what was offered, and what the incoming file
+// held at that moment.
 class KeepingPusher : public DetectionPusher {
  public:
+  explicit KeepingPusher(std::string filePath) : m_filePath(std::move(filePath)) {}
   void PushDetection(const CKolResult& record) override {
     std::lock_guard lock(m_mutex);
     m_pushed.push_back(record);
+    m_fileAtPush.push_back(ReadFile(m_filePath));
   }
   std::vector<CKolResult> Pushed() {
     std::lock_guard lock(m_mutex);
     return m_pushed;
   }
+  std::vector<std::string> FileAtPush() {
+    std::lock_guard lock(m_mutex);
+    return m_fileAtPush;
+  }
 
  private:
+  std::string m_filePath;
   std::mutex m_mutex;
   std::vector<CKolResult> m_pushed;
+  std::vector<std::string> m_fileAtPush;
 };
 
 // No audio device on a test machine: the sounds asked for are kept instead.
@@ -83,8 +93,9 @@ class DetectionIntakeTest : public ::testing::Test {
     return m_intake.RecordDetection(m_box, chip, bib, absTime, raceTime);
   }
 
-  // Handles the pending events, keeping them by kind.
+  // Handles the pending events, keeping them by kind, once the recorded lines are written.
   void Drain() {
+    EXPECT_TRUE(m_records.FlushDetectionFile());
     m_events.Dispatch([&](const Event& event) {
       if (const auto* line = std::get_if<LogLineEvent>(&event)) {
         m_logs.push_back(*line);
@@ -115,7 +126,7 @@ class DetectionIntakeTest : public ::testing::Test {
   ManualClock m_clock{0, 1000};
   CChipTable m_chips;
   CRecordedDetections m_records{m_log};
-  KeepingPusher m_pusher;
+  KeepingPusher m_pusher{m_filePath};
   DetectionIntake m_intake{m_log,   m_events, m_settings, &m_sound,
                            m_clock, m_chips,  m_records,  &m_pusher};
   CTemporaryIntakeBox m_box{1, kConnection, "FIN"};
@@ -150,6 +161,8 @@ TEST_F(DetectionIntakeTest, TranslatedDetectionIsRecordedEverywhere) {
   EXPECT_EQ(records[0].timeText, "10:23:45.12");
   EXPECT_EQ(records[0].detectorLabel, "FIN");
   EXPECT_EQ(m_pusher.Pushed(), records);
+  // Offered to the results software only once its line was in the file.
+  EXPECT_EQ(m_pusher.FileAtPush(), std::vector<std::string>{"1\tFIN\t123\t1\t10:23:45.12\t1\r\n"});
   EXPECT_EQ(ReadFile(m_filePath), "1\tFIN\t123\t1\t10:23:45.12\t1\r\n");
   EXPECT_EQ(m_refreshes, 1);
   ASSERT_EQ(m_items.size(), 1u);
@@ -293,6 +306,7 @@ TEST_F(DetectionIntakeTest, AbsoluteClockRecords) {
   std::string timeText = std::to_string(absTime.Seconds()) + ".5";
   EXPECT_EQ(m_records.Snapshot().at(0).timeText, timeText);
   EXPECT_EQ(m_records.Snapshot().at(0).kindMarker, 1);
+  ASSERT_TRUE(m_records.FlushDetectionFile());
   EXPECT_EQ(ReadFile(m_filePath), "1\tFIN\t123\t1\t" + timeText + "\t2\r\n");
 }
 

@@ -79,7 +79,9 @@ class ListOperationsTest : public ::testing::Test {
   }
 
   // Handles the posted events: log texts, items and refresh requests.
+  // Handles the posted events once the recorded lines are in their files.
   void Drain() {
+    EXPECT_TRUE(records.FlushDetectionFile());
     events.Dispatch([this](const Event& event) {
       if (const auto* line = std::get_if<LogLineEvent>(&event)) {
         logTexts.push_back(line->text);
@@ -232,7 +234,8 @@ TEST_F(ListOperationsTest, ManualDetectionIsStoredShownBeepedAndLogged) {
   EXPECT_EQ(TrIn(Language::kEnglish, kMsgAddedManualDetection),
             "+++ Added manual detecttion for box %s at %s for runner %d");
 
-  // No beep, no list item when those options are off; still stored and logged.
+  // No beep, no list item when those options are off; still stored and logged. The file was
+  // closed ("disconnect all"): the entry opens it again and appends.
   settings.GVarnexBeepDetections = 0;
   settings.BLogDetections = 0;
   logTexts.clear();
@@ -242,7 +245,12 @@ TEST_F(ListOperationsTest, ManualDetectionIsStoredShownBeepedAndLogged) {
   EXPECT_EQ(sound.played.size(), 1u);
   EXPECT_EQ(items.size(), 1u);
   EXPECT_EQ(refreshRequests, 2);
-  EXPECT_EQ(logTexts.size(), 1u);
+  EXPECT_EQ(logTexts,
+            (std::vector<std::string>{
+                StrF(Tr(kMsgOpeningDetectionFile).c_str(), dir.File("incoming.dat").c_str()),
+                StrF(Tr(kMsgAddedManualDetection).c_str(), "FIN", "10:06:00.00", 8)}));
+  EXPECT_EQ(ReadFile(dir.File("incoming.dat")),
+            "1\tFIN\t7\t1\t34:05:30.05\t1\r\n2\tFIN\t8\t1\t10:06:00.00\t1\r\n");
 }
 
 TEST_F(ListOperationsTest, MenuEntriesFollowTheSelection) {
@@ -398,6 +406,7 @@ TEST_F(ListOperationsTest, ResetStartsANewFileAtLineOneWithTheNextRecordId) {
 
   CKolResult next = InsertManualDetection(Accepted("8", "10:06:00.0", 0), Services());
   EXPECT_EQ(next.id, removed.id + 1);
+  ASSERT_TRUE(records.FlushDetectionFile());
   EXPECT_EQ(ReadFile(second), "1\tFIN\t8\t1\t10:06:00.00\t1\r\n");
   EXPECT_EQ(ReadFile(first), firstContent);  // the old file is left as it was
 
@@ -429,10 +438,13 @@ TEST_F(ListOperationsTest, ResetWithinTheSameSecondStillStartsAFileOfItsOwn) {
   InsertManualDetection(Accepted("6", "10:00:01.0", 0), Services());
   outcome = ResetDetectionList(records, log, nullptr, steps);
   EXPECT_EQ(outcome.incomingPath, dir.File("Lapora-20120513-100000-3.dat"));
+  // Even before the writer has made the file of a reset, the next reset does not reuse it.
+  outcome = ResetDetectionList(records, log, nullptr, steps);
+  EXPECT_EQ(outcome.incomingPath, dir.File("Lapora-20120513-100000-4.dat"));
 
+  ASSERT_TRUE(records.FlushDetectionFile());
   EXPECT_EQ(ReadFile(path), "1\tFIN\t5\t1\t10:00:00.00\t1\r\n");
   EXPECT_EQ(ReadFile(dir.File("Lapora-20120513-100000-2.dat")), "1\tFIN\t6\t1\t10:00:01.00\t1\r\n");
-  EXPECT_EQ(FreshFilePath(dir.File("none.dat")), dir.File("none.dat"));
 }
 
 // Four box threads store detections while the main thread resets the list several times: each
@@ -477,6 +489,7 @@ TEST_F(ListOperationsTest, ResetRacingFourBoxThreadsLosesNoDetection) {
   }
   std::vector<CKolResult> last = records.Snapshot();
   records.CloseDetectionFile();
+  ASSERT_TRUE(records.FlushDetectionFile());
 
   std::map<std::string, std::int32_t> idOfBib;
   for (const auto& list : made) {

@@ -139,6 +139,7 @@ TEST(DetectionsThreads, StoringWhileClearingAndFindingKeepsFileAndListInStep) {
     thread.join();
   }
   records.CloseDetectionFile();
+  ASSERT_TRUE(records.FlushDetectionFile());
 
   // Every detection once in the file; numbers run 1, 2, 3... and restart at 1 after a clear.
   std::vector<FileLine> lines = ReadLines(path);
@@ -171,8 +172,8 @@ TEST(DetectionsThreads, StoringWhileClearingAndFindingKeepsFileAndListInStep) {
 }
 
 // A record is pushed (and shown) only once its line is in the file: with four threads
-// recording at once, one thread's write carries the lines of the others, and none of them may
-// go on before the write that holds its line is done.
+// recording at once, one write carries the lines of all of them, and none is released before
+// the write that holds its line is done.
 class FileCheckingPusher : public DetectionPusher {
  public:
   explicit FileCheckingPusher(std::string path) : m_path(std::move(path)) {}
@@ -217,6 +218,7 @@ TEST(DetectionsThreads, EachLineIsInTheFileBeforeItsRecordIsPushed) {
   for (std::thread& thread : threads) {
     thread.join();
   }
+  ASSERT_TRUE(records.FlushDetectionFile());
   EXPECT_EQ(pusher.count.load(), 4 * kPerThread);
   EXPECT_EQ(pusher.missing.load(), 0);
   records.CloseDetectionFile();

@@ -164,6 +164,18 @@ TEST(PathTest, FileNameOfPathTakesTheLastBackslashElseTheLastSlash) {
   EXPECT_EQ(LongPathOf("/x/PROGRA~1"), "/x/PROGRA~1");
 }
 
+TEST(PathTest, FreshFilePathSkipsExistingAndGivenOutNames) {
+  testing::TempDir dir;
+  std::string path = dir.File("Lapora-20260609-100000.dat");
+  EXPECT_EQ(FreshFilePath(path), path);
+  testing::WriteFile(path, "");
+  EXPECT_EQ(FreshFilePath(path), dir.File("Lapora-20260609-100000-2.dat"));
+  // A name given out whose file is not made yet is taken all the same.
+  EXPECT_EQ(FreshFilePath(path, {dir.File("Lapora-20260609-100000-2.dat")}),
+            dir.File("Lapora-20260609-100000-3.dat"));
+  EXPECT_EQ(FreshFilePath(dir.File("other.dat"), {path}), dir.File("other.dat"));
+}
+
 TEST(PathTest, ClearFolderSparesDotFoldersAndNeverFollowsLinks) {
   testing::TempDir dir;
   const std::string folder = dir.File("export");

@@ -81,6 +81,7 @@ TEST_F(StartupTest, FirstStartWritesEveryKeyWithItsDefaultInOrder) {
                 "SleepMilliAfterSetTime=2000\r\n"
                 "GBoxReconnectSeconds=30\r\n"
                 "GDaysToAdd=0\r\n"
+                "GSyncDetections=1\r\n"
                 "BAbsClock=0\r\n"
                 "LogWinLevel=50\r\n"
                 "LogFileLevel=75\r\n"
@@ -118,6 +119,21 @@ TEST_F(StartupTest, RestartKeepsTheFileAsItIs) {
   Instance second(m_folders, m_clock);
   ASSERT_TRUE(second.startup.Run().ok);
   EXPECT_EQ(testing::ReadFile(path), afterFirst + "[OstraBoxes]\r\nBox1=x\r\n");
+}
+
+TEST_F(StartupTest, RestartWithinTheSameSecondGetsAnIncomingFileOfItsOwn) {
+  Instance first(m_folders, m_clock);
+  StartupResult one = first.startup.Run();
+  ASSERT_TRUE(one.ok);
+  first.instanceLock.Release();
+  testing::WriteFile(one.incomingDetectionsFilePath, "1\tFIN\t7\t1\t10:00:00.00\t1\r\n");
+
+  Instance second(m_folders, m_clock);
+  StartupResult two = second.startup.Run();
+  ASSERT_TRUE(two.ok);
+  std::string stem =
+      one.incomingDetectionsFilePath.substr(0, one.incomingDetectionsFilePath.size() - 4);
+  EXPECT_EQ(two.incomingDetectionsFilePath, stem + "-2.dat");
 }
 
 TEST_F(StartupTest, SecondStartEndsWithTheAlreadyStartedText) {

@@ -287,22 +287,24 @@ TEST_F(ConfigurationSessionTest, OkChecksRangesAndSlotsBeforeStoringAnything) {
 TEST(AdvancedConfigurationTest, FactoryValuesRangesAndStoring) {
   AppSettings settings;
   settings.GVarnexIgnoreInputMsDelta = 120;
-  EXPECT_EQ(AdvancedOpeningValues(settings), (AdvancedValues{120, 300, 1}));
-  EXPECT_EQ(AdvancedFactoryValues(), (AdvancedValues{50, 300, 1}));
+  EXPECT_EQ(AdvancedOpeningValues(settings), (AdvancedValues{120, 300, 1, true}));
+  EXPECT_EQ(AdvancedFactoryValues(), (AdvancedValues{50, 300, 1, true}));
 
-  AdvancedOkResult result = AdvancedOk(settings, {"0", "49", "1"});
+  AdvancedOkResult result = AdvancedOk(settings, {"0", "49", "1"}, false);
   EXPECT_FALSE(result.accepted);
   EXPECT_EQ(result.field, 1);
   EXPECT_EQ(result.message, Range(50, 5000));
-  result = AdvancedOk(settings, {"0", "50", "21"});
+  result = AdvancedOk(settings, {"0", "50", "21"}, false);
   EXPECT_EQ(result.field, 2);
   EXPECT_EQ(result.message, Range(1, 20));
-  result = AdvancedOk(settings, {"5001", "50", "1"});
+  result = AdvancedOk(settings, {"5001", "50", "1"}, false);
   EXPECT_EQ(result.field, 0);
-  EXPECT_EQ(settings.GVarnexIgnoreInputMsDelta, 120);  // refusals store nothing
+  // Refusals store nothing, the check box included.
+  EXPECT_EQ(settings.GVarnexIgnoreInputMsDelta, 120);
+  EXPECT_EQ(settings.GSyncDetections, 1);
 
-  EXPECT_TRUE(AdvancedOk(settings, {"0", "5000", "20"}).accepted);
-  EXPECT_EQ(AdvancedOpeningValues(settings), (AdvancedValues{0, 5000, 20}));
+  EXPECT_TRUE(AdvancedOk(settings, {"0", "5000", "20"}, false).accepted);
+  EXPECT_EQ(AdvancedOpeningValues(settings), (AdvancedValues{0, 5000, 20, false}));
 }
 
 class ConfigurationCommitTest : public ::testing::Test {
@@ -362,7 +364,7 @@ TEST_F(ConfigurationCommitTest, AdvancedOkThenCancelKeepsValuesButWritesNothing)
   std::string before = ReadFile(store.SettingsFile());
   {
     ConfigurationSession session(h.settings, TakeWorkingSlots(slots));
-    ASSERT_TRUE(AdvancedOk(h.settings, {"75", "400", "5"}).accepted);
+    ASSERT_TRUE(AdvancedOk(h.settings, {"75", "400", "5"}, true).accepted);
     // The configuration dialog is cancelled: nothing is committed.
   }
   EXPECT_EQ(h.settings.GVarnexIgnoreInputMsDelta, 75);
@@ -375,7 +377,7 @@ TEST_F(ConfigurationCommitTest, SettingsFileAfterOkInItsOrder) {
   TempDir fresh;
   SettingsStore file{fresh.File("Lapora.ini")};
   AppSettings& s = h.settings;
-  ASSERT_TRUE(AdvancedOk(s, {"60", "350", "2"}).accepted);
+  ASSERT_TRUE(AdvancedOk(s, {"60", "350", "2"}, false).accepted);
   ConfigurationSession session(s, TakeWorkingSlots(slots));
   ConfigurationFields fields = session.OpeningFields();
   fields.exportFile = "/data/race.kol";
@@ -398,6 +400,7 @@ TEST_F(ConfigurationCommitTest, SettingsFileAfterOkInItsOrder) {
             "GVarnexIgnoreInputMsDelta=60\r\n"
             "GVarnexIgnoreOutputMsDelta=350\r\n"
             "GVarnexReadMsDelta=2\r\n"
+            "GSyncDetections=0\r\n"
             "GVarnexExportFile=/data/race.kol\r\n"
             "BLogDetections=0\r\n"
             "GBoxReconnectSeconds=0\r\n"

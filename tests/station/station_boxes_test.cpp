@@ -239,6 +239,7 @@ TEST_F(StationBoxesTest, ResetWhileTheBoxStreamsLosesNoDetection) {
   std::string secondFile = s.IncomingDetectionsPath();
   ASSERT_NE(secondFile, firstFile);
 
+  ASSERT_TRUE(records.FlushDetectionFile());  // the first file's last lines are written
   std::vector<FileLine> before = ReadDetectionLines(firstFile);  // closed by the reset
   ASSERT_FALSE(sim->WaitEvent("race done: sent ", 60s).empty());
   ASSERT_TRUE(PumpUntil([&] { return before.size() + records.RecordCount() == kRunners; }, 60s))

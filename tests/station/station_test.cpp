@@ -55,6 +55,13 @@ class StationTest : public ::testing::Test, public testing::StationRig {
 
   std::string LogFile() const { return ReadFile(dir.File("Lapora.log")); }
 
+  // The recorded lines are in the file and what their records brought is handled, as the
+  // window's loop does when the writer's events arrive.
+  void Settle(Station& s) {
+    EXPECT_TRUE(records.FlushDetectionFile());
+    s.DrainEvents();
+  }
+
   void DeclareBox(int index, const std::string& host, int port, const std::string& detector) {
     std::string n = std::to_string(index);
     ASSERT_TRUE(store.WriteSettingText("OstraBoxes", "BoxHost" + n, host));
@@ -543,7 +550,7 @@ TEST_F(StationTest, ManualEntryDialogRecordsItsEntryAndRemembersTheDetector) {
   // 007 on detector 32 with 24 hours added.
   front.manualEntryAnswer = Entry(s, "007", 1, 1);
   s.Command(Button::kInsertDetection);
-  s.DrainEvents();
+  Settle(s);
   std::vector<CKolResult> recorded = records.Snapshot();
   ASSERT_EQ(recorded.size(), 1u);
   EXPECT_EQ(recorded[0].bibText, "7");
@@ -567,7 +574,7 @@ TEST_F(StationTest, ManualEntryAfterTheFileWasClosedIsStillWrittenToIt) {
   s.InsertManualEntry(Entry(s, "5"));
   records.CloseDetectionFile();  // as after "disconnect all"
   s.InsertManualEntry(Entry(s, "6"));
-  s.DrainEvents();
+  Settle(s);
   EXPECT_TRUE(records.IsDetectionFileOpen());
   std::string file = ReadFile(dir.File("Lapora-20260609-100000.dat"));
   EXPECT_EQ(file.rfind("1\t31\t5\t1\t", 0), 0u);
@@ -581,7 +588,7 @@ TEST_F(StationTest, ContextMenuRemovesAndRestoresTheSelectedDetections) {
   for (const char* bib : {"1", "2", "3"}) {
     s.InsertManualEntry(Entry(s, bib));
   }
-  s.DrainEvents();
+  Settle(s);
   ASSERT_EQ(s.DetectionItems().size(), 3u);
 
   s.DetectionsContextMenu();  // nothing selected: no menu
@@ -630,7 +637,7 @@ TEST_F(StationTest, ForgetAsksWithTheStopIconThenStartsANewListAndFile) {
   std::string firstFile = dir.File("Lapora-20260609-100000.dat");
   s.InsertManualEntry(Entry(s, "1"));
   s.InsertManualEntry(Entry(s, "2"));
-  s.DrainEvents();
+  Settle(s);
 
   front.answer = false;
   s.Command(Button::kForget);
@@ -646,7 +653,7 @@ TEST_F(StationTest, ForgetAsksWithTheStopIconThenStartsANewListAndFile) {
   front.answer = true;
   sound.played.clear();
   s.Command(Button::kForget);
-  s.DrainEvents();
+  Settle(s);
   EXPECT_EQ(records.RecordCount(), 0u);
   EXPECT_TRUE(s.DetectionItems().empty());  // the late items were dropped too
   EXPECT_EQ(front.detectionRows, 0u);
@@ -661,8 +668,8 @@ TEST_F(StationTest, ForgetAsksWithTheStopIconThenStartsANewListAndFile) {
   // The next detection is line 1 of the new file, with the next id.
   CKolResult next = s.InsertManualEntry(Entry(s, "5"));
   EXPECT_EQ(next.id, 5);
+  Settle(s);
   EXPECT_EQ(ReadFile(s.IncomingDetectionsPath()).rfind("1\t31\t5\t1\t", 0), 0u);
-  s.DrainEvents();
   ASSERT_EQ(s.DetectionItems().size(), 1u);
 
   // With only removed detections recorded nothing is asked nor done.

@@ -17,6 +17,7 @@
 #include "ui/dlg_config_advanced.h"
 #include "ui/qt_text.h"
 #include "ui/ui_resources.h"
+#include "ui/ui_rig.h"
 
 namespace lapora {
 
@@ -95,6 +96,7 @@ class DlgConfigTest : public QObject {
     m_settings.GVarnexIgnoreInputMsDelta = 50;
     m_settings.GVarnexIgnoreOutputMsDelta = 300;
     m_settings.GVarnexReadMsDelta = 1;
+    m_settings.GSyncDetections = 1;
   }
 
   void opensWithTheSettingsAndTheSlots() {
@@ -390,6 +392,43 @@ class DlgConfigTest : public QObject {
     QCOMPARE(result, kRejected);
     QVERIFY(!m_session->Accepted());
     QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 50);
+  }
+
+  // The advanced dialog as the operator gets it, through its exec(): the sync check box shows
+  // the setting, the factory values tick it again, and OK stores it.
+  void advancedSyncCheckBoxThroughItsExec() {
+    m_settings.GSyncDetections = 0;
+    auto dialog = MakeDialog({});
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    auto findAdvanced = []() -> QWidget* {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<CDlgConfigAdvanced*>(widget) != nullptr && widget->isVisible()) {
+          return widget;
+        }
+      }
+      return nullptr;
+    };
+    bool shownUnticked = false;
+    std::shared_ptr<bool> ran = testing::WhenShown(findAdvanced, [&](QWidget* widget) {
+      auto* advanced = static_cast<CDlgConfigAdvanced*>(widget);
+      shownUnticked = !advanced->SyncDetectionsBox()->isChecked();
+      advanced->FactoryButton()->click();
+      advanced->OkButton()->click();
+    });
+    dialog->AdvancedButton()->click();
+    QVERIFY(*ran);
+    QVERIFY(shownUnticked);
+    QCOMPARE(m_settings.GSyncDetections.load(), 1);
+
+    ran = testing::WhenShown(findAdvanced, [](QWidget* widget) {
+      auto* advanced = static_cast<CDlgConfigAdvanced*>(widget);
+      QTest::mouseClick(advanced->SyncDetectionsBox(), Qt::LeftButton, {},
+                        QPoint(8, advanced->SyncDetectionsBox()->height() / 2));
+      advanced->OkButton()->click();
+    });
+    dialog->AdvancedButton()->click();
+    QVERIFY(*ran);
+    QCOMPARE(m_settings.GSyncDetections.load(), 0);
   }
 
   void advancedFactoryValuesAndRangeCheck() {
