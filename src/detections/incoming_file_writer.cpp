@@ -169,8 +169,9 @@ void CIncomingFileWriter::WriterThread() {
 
     lock.lock();
     m_writing = false;
-    // Lines queued during the step go to the other thread while this one syncs.
-    if (m_idle > 0 && !m_ops.empty()) {
+    // Lines queued during the step go to the other thread while this one syncs. Without a
+    // sync this thread is back at once: handing over would only cost a wake-up.
+    if (sync && m_idle > 0 && !m_ops.empty()) {
       m_work.notify_one();
     }
     lock.unlock();
@@ -291,6 +292,7 @@ void CIncomingFileWriter::FinishStep(StepResult step, bool sync) {
   std::string alert;
   std::string openError;
   std::string resumed;
+  bool retryAsked = false;
   std::uint64_t bound;
   {
     // The steps are accounted in their order, whichever sync ended first: a later step's sync
@@ -326,6 +328,7 @@ void CIncomingFileWriter::FinishStep(StepResult step, bool sync) {
       // Lines that came in during this step had no failure to wake a retry yet.
       if (!m_ops.empty()) {
         m_retryNow = true;
+        retryAsked = true;
       }
     } else if (m_failing) {
       m_caughtUpLines += step.linesWritten;
@@ -336,7 +339,9 @@ void CIncomingFileWriter::FinishStep(StepResult step, bool sync) {
     bound = std::max(m_committed, m_refusedUpTo);
   }
   m_progress.notify_all();  // the next step's accounting may go
-  m_work.notify_one();      // a retry asked for above
+  if (retryAsked) {
+    m_work.notify_one();
+  }
   // The operator hears of the refusal before the records it holds back go on.
   if (!openError.empty()) {
     m_log.PostLog(0, openError);
