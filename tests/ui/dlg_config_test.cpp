@@ -399,35 +399,28 @@ class DlgConfigTest : public QObject {
   void advancedSyncCheckBoxThroughItsExec() {
     m_settings.GSyncDetections = 0;
     auto dialog = MakeDialog({});
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    auto findAdvanced = []() -> QWidget* {
-      for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<CDlgConfigAdvanced*>(widget) != nullptr && widget->isVisible()) {
-          return widget;
-        }
-      }
-      return nullptr;
-    };
     bool shownUnticked = false;
-    std::shared_ptr<bool> ran = testing::WhenShown(findAdvanced, [&](QWidget* widget) {
-      auto* advanced = static_cast<CDlgConfigAdvanced*>(widget);
-      shownUnticked = !advanced->SyncDetectionsBox()->isChecked();
-      advanced->FactoryButton()->click();
-      advanced->OkButton()->click();
-    });
-    dialog->AdvancedButton()->click();
-    QVERIFY(*ran);
-    QVERIFY(shownUnticked);
-    QCOMPARE(m_settings.GSyncDetections.load(), 1);
+    int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
+      auto ticked = WhenDialogShown<CDlgConfigAdvanced>([&](CDlgConfigAdvanced& advanced) {
+        shownUnticked = !advanced.SyncDetectionsBox()->isChecked();
+        advanced.FactoryButton()->click();
+        advanced.OkButton()->click();
+      });
+      shown.AdvancedButton()->click();
+      QVERIFY(*ticked);
+      QCOMPARE(m_settings.GSyncDetections.load(), 1);
 
-    ran = testing::WhenShown(findAdvanced, [](QWidget* widget) {
-      auto* advanced = static_cast<CDlgConfigAdvanced*>(widget);
-      QTest::mouseClick(advanced->SyncDetectionsBox(), Qt::LeftButton, {},
-                        QPoint(8, advanced->SyncDetectionsBox()->height() / 2));
-      advanced->OkButton()->click();
+      auto unticked = WhenDialogShown<CDlgConfigAdvanced>([](CDlgConfigAdvanced& advanced) {
+        QTest::mouseClick(advanced.SyncDetectionsBox(), Qt::LeftButton, {},
+                          QPoint(8, advanced.SyncDetectionsBox()->height() / 2));
+        advanced.OkButton()->click();
+      });
+      shown.AdvancedButton()->click();
+      QVERIFY(*unticked);
+      shown.CancelButton()->click();
     });
-    dialog->AdvancedButton()->click();
-    QVERIFY(*ran);
+    QCOMPARE(result, kRejected);
+    QVERIFY(shownUnticked);
     QCOMPARE(m_settings.GSyncDetections.load(), 0);
   }
 
