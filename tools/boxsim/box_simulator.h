@@ -55,6 +55,7 @@ class CBoxSimulator {
 
   void StartSession(int fd, const std::string& peer);
   void EndSession(const std::string& reason, bool dropped);
+  void LogSession(const char* what, const std::string& detail);
   void AcceptConnections();
   void ReadCommands();
   void HandleCommand(const std::string& raw);
@@ -140,6 +141,7 @@ class CBoxSimulator {
   // Files.
   FILE* m_dataFile = nullptr;
   FILE* m_sendLog = nullptr;
+  FILE* m_sessionLog = nullptr;
   SourceItem m_item;
 
   // HTTP service.

@@ -97,6 +97,8 @@ Files:
   --chip-table PATH         write the chip table of the generated race ("bib chip" lines)
   --send-log PATH           "<unix time in microseconds> <line>" for every detection line,
                             stamped when its last byte was handed to the system
+  --session-log PATH        "<unix time in microseconds> connected|disconnected <reads sent so
+                            far> <peer or reason>" at the start and end of every connection
   --http-port PORT          serve the last packed data at /currentData.csv (0: pick a port;
                             prints "http on PORT")
 
@@ -180,6 +182,7 @@ bool ParseOptions(int argc, char** argv, Options& o, bool& helpShown, std::strin
       {"--data-file", textOpt(o.dataFile)},
       {"--chip-table", textOpt(o.chipTable)},
       {"--send-log", textOpt(o.sendLog)},
+      {"--session-log", textOpt(o.sessionLog)},
       {"--http-port",
        [&o](const std::string& v) {
          int64_t port = 0;

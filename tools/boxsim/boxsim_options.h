@@ -41,6 +41,7 @@ struct Options {
   std::string dataFile;
   std::string chipTable;
   std::string sendLog;
+  std::string sessionLog;
 
   // HTTP service of packed data.
   bool http = false;
