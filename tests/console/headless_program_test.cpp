@@ -7,6 +7,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -666,6 +670,91 @@ TEST(HeadlessProgram, MenuConnectAfterDisconnectAllWritesEveryDetection) {
   EXPECT_EQ(std::count(sent.begin(), sent.end(), '\n'), kRunners);
   EXPECT_EQ(IncomingLines(dir.File("logfiles")), static_cast<std::size_t>(kRunners))
       << run.Output();
+}
+
+// The disk under the incoming file fills up mid-race: the operator is alerted once, recording
+// goes on, and once space is back every detection the box sent is in the file, once.
+TEST(HeadlessProgram, FullDiskMidRaceAlertsOnceThenCatchesUp) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  }
+  // More lines than fill the page the file already has: a small disk refuses only new pages.
+  constexpr int kRunners = 400;
+  TempDir dir;
+  const std::string logs = dir.File("logfiles");
+  ASSERT_TRUE(std::filesystem::create_directory(logs));
+  ASSERT_EQ(mount("tmpfs", logs.c_str(), "tmpfs", 0, "size=256k"), 0) << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{logs};
+  testing::SimulatorProcess sim(
+      LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+      {"--tcp", "0", "--race", "--runners", std::to_string(kRunners), "--rate", "50", "--loop",
+       "--start-delay-ms", "0", "--chip-table", dir.File("ChipTable.dtb"), "--data-file",
+       dir.File("box-data.txt")});
+  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
+  std::string port = sim.WaitEvent("listening on ");
+  ASSERT_FALSE(port.empty());
+  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
+                                                 port + "\r\nBoxIdDetector0=31\r\n");
+  const std::string refused = Tr(kMsgDetectionFileRefused);
+  const std::string alertTail = Cp1252ToUtf8(refused.substr(refused.find("(%s)") + 4));
+  const std::string resumed = Tr(kMsgDetectionFileResumed);
+  const std::string resumedTail = Cp1252ToUtf8(resumed.substr(resumed.rfind("%lu") + 3));
+
+  Program run({"--data-dir", dir.path()});
+  ASSERT_TRUE(run.WaitForOutput("+ ")) << run.Output();
+  run.Type("connect\n");
+  ASSERT_TRUE(run.WaitForOutput("\t# 5\n")) << run.Output();
+
+  // Every block left goes to a filler file.
+  const std::string filler = logs + "/filler";
+  {
+    std::ofstream out(filler, std::ios::binary);
+    std::string block(1024, 'x');
+    while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
+    }
+  }
+  ASSERT_TRUE(run.WaitForOutput("message: ")) << run.Output();
+  ASSERT_TRUE(run.WaitForOutput(alertTail)) << run.Output();
+  // Recording goes on while the file refuses lines.
+  const std::size_t shownAtAlert = run.Occurrences("detection: ");
+  ASSERT_TRUE(run.WaitForOutput("detection: ", shownAtAlert + 5)) << run.Output();
+
+  std::filesystem::remove(filler);
+  ASSERT_TRUE(run.WaitForOutput(resumedTail)) << run.Output();
+  ASSERT_FALSE(sim.WaitEvent("race done: sent ", std::chrono::seconds(30)).empty());
+  ASSERT_TRUE(run.WaitForOutput(StrF("\t# %d\n", kRunners))) << run.Output();
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+
+  EXPECT_EQ(run.Occurrences("message: "), 1u) << run.Output();
+  std::string sent = ReadFile(dir.File("box-data.txt"));
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), '\n'), kRunners);
+  EXPECT_EQ(IncomingLines(logs), static_cast<std::size_t>(kRunners)) << run.Output();
+  // Whole lines, each bib once.
+  std::set<std::string> bibs;
+  for (const auto& entry : std::filesystem::directory_iterator(logs)) {
+    if (entry.path().extension() != ".dat") {
+      continue;
+    }
+    std::istringstream lines(ReadFile(entry.path().string()));
+    std::string line;
+    while (std::getline(lines, line)) {
+      ASSERT_FALSE(line.empty());
+      ASSERT_EQ(line.back(), '\r') << line;
+      std::istringstream fields(line);
+      std::string number;
+      std::string detector;
+      std::string bib;
+      std::getline(fields, number, '\t');
+      std::getline(fields, detector, '\t');
+      std::getline(fields, bib, '\t');
+      EXPECT_TRUE(bibs.insert(bib).second) << "bib " << bib << " twice";
+    }
+  }
+  EXPECT_EQ(bibs.size(), static_cast<std::size_t>(kRunners));
 }
 
 // A run that stopped in the middle of a line (a power cut) left a torn last line: the next
