@@ -15,7 +15,6 @@ Exit code 0 when every line of the ledger holds. Stdlib only.
 """
 
 import collections
-import io
 import os
 import random
 import re
@@ -25,6 +24,11 @@ import subprocess
 import sys
 import time
 import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+from rehearsal_ledger import (UNKNOWN_CHIP_ALARM, Child, Ledger, SentReads,  # noqa: E402
+                              hundredths, incoming, now_us, read_log, received, write_chip_table)
 
 RUNNERS = 40  # below the 50 bibs a box remembers for its repeat filter: none is ever pushed out
 LAPS = 8
@@ -40,47 +44,6 @@ FTP_USER, FTP_PASSWORD = "race", "day"
 def unknown_bib(bib):
     """Chips of these runners are left out of the chip table: unknown chips, discarded."""
     return bib % 13 == 0
-
-
-def now_us():
-    return int(time.time() * 1_000_000)
-
-
-class Child:
-    """A child process whose standard output goes to a file that the test reads as it grows."""
-
-    def __init__(self, name, args, work, stdin=None, env=None):
-        self.name = name
-        self.out_path = os.path.join(work, name + ".out")
-        self.out = open(self.out_path, "wb")
-        self.proc = subprocess.Popen(args, stdin=stdin, stdout=self.out, stderr=subprocess.STDOUT,
-                                     env=env, start_new_session=True)
-
-    def text(self):
-        with open(self.out_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-
-    def wait_for(self, pattern, timeout=20.0, count=1):
-        """The match of the count-th line matching the pattern, waiting for it."""
-        deadline = time.monotonic() + timeout
-        while True:
-            found = list(re.finditer(pattern, self.text(), re.M))
-            if len(found) >= count:
-                return found[count - 1]
-            if time.monotonic() > deadline or self.proc.poll() is not None:
-                raise RuntimeError("%s: no %r; its output ends with:\n%s" %
-                                   (self.name, pattern, self.text()[-3000:]))
-            time.sleep(0.05)
-
-    def stop(self, sig=signal.SIGTERM, timeout=10.0):
-        if self.proc.poll() is None:
-            self.proc.send_signal(sig)
-            try:
-                self.proc.wait(timeout)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.out.close()
 
 
 FTP_SCRIPT = r"""import logging, sys
@@ -110,7 +73,7 @@ class Rehearsal:
         self.children = []
         self.commands = []  # (unix µs, command)
         self.disconnects = []  # unix µs of the operator's disconnections of every box
-        self.ledger = []  # (check, count, detail, ok)
+        self.ledger = Ledger()
         # The program only speaks to FTP servers on the standard port: a loopback address of
         # our own keeps port 21 free of anyone else's. Binding it needs the privilege.
         self.ftp_host = "127.%d.%d.%d" % (random.randint(64, 250), random.randint(1, 250),
@@ -170,16 +133,8 @@ class Rehearsal:
         self.ftp.wait_for(r"^serving")
 
     def write_settings(self):
-        # The chip table leaves some runners out: their reads are unknown chips.
-        table = []
-        with open(os.path.join(self.sims, "race-chips.txt")) as f:
-            for line in f:
-                bib, chip = line.split()
-                if not unknown_bib(int(bib)):
-                    table.append("%s %s\r\n" % (bib, chip))
-                    self.chips[chip.upper()] = bib
-        with open(os.path.join(self.data, "ChipTable.dtb"), "w", newline="") as f:
-            f.write("".join(table))
+        self.chips = write_chip_table(os.path.join(self.sims, "race-chips.txt"),
+                                      os.path.join(self.data, "ChipTable.dtb"), unknown_bib)
         lines = ["[Settings]", "GVarnexIgnoreInputMsDelta=%d" % IGNORE_MS,
                  "GVarnexIgnoreUnknownTags=1", "[OstraBoxes]"]
         for n in range(1, 5):
@@ -235,7 +190,6 @@ class Rehearsal:
     # ---- the race
 
     def run(self):
-        self.chips = {}
         self.start_boxes()
         results1 = self.start_results(1)
         self.write_settings()
@@ -297,172 +251,34 @@ class Rehearsal:
         deadline = time.monotonic() + 30
         target = os.path.join(self.ftp_root, "race.zip")
         while time.monotonic() < deadline:
-            log = self.read_log()
+            log = read_log(self.data)
             if os.path.exists(target) and log.count("race.zip") >= 4:
                 break
             time.sleep(0.2)
         time.sleep(1.0)  # let the worker write its last notification
 
-    def read_log(self):
-        path = os.path.join(self.data, "logfiles", "Lapora.log")
-        if not os.path.exists(path):
-            return ""
-        with open(path, "rb") as f:
-            return f.read().decode("cp1252", "replace")
-
     # ---- the ledger
 
-    def check(self, what, count, detail, ok):
-        self.ledger.append((what, count, detail, ok))
-
-    def sent_reads(self, n):
-        """[(send µs, session index, detection text)] of box n, in sending order."""
-        with open(self.sim_file(n, "data")) as f:
-            texts = [line.rstrip("\n") for line in f if line.strip()]
-        with open(self.sim_file(n, "send")) as f:
-            stamps = [int(line.split(" ", 1)[0]) for line in f if line.strip()]
-        sessions = []  # (connected at reads, ended at reads, end µs, end reason)
-        with open(self.sim_file(n, "session")) as f:
-            for line in f:
-                stamp, what, count, rest = (line.rstrip("\n").split(" ", 3) + [""])[:4]
-                if what == "connected":
-                    sessions.append([int(count), None, None, None])
-                elif sessions:
-                    sessions[-1][1:] = [int(count), int(stamp), rest]
-        reads = []
-        for i, text in enumerate(texts):
-            index = next((k for k, s in enumerate(sessions)
-                          if s[0] <= i and (s[1] is None or i < s[1])), -1)
-            reads.append((stamps[i] if i < len(stamps) else 0, index, text))
-        return reads, sessions
-
-    def expected_records(self):
-        """Per box: the reads the program must record, and those it must discard."""
-        expected = []  # (detector, bib, time text, send µs, box, in flight at a disconnect)
-        self.discarded_repeats = 0
-        self.discarded_unknown = 0
-        self.total_reads = 0
-        for n in range(1, 5):
-            reads, sessions = self.sent_reads(n)
-            self.total_reads += len(reads)
-            last = {}
-            session = None
-            for stamp, index, text in reads:
-                if index != session:
-                    last = {}  # every new connection starts with an empty memory
-                    session = index
-                day, rest = text.split("_", 1)
-                clock, chip = rest.split(",", 1)
-                bib = self.chips.get(chip.upper())
-                if bib is None:
-                    self.discarded_unknown += 1
-                    continue
-                h, m, s = clock.split(":")
-                absolute = (day, (int(h) * 3600 + int(m) * 60) * 1000 + round(float(s) * 1000))
-                previous = last.get(bib)
-                last[bib] = absolute
-                if previous is not None and previous[0] == absolute[0] and \
-                        0 <= absolute[1] - previous[1] < IGNORE_MS:
-                    self.discarded_repeats += 1
-                    continue
-                millis = absolute[1]
-                time_text = "%02d:%02d:%02d.%02d" % (millis // 3600000, millis // 60000 % 60,
-                                                     millis // 1000 % 60, millis % 1000 // 10)
-                ended = sessions[index][2] if index >= 0 else None
-                in_flight = ended is not None and any(
-                    d - 500_000 <= stamp and ended - 3_000_000 <= d <= ended
-                    for d in self.disconnects)
-                expected.append((str(30 + n), bib, time_text, stamp, n, in_flight))
-        return expected
-
-    def incoming(self):
-        records = []
-        folder = os.path.join(self.data, "logfiles")
-        for name in sorted(os.listdir(folder)):
-            if name.endswith(".dat"):
-                with open(os.path.join(folder, name), "rb") as f:
-                    for line in f.read().decode("cp1252").splitlines():
-                        if line:
-                            records.append(tuple(line.split("\t")))
-        return records
-
-    def received(self):
-        got = collections.Counter()
-        for run in (1, 2):
-            with open(os.path.join(self.sims, "results-%d.log" % run), "rb") as f:
-                for line in f.read().decode("cp1252").splitlines():
-                    m = re.match(r"\d+ AddKolClock\(1\\t([^\\]*)\\t([^\\]*)\\t1\\t([^)]*)\)",
-                                 line)
-                    if m:
-                        got[m.groups()] += 1
-        return got
-
     def build_ledger(self):
-        expected = self.expected_records()
-        records = self.incoming()
-        recorded = collections.Counter((r[1], r[2], r[4]) for r in records)
-        keys = collections.Counter((e[0], e[1], e[2]) for e in expected)
+        sent = SentReads([(n, 30 + n, self.sim_file(n, "data"), self.sim_file(n, "send"),
+                           self.sim_file(n, "session")) for n in range(1, 5)],
+                         self.chips, IGNORE_MS, self.disconnects)
+        records = incoming(self.data)
+        self.ledger.reads(sent, records, {MANUAL_BIB: "31"}, "four", in_flight_limit=40)
+        # Those recorded while the results software was away are not sent: no catch-up yet.
+        got = received(os.path.join(self.sims, "results-%d.log" % run) for run in (1, 2))
+        self.ledger.results(sent, records, got, {MANUAL_BIB: self.manual_at},
+                            [(self.results_killed - 1_000_000, self.results_back + 1_000_000)])
 
-        # 1. Every read: recorded exactly once, or discarded by the rules.
-        once = sum(1 for e in expected if recorded[e[:3]] == 1)
-        twice = [e for e in expected if recorded[e[:3]] > 1]
-        in_flight = [e for e in expected if recorded[e[:3]] == 0 and e[5]]
-        lost = [e for e in expected if recorded[e[:3]] == 0 and not e[5]]
-        self.check("reads sent by the four boxes", self.total_reads, "", True)
-        self.check("  discarded: repeat within %d ms at the same box" % IGNORE_MS,
-                   self.discarded_repeats, "computed by the test", True)
-        self.check("  discarded: unknown chip", self.discarded_unknown, "computed by the test",
-                   True)
-        self.check("  recorded exactly once", once, "", True)
-        self.check("  in flight when the operator disconnected", len(in_flight),
-                   "not read; no gap recovery yet", len(in_flight) <= 40)
-        self.check("  LOST (sent, never recorded)", len(lost), self.sample(lost), not lost)
-        self.check("  recorded more than once", len(twice), self.sample(twice), not twice)
-        manual = [r for r in records if r[2] == MANUAL_BIB]
-        phantom = [r for r in records if keys[(r[1], r[2], r[4])] == 0 and r[2] != MANUAL_BIB]
-        self.check("manual entries recorded", len(manual), "typed once", len(manual) == 1)
-        self.check("recorded, never sent by a box", len(phantom), self.sample(phantom),
-                   not phantom)
-        numbers = [int(r[0]) for r in records]
-        self.check("incoming-file lines numbered 1..N in order", len(numbers), "",
-                   numbers == list(range(1, len(numbers) + 1)))
-
-        # 2. The results software: every recorded detection exactly once, except those recorded
-        # while the direct connection was down (no catch-up yet).
-        got = self.received()
-        manual_at = {MANUAL_BIB: self.manual_at}
-        stamps = {e[:3]: e[3] for e in expected}
-        down_from, down_to = self.results_killed - 1_000_000, self.results_back + 1_000_000
-        sent_once, down, missing, dup = 0, [], [], []
-        for r in records:
-            key = (r[1], r[2], r[4])
-            stamp = stamps.get(key, manual_at.get(r[2], 0))
-            if got[key] == 1:
-                sent_once += 1
-            elif got[key] > 1:
-                dup.append(r)
-            elif down_from <= stamp <= down_to:
-                down.append(r)
-            else:
-                missing.append(r)
-        stray = [k for k in got if recorded[k] == 0]
-        self.check("results software: received exactly once", sent_once, "", True)
-        self.check("  recorded while the direct connection was down", len(down),
-                   "not sent, no catch-up yet", True)
-        self.check("  recorded, connection up, NOT received", len(missing), self.sample(missing),
-                   not missing)
-        self.check("  received more than once", len(dup), self.sample(dup), not dup)
-        self.check("  received, never recorded", len(stray), self.sample(stray), not stray)
-
-        # 3. The exports, from the recorded detections that were not removed.
+        # The exports, from the recorded detections that were not removed.
         valid = [r for r in records if int(r[0]) != self.manual_id]
-        self.check("removed by the operator (manual entry), id %d" % self.manual_id,
-                   len(records) - len(valid), "line %d holds bib %s" % (
-                       self.manual_id, records[self.manual_id - 1][2]),
-                   records[self.manual_id - 1][2] == MANUAL_BIB)
+        self.ledger.check("removed by the operator (manual entry), id %d" % self.manual_id,
+                          len(records) - len(valid), "line %d holds bib %s" % (
+                              self.manual_id, records[self.manual_id - 1][2]),
+                          records[self.manual_id - 1][2] == MANUAL_BIB)
         self.check_export_all(valid)
         self.check_export_files(valid)
-        self.check_log()
+        self.ledger.log(read_log(self.data), LOG_ALARMS)
 
     def check_export_all(self, valid):
         found = []
@@ -473,8 +289,8 @@ class Rehearsal:
             with open(found[0], "rb") as f:
                 lines = [tuple(x.split("\t")) for x in f.read().decode("cp1252").splitlines()]
         want = [(str(i + 1),) + r[1:] for i, r in enumerate(valid)]
-        self.check("export-all: every valid detection, in order", len(lines),
-                   found[0] if found else "no Lapora.kol", lines == want)
+        self.ledger.check("export-all: every valid detection, in order", len(lines),
+                          found[0] if found else "no Lapora.kol", lines == want)
 
     def check_export_files(self, valid):
         expected = {}
@@ -499,53 +315,24 @@ class Rehearsal:
                     files[name] = [tuple(x.split("\t")) for x in
                                    z.read(name).decode("cp1252").splitlines()]
         same = sorted(files) == sorted(expected) and all(files[k] == expected[k] for k in files)
-        self.check("export: files per detector and passage, as computed", len(files),
-                   "%d lines; %d files computed" % (sum(map(len, files.values())), len(expected)),
-                   same)
+        self.ledger.check("export: files per detector and passage, as computed", len(files),
+                          "%d lines; %d files computed" % (sum(map(len, files.values())),
+                                                           len(expected)), same)
         if not self.ftp_possible:
-            self.check("FTP: last export on the server", 0, "not checked: port 21 needs root",
-                       True)
+            self.ledger.check("FTP: last export on the server", 0,
+                              "not checked: port 21 needs root", True)
             return
         remote = os.path.join(self.ftp_root, "race.zip")
         whole = os.path.exists(remote) and open(remote, "rb").read() == open(archive, "rb").read()
         leftovers = [n for n in os.listdir(self.ftp_root) if n != "race.zip"]
-        self.check("FTP: last export on the server, whole", 1 if whole else 0,
-                   "leftovers: %s" % (leftovers or "none"), whole and not leftovers)
-
-    def check_log(self):
-        allowed = collections.Counter({reason: 0 for reason, _ in LOG_ALARMS})
-        unexpected = []
-        for line in self.read_log().splitlines():
-            if "##" not in line:
-                continue
-            reason = next((k for k, p in LOG_ALARMS if re.search(p, line)), None)
-            if reason:
-                allowed[reason] += 1
-            else:
-                unexpected.append(line)
-        for reason, count in sorted(allowed.items()):
-            self.check("log: '##' line, " + reason, count, "expected from the faults", count > 0)
-        self.check("log: unexpected '##' lines", len(unexpected), self.sample(unexpected),
-                   not unexpected)
-
-    @staticmethod
-    def sample(items):
-        return "; ".join(str(x) for x in list(items)[:3])
-
-    def print_ledger(self):
-        width = max(len(x[0]) for x in self.ledger)
-        print("\nRace rehearsal ledger")
-        print("%-*s  %7s  %-4s  %s" % (width, "check", "count", "", "detail"))
-        print("-" * (width + 40))
-        for what, count, detail, ok in self.ledger:
-            print("%-*s  %7d  %-4s  %s" % (width, what, count, "ok" if ok else "FAIL", detail))
-        return all(x[3] for x in self.ledger)
+        self.ledger.check("FTP: last export on the server, whole", 1 if whole else 0,
+                          "leftovers: %s" % (leftovers or "none"), whole and not leftovers)
 
 
 # The alarms the faults of the rehearsal cause, each with the text that tells it.
 # Both build languages. Box 2 is the only box whose connection fails.
 LOG_ALARMS = [
-    ("unknown chip discarded", r"## (Puce inconnue|Unknown chip) \["),
+    UNKNOWN_CHIP_ALARM,
     ("results software lost (killed)",
      r"######## (Perte de connexion directe|Direct connection to .* lost)"),
     ("box 2 dropped its connection",
@@ -553,11 +340,6 @@ LOG_ALARMS = [
     ("box 2 refused the reconnection",
      r"## (Boîtier|Box) 2 .*: (Erreur de connexion sur|Cannot connect on) .*: Unable to Connect$"),
 ]
-
-
-def hundredths(text):
-    h, m, s = text.split(":")
-    return (int(h) * 3600 + int(m) * 60) * 100 + round(float(s) * 100)
 
 
 def main():
@@ -572,7 +354,7 @@ def main():
         for child in rehearsal.children:
             child.stop(signal.SIGKILL, timeout=5)
     rehearsal.build_ledger()
-    ok = rehearsal.print_ledger()
+    ok = rehearsal.ledger.print_table("Race rehearsal ledger")
     print("\nrehearsal took %.0f s; files in %s" % (time.monotonic() - started, work))
     return 0 if ok else 1
 

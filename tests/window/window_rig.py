@@ -40,12 +40,18 @@ SCREEN = "1280x800x24"
 # (the column's width follows the font: these are Debian's default fonts). A click that misses it
 # shows no exit question, and the callers say so.
 EXIT_BUTTON_FROM_BOTTOM_RIGHT = (96, 55)
+# Two buttons of the same column, from the window's top-right corner, where the column starts:
+# "Connect to boxes", the second button, and the direct connection, the last of the upper group.
+# The direct connection's place holds while the counter above it says that nothing is recorded
+# yet (its text, hence its height, changes with the first detection).
+CONNECT_BOXES_FROM_TOP_RIGHT = (96, 57)
+DIRECT_FROM_TOP_RIGHT = (96, 419)
 
 _LIBC = ctypes.CDLL(None, use_errno=True)
 _PR_SET_PDEATHSIG = 1
 
 
-def _die_with_parent():
+def die_with_parent():
     # Runs in the child between fork and exec: the kernel kills it when the rig's process ends,
     # even by SIGKILL (a CTest timeout), so no X server or program outlives a run.
     _LIBC.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL)
@@ -55,7 +61,7 @@ def spawn(args, env, out_path, new_session=False):
     """Starts a child that dies with this process, its output into out_path."""
     with open(out_path, "wb") as out:
         return subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.STDOUT, preexec_fn=_die_with_parent,
+                                stderr=subprocess.STDOUT, preexec_fn=die_with_parent,
                                 start_new_session=new_session)
 
 
@@ -93,7 +99,7 @@ class XServer:
         with open(os.path.join(work_dir, "xvfb.out"), "wb") as out:
             self.process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out,
                                             stderr=subprocess.STDOUT, pass_fds=(write_end,),
-                                            preexec_fn=_die_with_parent)
+                                            preexec_fn=die_with_parent)
         os.close(write_end)
         number = b""
         with os.fdopen(read_end, "rb") as pipe:
@@ -220,6 +226,11 @@ class XServer:
         self.focus(window)
         self._xdotool(["key", name])
 
+    def type_text(self, window, text):
+        """Focuses the window, then types the text key by key through XTest."""
+        self.focus(window)
+        self._xdotool(["type", "--delay", "30", text])
+
     def click(self, x, y, ctrl=False):
         """A real left click at (x, y) on the screen, with Ctrl held down when asked."""
         # No --sync: it waits for the pointer to move, forever when it is already there. The
@@ -234,6 +245,11 @@ class XServer:
         x, y, width, height = self.geometry(main_window)
         dx, dy = EXIT_BUTTON_FROM_BOTTOM_RIGHT
         return x + width - dx, y + height - dy
+
+    def top_right_button(self, main_window, offset):
+        """Screen position of a button given by its offset from the top-right corner."""
+        x, y, width, _ = self.geometry(main_window)
+        return x + width - offset[0], y + offset[1]
 
     def screenshot(self, path):
         """The whole screen into a PNG file."""
