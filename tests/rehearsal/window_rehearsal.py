@@ -4,9 +4,9 @@ The program runs in its own X server (Xvfb, no window manager) with two simulate
 and the simulated results software. The operator's part goes through XTest as on race day: the
 configuration dialog that opens at start is left up past the moment it stops being kept on top,
 then cancelled; a click starts the direct connection; "Connect to boxes" is clicked to connect,
-clicked again to disconnect every box (a question, answered Yes with Return), and clicked a third
-time to connect again; F12 opens the manual entry, where a bib is typed and the second detector
-chosen; Ctrl+click on "Exit" ends the program.
+clicked again to disconnect every box (a question, answered Yes with Return); while the boxes are
+disconnected F12 opens the manual entry, where a bib is typed and the second detector chosen; a
+third click connects the boxes again; Ctrl+click on "Exit" ends the program.
 
 The ledger is the headless rehearsal's: every read recorded exactly once or discarded by the
 rules the test applies itself, the manual entry recorded once, the incoming lines numbered in
@@ -200,13 +200,9 @@ class WindowRehearsal:
         x.wait_gone(question, "the disconnect-all question", 5)
         self.wait("disconnection of both boxes", lambda: self.box_events(r"^disconnected") >= 1,
                   10)
-        time.sleep(3)
+        time.sleep(1)
 
-        self.begin("a third click: both boxes connect again")
-        x.click(*connect)
-        self.wait("second connection of both boxes",
-                  lambda: self.box_events(r"^connected from") >= 2, 10)
-
+        # While every box is disconnected: the entry reopens the closed incoming file.
         self.begin("F12, a typed bib, the second detector, Return: a manual entry")
         x.key(main, "F12")
         entry = x.wait_for(self.texts["manual_entry"], 5, while_alive=self.lapora.proc)
@@ -217,8 +213,14 @@ class WindowRehearsal:
         self.manual_at = now_us()
         x.key(entry, "Return")
         x.wait_gone(entry, "the manual entry dialog", 5)
-        self.wait("manual entry in the incoming file",
-                  lambda: any(r[2] == MANUAL_BIB for r in self.recorded_lines()), 5)
+
+        self.begin("a third click: both boxes connect again")
+        self.before_reconnection = len(self.recorded_lines())
+        x.click(*connect)
+        self.wait("second connection of both boxes",
+                  lambda: self.box_events(r"^connected from") >= 2, 10)
+        self.wait("reads of the second connection in the incoming file",
+                  lambda: len(self.recorded_lines()) > self.before_reconnection + 1, 15)
 
         self.begin("the end of the race: every box sent everything")
         for box in self.boxes.values():
