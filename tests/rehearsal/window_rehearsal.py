@@ -21,6 +21,7 @@ import os
 import re
 import shutil
 import signal
+import subprocess
 import sys
 import time
 
@@ -231,7 +232,7 @@ class WindowRehearsal:
         x.click(*x.exit_button(main), ctrl=True)
         try:
             status = self.lapora.proc.wait(15)
-        except Exception:
+        except subprocess.TimeoutExpired:
             raise window_rig.RigError("the program still runs 15 s after Ctrl+click on Exit; "
                                       "windows: " + x.describe())
         if status != 0:
