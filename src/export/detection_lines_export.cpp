@@ -252,12 +252,15 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
       outcome.errors.push_back(error);
     }
     const CChrono handicap = ReadDetectorHandicap(env.store, line.label);
+    error.clear();
+    std::vector<CWorkResultList> passages = ExtractPassages(kept, &error);
+    if (!error.empty()) {
+      outcome.errors.push_back(error);
+    }
+    // Without memory for the split, the files are still written, empty.
+    passages.resize(static_cast<std::size_t>(stats.maxPasses));
     for (int n = 1; n <= stats.maxPasses; ++n) {
-      CWorkResultList passage;
-      error.clear();
-      if (!ExtractPassage(kept, n, passage, &error)) {
-        outcome.errors.push_back(error);
-      }
+      const CWorkResultList& passage = passages[static_cast<std::size_t>(n) - 1];
       std::string name = ExportFileName(target, options.genericName, line.label, n, displayType);
       bool ok =
           displayType == kDisplayClockTime

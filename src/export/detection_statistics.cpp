@@ -251,26 +251,32 @@ PassStatistics ComputePassStatistics(const CWorkResultList& detections, const CC
   return statistics;
 }
 
-bool ExtractPassage(const CWorkResultList& kept, int n, CWorkResultList& out, std::string* error) {
-  if (kept.empty() || n < 1) {
-    return true;
+std::vector<CWorkResultList> ExtractPassages(const CWorkResultList& kept, std::string* error) {
+  std::vector<CWorkResultList> passages;
+  if (kept.empty()) {
+    return passages;
   }
   try {
+    // One sort by runner for all passage numbers: the lists are then filled in runner order
+    // and each sorted by time, so every list is the one a sort for its own number would give.
     CWorkResultList sorted = kept;
     SortBy<CompareByRunnerThenTime>(sorted);
-    CWorkResultList passage;
     ForEachRunner(sorted, [&](std::size_t begin, std::size_t end) {
-      if (end - begin >= static_cast<std::size_t>(n)) {
-        passage.push_back(sorted[begin + static_cast<std::size_t>(n) - 1]);
+      if (end - begin > passages.size()) {
+        passages.resize(end - begin);
+      }
+      for (std::size_t i = begin; i < end; ++i) {
+        passages[i - begin].push_back(sorted[i]);
       }
     });
-    SortBy<CompareByTimeThenBib>(passage);
-    out.insert(out.end(), passage.begin(), passage.end());
+    for (CWorkResultList& passage : passages) {
+      SortBy<CompareByTimeThenBib>(passage);
+    }
   } catch (const std::bad_alloc&) {
     SetError(error, kMsgNoMemoryToSort);
-    return false;
+    passages.clear();
   }
-  return true;
+  return passages;
 }
 
 bool WriteDetectionLines(const std::string& path, const CWorkResultList& detections, bool compact) {

@@ -1,6 +1,6 @@
 // Statistics over a snapshot of the recorded detections, for the detection-lines export: work
 // copies of the records with their bib number and time read, the grouping by detector, the
-// minimum-gap filter with the passage counts, the n-th passage of every runner, and the two
+// minimum-gap filter with the passage counts, the split by passage number, and the two
 // writers of export files. Nothing here keeps state: every operation takes its input and
 // returns new values. Only SnapshotDetections touches shared data (under the recorded-detections
 // lock); the rest runs on the caller's thread over the snapshot.
@@ -103,10 +103,12 @@ struct PassStatistics {
 PassStatistics ComputePassStatistics(const CWorkResultList& detections, const CChrono& minimumGap,
                                      CWorkResultList& kept, std::string* error = nullptr);
 
-// Appends the n-th (1-based) kept passage of every runner, in time order; a runner with fewer
-// passages gives nothing. False (nothing appended, *error set) when memory cannot be had.
-bool ExtractPassage(const CWorkResultList& kept, int n, CWorkResultList& out,
-                    std::string* error = nullptr);
+// Splits one detector's kept detections by passage number in one pass: list i gets the
+// (i + 1)-th kept passage of every runner, in time order (a runner with fewer passages is
+// absent from the later lists). As many lists as the most passages of one runner; none for an
+// empty input. When memory cannot be had, *error gets the text to show and the result is empty.
+std::vector<CWorkResultList> ExtractPassages(const CWorkResultList& kept,
+                                             std::string* error = nullptr);
 
 // Writes an export file, replacing any file of that name; lines end with CR LF; elements whose
 // valid flag is 0 are skipped and the line numbers count the others. Not compact: detection

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "detections/recorded_detections.h"
 #include "foundation/events.h"
 #include "foundation/log.h"
+#include "foundation/text.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -233,28 +237,96 @@ TEST(DetectionStatistics, RunnersAreToldApartByNumberOrByBibText) {
   EXPECT_EQ(statistics.maxPasses, 2);
   EXPECT_EQ(Times(kept), (std::vector<std::string>{"10:00:00.00", "10:00:00.00", "10:00:01.00",
                                                    "10:30:00.00", "10:40:00.00"}));
-  CWorkResultList second;
-  ASSERT_TRUE(ExtractPassage(ListOf(snapshot), 2, second));
-  EXPECT_EQ(Bibs(second), (std::vector<std::string>{"B", "012"}));
+  std::vector<CWorkResultList> passages = ExtractPassages(kept);
+  ASSERT_EQ(passages.size(), 2u);
+  EXPECT_EQ(Bibs(passages[1]), (std::vector<std::string>{"B", "012"}));
 }
 
-TEST(DetectionStatistics, ExtractPassageTakesTheNthOfEachRunnerInTimeOrder) {
+TEST(DetectionStatistics, ExtractPassagesTakesTheNthOfEachRunnerInTimeOrder) {
   CWorkSnapshot snapshot{
       Work("1", "10:00:00.00", "FIN"), Work("2", "10:01:00.00", "FIN"),
       Work("2", "10:30:00.00", "FIN"), Work("3", "10:02:00.00", "FIN"),
       Work("3", "10:20:00.00", "FIN"), Work("3", "10:40:00.00", "FIN"),
   };
-  CWorkResultList second;
-  ASSERT_TRUE(ExtractPassage(ListOf(snapshot), 2, second));
-  EXPECT_EQ(Bibs(second), (std::vector<std::string>{"3", "2"}));
-  EXPECT_EQ(Times(second), (std::vector<std::string>{"10:20:00.00", "10:30:00.00"}));
+  std::vector<CWorkResultList> passages = ExtractPassages(ListOf(snapshot));
+  ASSERT_EQ(passages.size(), 3u);
+  EXPECT_EQ(Bibs(passages[0]), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(Bibs(passages[1]), (std::vector<std::string>{"3", "2"}));
+  EXPECT_EQ(Times(passages[1]), (std::vector<std::string>{"10:20:00.00", "10:30:00.00"}));
+  EXPECT_EQ(Bibs(passages[2]), (std::vector<std::string>{"3"}));
+  EXPECT_TRUE(ExtractPassages({}).empty());
+}
 
-  CWorkResultList fourth;
-  ASSERT_TRUE(ExtractPassage(ListOf(snapshot), 4, fourth));
-  EXPECT_TRUE(fourth.empty());
-  CWorkResultList first;
-  ASSERT_TRUE(ExtractPassage(ListOf(snapshot), 1, first));
-  EXPECT_EQ(Bibs(first), (std::vector<std::string>{"1", "2", "3"}));
+// The n-th passage taken alone, as the export did it before it split all passage numbers in
+// one pass: the whole list sorted by runner, then time, then bib; the n-th of each runner;
+// those sorted by time, then bib.
+CWorkResultList NthPassageAlone(const CWorkResultList& kept, int n) {
+  auto byRunner = [](const CWorkResult* a, const CWorkResult* b) {
+    if (a->runnerKey != b->runnerKey) {
+      return a->runnerKey < b->runnerKey;
+    }
+    return CompareByTimeThenBib(*a, *b) < 0;
+  };
+  CWorkResultList sorted = kept;
+  std::sort(sorted.begin(), sorted.end(), byRunner);
+  CWorkResultList passage;
+  std::size_t begin = 0;
+  while (begin < sorted.size()) {
+    std::size_t end = begin + 1;
+    while (end < sorted.size() && sorted[end]->runnerKey == sorted[begin]->runnerKey) {
+      ++end;
+    }
+    if (end - begin >= static_cast<std::size_t>(n)) {
+      passage.push_back(sorted[begin + static_cast<std::size_t>(n) - 1]);
+    }
+    begin = end;
+  }
+  std::sort(passage.begin(), passage.end(), [](const CWorkResult* a, const CWorkResult* b) {
+    return CompareByTimeThenBib(*a, *b) < 0;
+  });
+  return passage;
+}
+
+TEST(DetectionStatistics, OnePassSplitGivesWhatEachPassageTakenAloneGives) {
+  // Many small races: runners with few or many passages, bibs of one runner written in two
+  // ways, runners that tie in time, passages closer than the gap, unreadable times and removed
+  // detections. The split must pick the very same detections in the very same order.
+  const char* bibs[] = {"1", "2", "7", "10", "012", "12", "A", "B", " 3", "3x", "99"};
+  const CChrono gaps[] = {CChrono(), CChrono(30, 0), CChrono(60, 0)};
+  std::mt19937 random(14);
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    CWorkSnapshot snapshot;
+    int count = static_cast<int>(random() % 120);
+    for (int i = 0; i < count; ++i) {
+      // Times on a coarse grid (every 20 s over 20 min): ties and short gaps are frequent.
+      int seconds = 36000 + static_cast<int>(random() % 60) * 20;
+      std::string time = random() % 25 == 0 ? std::string("garbled")
+                                            : StrF("%02d:%02d:%02d.00", seconds / 3600,
+                                                   seconds / 60 % 60, seconds % 60);
+      snapshot.push_back(Work(bibs[random() % std::size(bibs)], time, "FIN", i + 1));
+      if (random() % 10 == 0) {
+        snapshot.back().valid = 0;
+      }
+    }
+    CWorkResultList kept;
+    PassStatistics statistics =
+        ComputePassStatistics(ListOf(snapshot), gaps[round % std::size(gaps)], kept);
+    std::vector<CWorkResultList> passages = ExtractPassages(kept);
+    ASSERT_EQ(passages.size(), static_cast<std::size_t>(statistics.maxPasses));
+    for (int n = 1; n <= statistics.maxPasses; ++n) {
+      EXPECT_EQ(passages[static_cast<std::size_t>(n) - 1], NthPassageAlone(kept, n)) << n;
+      EXPECT_EQ(passages[static_cast<std::size_t>(n) - 1].size(),
+                static_cast<std::size_t>(statistics.entries[n - 1].runnersAtLeast));
+    }
+    // Unfiltered lists too (same-time duplicates of one runner included).
+    CWorkResultList all = ListOf(snapshot);
+    std::vector<CWorkResultList> unfiltered = ExtractPassages(all);
+    for (std::size_t n = 1; n <= unfiltered.size(); ++n) {
+      EXPECT_EQ(unfiltered[n - 1], NthPassageAlone(all, static_cast<int>(n))) << n;
+    }
+    EXPECT_TRUE(NthPassageAlone(all, static_cast<int>(unfiltered.size()) + 1).empty());
+  }
 }
 
 class ExportWritersTest : public ::testing::Test {
