@@ -1,6 +1,7 @@
 #include "export/detection_statistics.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <new>
@@ -38,10 +39,81 @@ int CompareByRunnerThenTime(const CWorkResult& a, const CWorkResult& b) {
   return order != 0 ? order : CompareTexts(a.bibText, b.bibText);
 }
 
-template <int (*Compare)(const CWorkResult&, const CWorkResult&)>
+// The sorts below order up to a million detections: comparing through the pointers costs a
+// cache miss or two per comparison. They sort copies of the compared fields instead, packed
+// into integers that order as the fields do, and read the detections only when two packed
+// texts agree but are too long to tell apart. Every comparison gives the comparator's answer,
+// so the order is the one the comparator alone would give, ties included.
+
+// The first 7 bytes of a text (unsigned, zero-padded), then its length, or 0xFF when it is
+// longer: a text that is a prefix of another packs lower, as it compares. Equal packed values
+// are equal texts unless the length byte is 0xFF.
+std::uint64_t PackText(const std::string& text) {
+  std::uint64_t packed = 0;
+  for (std::size_t i = 0; i < 7; ++i) {
+    packed = (packed << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+  }
+  return (packed << 8) | (text.size() <= 7 ? text.size() : 0xFFu);
+}
+
+bool PackedTextIsWhole(std::uint64_t packed) {
+  return (packed & 0xFFu) != 0xFFu;
+}
+
+// CChrono's order: set times by seconds then milliseconds, an unset time after them all.
+std::int64_t PackTime(const CChrono& time) {
+  if (!time.IsSet()) {
+    return std::numeric_limits<std::int64_t>::max();
+  }
+  return static_cast<std::int64_t>(time.Seconds()) * 65536 + time.Millis();
+}
+
+// The compared fields of one detection: a first text (the same for all in a time sort), the
+// time, then the bib text.
+struct SortItem {
+  std::uint64_t first;
+  std::int64_t time;
+  std::uint64_t bib;
+  const CWorkResult* work;
+};
+
+const std::string& RunnerKeyOf(const CWorkResult& work) {
+  return work.runnerKey;
+}
+const std::string& DetectorOf(const CWorkResult& work) {
+  return work.detectorLabel;
+}
+
+template <int (*Compare)(const CWorkResult&, const CWorkResult&),
+          const std::string& (*First)(const CWorkResult&) = nullptr>
 void SortBy(CWorkResultList& list) {
-  std::sort(list.begin(), list.end(),
-            [](const CWorkResult* a, const CWorkResult* b) { return Compare(*a, *b) < 0; });
+  std::vector<SortItem> items;
+  items.reserve(list.size());
+  for (const CWorkResult* work : list) {
+    std::uint64_t first = 0;
+    if constexpr (First != nullptr) {
+      first = PackText(First(*work));
+    }
+    items.push_back({first, PackTime(work->time), PackText(work->bibText), work});
+  }
+  std::sort(items.begin(), items.end(), [](const SortItem& a, const SortItem& b) {
+    if (a.first != b.first) {
+      return a.first < b.first;
+    }
+    if (!PackedTextIsWhole(a.first)) {
+      return Compare(*a.work, *b.work) < 0;
+    }
+    if (a.time != b.time) {
+      return a.time < b.time;
+    }
+    if (a.bib != b.bib) {
+      return a.bib < b.bib;
+    }
+    return !PackedTextIsWhole(a.bib) && Compare(*a.work, *b.work) < 0;
+  });
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    list[i] = items[i].work;
+  }
 }
 
 // Calls fn(begin, end) for each run of consecutive elements of one runner.
@@ -168,7 +240,7 @@ std::vector<CStatLineEntry> GroupByDetector(const CWorkResultList& detections, s
   }
   try {
     CWorkResultList sorted = detections;
-    SortBy<CompareByDetectorThenTime>(sorted);
+    SortBy<CompareByDetectorThenTime, DetectorOf>(sorted);
     std::vector<CDetectorResList> groups;
     for (const CWorkResult* work : sorted) {
       if (groups.empty() || groups.back().label != work->detectorLabel) {
@@ -200,7 +272,7 @@ PassStatistics ComputePassStatistics(const CWorkResultList& detections, const CC
   }
   try {
     CWorkResultList sorted = detections;
-    SortBy<CompareByRunnerThenTime>(sorted);
+    SortBy<CompareByRunnerThenTime, RunnerKeyOf>(sorted);
     // Within a runner, each detection is compared with the one just before it, kept or not:
     // passages 5 s apart under a 6 s gap collapse into the first one.
     std::vector<bool> keep(sorted.size(), true);
@@ -260,7 +332,7 @@ std::vector<CWorkResultList> ExtractPassages(const CWorkResultList& kept, std::s
     // One sort by runner for all passage numbers: the lists are then filled in runner order
     // and each sorted by time, so every list is the one a sort for its own number would give.
     CWorkResultList sorted = kept;
-    SortBy<CompareByRunnerThenTime>(sorted);
+    SortBy<CompareByRunnerThenTime, RunnerKeyOf>(sorted);
     ForEachRunner(sorted, [&](std::size_t begin, std::size_t end) {
       if (end - begin > passages.size()) {
         passages.resize(end - begin);

@@ -122,11 +122,14 @@ TEST(DetectionStatistics, ComparatorsUseByteOrderAndPutUnsetTimesLast) {
 
 TEST(DetectionStatistics, GroupByDetectorGivesOneLinePerLabelWithItsEarliestDetection) {
   EXPECT_TRUE(GroupByDetector({}).empty());
-  CWorkSnapshot snapshot{Work("3", "10:05:00.00", "KM5"), Work("8", "10:01:00.00", "FIN"),
-                         Work("2", "10:00:30.00", "KM5"), Work("4", "bad", "FIN"),
-                         Work("5", "10:00:59.99", "FIN")};
+  CWorkSnapshot snapshot{
+      Work("3", "10:05:00.00", "KM5"), Work("8", "10:01:00.00", "FIN"),
+      Work("2", "10:00:30.00", "KM5"), Work("4", "bad", "FIN"), Work("5", "10:00:59.99", "FIN"),
+      // Labels alike in their first 7 characters are still told apart.
+      Work("6", "10:00:10.00", "Passage-Nord"), Work("7", "10:00:20.00", "Passage-Est"),
+      Work("9", "10:00:05.00", "Passage-Nord"), Work("1", "10:00:00.00", "Passage")};
   std::vector<CStatLineEntry> lines = GroupByDetector(ListOf(snapshot));
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0].label, "FIN");
   EXPECT_EQ(lines[0].count, 3);
   EXPECT_EQ(lines[0].bestBib, "5");
@@ -136,6 +139,11 @@ TEST(DetectionStatistics, GroupByDetectorGivesOneLinePerLabelWithItsEarliestDete
   EXPECT_EQ(lines[1].label, "KM5");
   EXPECT_EQ(lines[1].count, 2);
   EXPECT_EQ(lines[1].bestBib, "2");
+  EXPECT_EQ(lines[2].label, "Passage");
+  EXPECT_EQ(lines[3].label, "Passage-Est");
+  EXPECT_EQ(lines[4].label, "Passage-Nord");
+  EXPECT_EQ(lines[4].count, 2);
+  EXPECT_EQ(lines[4].bestBib, "9");
 }
 
 TEST(DetectionStatistics, MinimumGapComparesWithTheImmediatePredecessor) {
@@ -291,7 +299,10 @@ TEST(DetectionStatistics, OnePassSplitGivesWhatEachPassageTakenAloneGives) {
   // Many small races: runners with few or many passages, bibs of one runner written in two
   // ways, runners that tie in time, passages closer than the gap, unreadable times and removed
   // detections. The split must pick the very same detections in the very same order.
-  const char* bibs[] = {"1", "2", "7", "10", "012", "12", "A", "B", " 3", "3x", "99"};
+  // Bibs longer than 7 characters, some alike in their first 7, are ordered by their whole text.
+  const char* bibs[] = {"1",        "2",        "7",         "10",        "012",    "12",
+                        "A",        "B",        " 3",        "3x",        "99",     "1234567",
+                        "12345678", "12345679", "ABCDEFGHI", "ABCDEFGHJ", "ABCDEFG"};
   const CChrono gaps[] = {CChrono(), CChrono(30, 0), CChrono(60, 0)};
   std::mt19937 random(14);
   for (int round = 0; round < 200; ++round) {
@@ -312,6 +323,9 @@ TEST(DetectionStatistics, OnePassSplitGivesWhatEachPassageTakenAloneGives) {
     CWorkResultList kept;
     PassStatistics statistics =
         ComputePassStatistics(ListOf(snapshot), gaps[round % std::size(gaps)], kept);
+    EXPECT_TRUE(std::is_sorted(kept.begin(), kept.end(), [](const auto* a, const auto* b) {
+      return CompareByTimeThenBib(*a, *b) < 0;
+    }));
     std::vector<CWorkResultList> passages = ExtractPassages(kept);
     ASSERT_EQ(passages.size(), static_cast<std::size_t>(statistics.maxPasses));
     for (int n = 1; n <= statistics.maxPasses; ++n) {
