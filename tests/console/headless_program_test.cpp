@@ -637,21 +637,42 @@ std::size_t IncomingLines(const std::string& logFolder) {
   return lines;
 }
 
-// "Connect to boxes", pressed again (every box stopped, the file closed), then box 1 connected
-// from its menu: every detection the box sends is in the incoming file.
-TEST(HeadlessProgram, MenuConnectAfterDisconnectAllWritesEveryDetection) {
-  constexpr int kRunners = 20;
-  TempDir dir;
-  testing::SimulatorProcess sim(
-      LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
-      {"--tcp", "0", "--race", "--runners", std::to_string(kRunners), "--rate", "10", "--loop",
-       "--start-delay-ms", "0", "--chip-table", dir.File("ChipTable.dtb"), "--data-file",
-       dir.File("box-data.txt")});
+// A box simulator running one race of `runners` at `rate` lines a second, its chip table in the
+// data folder and what it sent in box-data.txt there.
+std::vector<std::string> RaceBoxArgs(const TempDir& dir, int runners, int rate) {
+  return {"--tcp",
+          "0",
+          "--race",
+          "--runners",
+          std::to_string(runners),
+          "--rate",
+          std::to_string(rate),
+          "--loop",
+          "--start-delay-ms",
+          "0",
+          "--chip-table",
+          dir.File("ChipTable.dtb"),
+          "--data-file",
+          dir.File("box-data.txt")};
+}
+
+// Declares the simulator as box 1 (detector 31) in a fresh settings file.
+void DeclareRaceBox(testing::SimulatorProcess& sim, const TempDir& dir) {
   ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
   std::string port = sim.WaitEvent("listening on ");
   ASSERT_FALSE(port.empty());
   testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
                                                  port + "\r\nBoxIdDetector0=31\r\n");
+}
+
+// "Connect to boxes", pressed again (every box stopped, the file closed), then box 1 connected
+// from its menu: every detection the box sends is in the incoming file.
+TEST(HeadlessProgram, MenuConnectAfterDisconnectAllWritesEveryDetection) {
+  constexpr int kRunners = 20;
+  TempDir dir;
+  testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+                                RaceBoxArgs(dir, kRunners, 10));
+  ASSERT_NO_FATAL_FAILURE(DeclareRaceBox(sim, dir));
 
   Program run({"--data-dir", dir.path()});
   ASSERT_TRUE(run.WaitForOutput("+ ")) << run.Output();
@@ -688,16 +709,9 @@ TEST(HeadlessProgram, FullDiskMidRaceAlertsOnceThenCatchesUp) {
     std::string path;
     ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
   } unmount{logs};
-  testing::SimulatorProcess sim(
-      LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
-      {"--tcp", "0", "--race", "--runners", std::to_string(kRunners), "--rate", "50", "--loop",
-       "--start-delay-ms", "0", "--chip-table", dir.File("ChipTable.dtb"), "--data-file",
-       dir.File("box-data.txt")});
-  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
-  std::string port = sim.WaitEvent("listening on ");
-  ASSERT_FALSE(port.empty());
-  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
-                                                 port + "\r\nBoxIdDetector0=31\r\n");
+  testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+                                RaceBoxArgs(dir, kRunners, 50));
+  ASSERT_NO_FATAL_FAILURE(DeclareRaceBox(sim, dir));
   const std::string refused = Tr(kMsgDetectionFileRefused);
   const std::string alertTail = Cp1252ToUtf8(refused.substr(refused.find("(%s)") + 4));
   const std::string resumed = Tr(kMsgDetectionFileResumed);
