@@ -21,6 +21,7 @@
 #include "resources/messages_boxslots.h"
 #include "resources/messages_station.h"
 #include "support/boxlink_support.h"
+#include "support/local_time.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -63,18 +64,6 @@ class ResettingPeer {
   int m_listen = -1;
   int m_port = 0;
 };
-
-std::int64_t LocalUnixMs(int year, int month, int day, int hour, int minute, int second) {
-  std::tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = second;
-  local.tm_isdst = -1;
-  return static_cast<std::int64_t>(std::mktime(&local)) * 1000;
-}
 
 class BoxSlotsTest : public ::testing::Test {
  protected:
@@ -642,7 +631,7 @@ TEST_F(BoxSlotsTest, PackAndRewindTodayOnTheLastDayOfTheYear) {
   DeclareSlot(0, "127.0.0.1", peerA.Port());
   slots.LoadBoxConfigs();
   ConnectThroughMenu(1, peerA, "57");
-  clock.SetUnixMs(LocalUnixMs(2012, 12, 31, 23, 59, 59));
+  clock.SetUnixMs(testing::LocalMs(2012, 12, 31, 23, 59, 59, 0));
   const char* range = "2012-12-31_00:00:00.000,2013-01-01_00:00:00.000";
 
   slots.RunBoxMenuAction(1, BoxMenuId::kPackToday);
@@ -689,7 +678,7 @@ TEST_F(BoxSlotsTest, SynchronizeSendsDateThenTimeToEachConnectedBoxInSlotOrder) 
   slots.LoadBoxConfigs();
   ConnectThroughMenu(1, peerA, "57");
   ConnectThroughMenu(3, peerB, "58");
-  clock.SetUnixMs(LocalUnixMs(2012, 12, 31, 9, 5, 7) + 420);
+  clock.SetUnixMs(testing::LocalMs(2012, 12, 31, 9, 5, 7, 0) + 420);
 
   answers = {false};
   EXPECT_FALSE(slots.SynchronizeBoxClocks());
@@ -736,7 +725,7 @@ TEST_F(BoxSlotsTest, SynchronizeGoesOnWithSetTimeWhenSetDateFails) {
   ASSERT_TRUE(transport->Connect(&error)) << error;
   ASSERT_TRUE(peer.AcceptAndReset());
   ASSERT_EQ(transport->WaitForData(5000), 1);
-  clock.SetUnixMs(LocalUnixMs(2012, 5, 13, 14, 5, 9) + 370);
+  clock.SetUnixMs(testing::LocalMs(2012, 5, 13, 14, 5, 9, 0) + 370);
 
   EXPECT_TRUE(slots.SynchronizeBoxClocks());
   h.Pump();

@@ -498,34 +498,29 @@ class RecordingVoice : public TextToSpeech {
 
 TEST_F(StationTest, ConnectionPhraseIsSpokenWhateverScrollLockButOnlyWithAVoice) {
   std::vector<std::string> said;
-  StationParts parts = Parts();
-  parts.makeSpeech = [&said] {
-    return std::make_unique<CSpeechEngine>(std::make_unique<RecordingVoice>(&said));
+  // A station whose window opens with Scroll Lock as given, then toggled, before "Connect".
+  auto connectWithScrollLock = [&](const std::string& incoming, bool atOpening) {
+    StationParts parts = Parts(incoming);
+    parts.makeSpeech = [&said] {
+      return std::make_unique<CSpeechEngine>(std::make_unique<RecordingVoice>(&said));
+    };
+    front.scrollLockOn = atOpening;
+    station = std::make_unique<Station>(std::move(parts), front);
+    station->Open();
+    front.scrollLockOn = !atOpening;
+    station->Command(Button::kConnectBoxes);
+    station->DrainEvents();
   };
   // Scroll Lock on as the window opens makes the voice; switched off later, it silences
   // runner names only.
-  front.scrollLockOn = true;
-  station = std::make_unique<Station>(std::move(parts), front);
-  station->Open();
-  front.scrollLockOn = false;
-  station->Command(Button::kConnectBoxes);
-  station->DrainEvents();
+  connectWithScrollLock("Lapora-1.dat", true);
   EXPECT_EQ(said, std::vector<std::string>{Cp1252ToUtf8(Tr(kMsgLetUsGo))});
   front.ctrlDown = true;
   ASSERT_TRUE(station->Close());
 
   // Scroll Lock off at opening: no voice, nothing is ever spoken.
   said.clear();
-  StationParts later = Parts("Lapora-2.dat");
-  later.makeSpeech = [&said] {
-    return std::make_unique<CSpeechEngine>(std::make_unique<RecordingVoice>(&said));
-  };
-  front.scrollLockOn = false;
-  station = std::make_unique<Station>(std::move(later), front);
-  station->Open();
-  front.scrollLockOn = true;
-  station->Command(Button::kConnectBoxes);
-  station->DrainEvents();
+  connectWithScrollLock("Lapora-2.dat", false);
   EXPECT_TRUE(said.empty());
   EXPECT_EQ(station->Speech(), nullptr);
 }
