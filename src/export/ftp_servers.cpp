@@ -2,8 +2,11 @@
 
 #include <cstddef>
 
+#include "foundation/log.h"
 #include "foundation/text.h"
 #include "platform/atomic_file.h"
+#include "platform/file_rights.h"
+#include "resources/messages_export.h"
 
 namespace lapora {
 
@@ -98,13 +101,31 @@ std::string FormatFtpServers(const std::vector<CFtpServer>& servers) {
 
 int SaveFtpServers(const std::vector<CFtpServer>& servers, const std::string& path,
                    std::string* errorText) {
-  if (!WriteFileAtomically(path, FormatFtpServers(servers))) {
+  // The passwords are in clear: the file is its owner's alone, also while being replaced.
+  if (!WriteFileAtomically(path, FormatFtpServers(servers), nullptr, FileRights::kOwnerOnly)) {
     if (errorText != nullptr) {
       *errorText = "Cannot create file";
     }
     return -1;
   }
   return 0;
+}
+
+void KeepFtpServersPrivate(const std::string& path, Logger& log) {
+  unsigned rights = 0;
+  std::string error;
+  switch (NarrowToOwner(path, &rights, &error)) {
+    case NarrowResult::kNarrowed:
+      log.PostLog(0, StrF(Tr(kMsgFtpServersNarrowed).c_str(), path.c_str(), rights));
+      break;
+    case NarrowResult::kFailed:
+      log.PostLog(0,
+                  StrF(Tr(kMsgFtpServersNotNarrowed).c_str(), path.c_str(), rights, error.c_str()));
+      break;
+    case NarrowResult::kMissing:
+    case NarrowResult::kAlreadyPrivate:
+      break;
+  }
 }
 
 const CFtpServer* FindFtpServer(const std::vector<CFtpServer>& servers, std::string_view label) {

@@ -9,6 +9,8 @@
 
 namespace lapora {
 
+class Logger;
+
 struct CFtpServer {
   std::string directory;  // remote folder to change to before uploading; may be empty
   std::string password;
@@ -29,12 +31,17 @@ int LoadFtpServers(const std::string& path, std::vector<CFtpServer>* servers,
 // as a line feed); the first line that does not give exactly five fields ends the reading.
 std::vector<CFtpServer> ParseFtpServers(std::string_view content);
 
-// Replaces the file with the servers in list order. 0, or -1 with "Cannot create file" (the old
-// file is then unchanged).
+// Replaces the file with the servers in list order; the new file is readable and writable by
+// its owner only (0600), whatever rights the old one had. 0, or -1 with "Cannot create file"
+// (the old file is then unchanged).
 int SaveFtpServers(const std::vector<CFtpServer>& servers, const std::string& path,
                    std::string* errorText);
 // The file's content for these servers.
 std::string FormatFtpServers(const std::vector<CFtpServer>& servers);
+
+// The passwords in the file are in clear: an existing file that other users may read or write
+// is made its owner's alone, and the log says so at level 0 (or why it could not be done).
+void KeepFtpServersPrivate(const std::string& path, Logger& log);
 
 // The first server whose label equals label with its blanks trimmed at both ends (exact,
 // case-sensitive), or nullptr. The pointer lives as long as the list is unchanged.

@@ -1,16 +1,14 @@
 #include "foundation/temp_files.h"
 
-#include <vector>
-
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
 #include "foundation/chrono.h"
 #include "foundation/folders.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "platform/file_rights.h"
 #include "platform/system_folders.h"
+#include "resources/messages_foundation.h"
 
 namespace lapora {
 
@@ -21,56 +19,70 @@ constexpr char kNoFileText[] = "Error #78956412\nCan't create any temporary file
 // Counting on past names taken by others gives up after this many tries.
 constexpr int kMaxNameTries = 1000;
 
-bool Exists(const std::string& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0;
-}
-
 }  // namespace
 
 TempFiles::TempFiles(const Folders& folders, Logger& log, std::string systemTempFolder)
     : m_folders(folders), m_log(log), m_systemTempFolder(std::move(systemTempFolder)) {}
+
+TempFiles::~TempFiles() {
+  if (!m_madeBeside.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(m_madeBeside, ignored);  // only when empty: files may still be used
+  }
+}
 
 std::string TempFiles::GetTempRoot() {
   std::lock_guard lock(m_mutex);
   return TempRootLocked();
 }
 
+std::string TempFiles::TakeFolderLocked(const std::string& wanted) {
+  PrivateFolder folder = TakePrivateFolder(wanted);
+  if (folder.refused) {
+    m_log.PostLog(0, StrF(Tr(kMsgTempFolderRefused).c_str(), wanted.c_str()));
+    if (m_madeBeside.empty()) {
+      m_madeBeside = folder.path;
+    }
+  }
+  return folder.path;
+}
+
 std::string TempFiles::TempRootLocked() {
   if (!m_root.empty()) {
     return m_root;
   }
-  std::string system = m_systemTempFolder.empty() ? SystemTempFolder() : m_systemTempFolder;
-  if (!IsDirectory(system)) {
-    m_log.PostAlert(kNoLocationText, true);
-    return {};  // not cached: the next call tries again
-  }
-  std::string root = system + "/Dorix";
-  if (access(root.c_str(), R_OK | W_OK | X_OK) != 0) {
-    if (mkdir(root.c_str(), 0777) != 0 || access(root.c_str(), R_OK | W_OK | X_OK) != 0) {
-      root = kNoRoot;
+  std::string wanted;
+  std::string runtime = UserRuntimeFolder();
+  if (!runtime.empty()) {
+    wanted = runtime + "/Dorix";  // the runtime folder is this user's alone already
+  } else {
+    std::string system = m_systemTempFolder.empty() ? SystemTempFolder() : m_systemTempFolder;
+    if (!IsDirectory(system)) {
+      m_log.PostAlert(kNoLocationText, true);
+      return {};  // not cached: the next call tries again
     }
+    wanted = system + "/Dorix-" + UserIdText();
   }
-  m_root = root;
+  std::string root = TakeFolderLocked(wanted);
+  m_root = root.empty() ? std::string(kNoRoot) : root;
   return m_root;
 }
 
-std::string TempFiles::FallbackBaseLocked() {
-  // No usable system temporary folder: a private one under the data folder.
-  std::string folder = m_folders.GetDataFolder() + "/Temp";
-  MakePath(folder);
-  std::string pattern = folder + "/DORIX-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) {
-    m_log.PostAlert(kNoFileText, true);
-    return {};
+std::string TempFiles::FileFolderLocked() {
+  std::string root = TempRootLocked();
+  if (root.empty() || root != kNoRoot) {
+    return root;
   }
-  close(fd);
-  std::string base(name.data());
-  unlink(base.c_str());  // the unique base was all we needed; the final name adds to it
-  return base;
+  if (m_fallback.empty()) {
+    std::string data = m_folders.GetDataFolder();
+    if (!data.empty()) {
+      m_fallback = TakeFolderLocked(data + "/Temp");
+    }
+  }
+  if (m_fallback.empty()) {
+    m_log.PostAlert(kNoFileText, true);
+  }
+  return m_fallback;
 }
 
 std::string TempFiles::MakeTempFileName(std::string_view extension, std::string_view tag) {
@@ -80,23 +92,25 @@ std::string TempFiles::MakeTempFileName(std::string_view extension, std::string_
 std::string TempFiles::MakeTempFileName(std::string_view extension, std::string_view tag,
                                         std::time_t now) {
   std::lock_guard lock(m_mutex);
-  std::string root = TempRootLocked();
-  if (root.empty()) {
+  std::string folder = FileFolderLocked();
+  if (folder.empty()) {
     return {};
   }
-  std::string base = root != kNoRoot ? root + "/DORIX" : FallbackBaseLocked();
-  if (base.empty()) {
-    return {};
-  }
-  std::string stem = base + "-";
+  std::string stem = folder + "/DORIX-";
   if (!tag.empty()) {
     stem += std::string(tag) + "-";
   }
   stem += TodayCompact(now) + NowCompactTime(now) + "-";
   for (int tries = 0; tries < kMaxNameTries; ++tries) {
     std::string name = stem + StrF("%02d", m_counter++) + "." + std::string(extension);
-    if (!Exists(name)) {
-      return name;
+    switch (CreatePrivateFile(name)) {
+      case CreateFileResult::kCreated:
+        return name;
+      case CreateFileResult::kExists:
+        continue;
+      case CreateFileResult::kFailed:
+        m_log.PostAlert(kNoFileText, true);
+        return {};
     }
   }
   m_log.PostAlert(kNoFileText, true);

@@ -81,7 +81,7 @@ ReadFileResult ReadWholeFile(const std::string& path, std::string* content,
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content,
-                         std::string* errorText) {
+                         std::string* errorText, FileRights rights) {
   std::string target = path;
   struct stat info {};
   mode_t mode = 0644;
@@ -100,10 +100,14 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
     }
     mode = info.st_mode & 07777;
   }
+  if (rights == FileRights::kOwnerOnly) {
+    mode = 0600;
+  }
 
   std::string pattern = target + ".tmp-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  // Made 0600 and given its final rights only once written.
   int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
     SetError(errorText, pattern);

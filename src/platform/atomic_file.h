@@ -14,11 +14,17 @@ enum class ReadFileResult { kRead, kMissing, kFailed };
 ReadFileResult ReadWholeFile(const std::string& path, std::string* content,
                              std::string* errorText = nullptr);
 
-// Replaces path by a file holding content. An existing file keeps its permissions; a new one
-// gets 0644. A symbolic link is followed: its target is replaced. On failure the old file is
-// unchanged and no temporary file is left.
+// kKeep: an existing file keeps its rights, a new one gets 0644. kOwnerOnly: the file ends up
+// readable and writable by its owner only (0600) whatever it had, and is never readable by
+// others on the way, its temporary file being made 0600.
+enum class FileRights { kKeep, kOwnerOnly };
+
+// Replaces path by a file holding content, with rights as said above. A symbolic link is
+// followed: its target is replaced. On failure the old file is unchanged and no temporary file
+// is left.
 [[nodiscard]] bool WriteFileAtomically(const std::string& path, const std::string& content,
-                                       std::string* errorText = nullptr);
+                                       std::string* errorText = nullptr,
+                                       FileRights rights = FileRights::kKeep);
 
 // Syncs the folder holding path, so that a rename inside it survives a power loss.
 bool SyncParentFolder(const std::string& path);

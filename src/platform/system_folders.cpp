@@ -32,6 +32,13 @@ bool IsPrivateFolder(const std::string& path) {
   return S_ISDIR(info.st_mode) && info.st_uid == geteuid();
 }
 
+// Ours, and closed to everybody else: only this user can add, swap or read what is inside.
+bool IsClosedPrivateFolder(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+         (info.st_mode & 0777) == 0700;
+}
+
 std::string MakePrivateFolder(const std::string& path) {
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
     return {};
@@ -159,6 +166,37 @@ std::string RuntimeFolder() {
     }
   }
   return MakePrivateFolder("/tmp/lapora-" + std::to_string(geteuid()));
+}
+
+std::string UserRuntimeFolder() {
+  std::string runtime = EnvText("XDG_RUNTIME_DIR");
+  while (runtime.size() > 1 && runtime.back() == '/') {
+    runtime.pop_back();
+  }
+  return IsAbsolute(runtime) && IsClosedPrivateFolder(runtime) ? runtime : std::string();
+}
+
+std::string UserIdText() {
+  return std::to_string(geteuid());
+}
+
+PrivateFolder TakePrivateFolder(const std::string& wanted) {
+  PrivateFolder result;
+  if (mkdir(wanted.c_str(), 0700) != 0 && errno != EEXIST) {
+    return result;  // the parent takes no folder: nothing beside it would do better
+  }
+  if (IsClosedPrivateFolder(wanted)) {
+    result.path = wanted;
+    return result;
+  }
+  result.refused = true;
+  std::string pattern = wanted + "-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) != nullptr && IsClosedPrivateFolder(name.data())) {
+    result.path = name.data();
+  }
+  return result;
 }
 
 bool IsDirectory(const std::string& path) {

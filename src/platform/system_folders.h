@@ -33,6 +33,26 @@ std::string SystemTempFolder();
 // had, or when the one found is not a real folder owned by this user.
 std::string RuntimeFolder();
 
+// $XDG_RUNTIME_DIR when it names a real folder of this user's that nobody else may enter; else
+// empty.
+std::string UserRuntimeFolder();
+
+// This user's numeric id as text, to give this user's things in a shared folder names of their
+// own.
+std::string UserIdText();
+
+struct PrivateFolder {
+  std::string path;      // the folder to use; empty when none could be had
+  bool refused = false;  // something else was at the wanted name
+};
+
+// A folder for this user alone at wanted: made (mode 0700) when missing, or the one already
+// there when it is a real folder (not a link) owned by this user with mode 0700. Anything else
+// at that name (a link, another user's folder, a folder others may enter, a file) is never
+// used, since others could have put, or could put, things in it: a new private folder with a
+// unique name starting with wanted + "-" is made beside it instead, and refused is set.
+PrivateFolder TakePrivateFolder(const std::string& wanted);
+
 bool IsDirectory(const std::string& path);
 bool FileExists(const std::string& path);
 

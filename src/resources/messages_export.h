@@ -30,6 +30,18 @@ inline constexpr Message kMsgRetimingInvalidTime{
     "Temps invalide.\nLe format est 'hh:mn:ss.ct' ou 'hh.mm.ss.ct'\nLes centièmes de secondes "
     "sont facultatifs"};
 
+// FtpServers.dat holds the servers' passwords in clear; found open to other users when the
+// program starts. %s: its path; %03o: the rights it had; the second %s: the system's reason.
+inline constexpr Message kMsgFtpServersNarrowed{
+    "+ %s holds passwords and was open to other users (rights %03o): now its owner's alone",
+    "+ %s contient des mots de passe et était ouvert aux autres utilisateurs (droits %03o) : "
+    "désormais réservé à son propriétaire"};
+inline constexpr Message kMsgFtpServersNotNarrowed{
+    "## %s holds passwords and is open to other users (rights %03o), and this cannot be "
+    "changed: %s",
+    "## %s contient des mots de passe et est ouvert aux autres utilisateurs (droits %03o), ce "
+    "qui ne peut être changé : %s"};
+
 // FTP uploads: the reasons of a failed job, and the log lines of the job notifications (these
 // exist in French only).
 inline constexpr Message kMsgFtpCantOpenSource{"Can't open sourceFile %s",

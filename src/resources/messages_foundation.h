@@ -21,6 +21,12 @@ inline constexpr Message kMsgInstanceLockRefused{
     "Lapora cannot start: its instance lock cannot be made.\n%s",
     "Lapora ne peut pas démarrer : son verrou d'instance ne peut être créé.\n%s"};
 
+// A folder at the name of this user's temporary folder that others could put things in (a
+// link, another user's folder, one others may enter) is left alone. %s: its path.
+inline constexpr Message kMsgTempFolderRefused{
+    "## Temporary folder %s is not private to this user: not used",
+    "## Le dossier temporaire %s n'est pas réservé à cet utilisateur : il n'est pas utilisé"};
+
 inline constexpr Message kMsgStartBanner{"------------------------ Starting Lapora version %s",
                                          "------------------------ Lancement Lapora version %s"};
 

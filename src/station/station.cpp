@@ -20,6 +20,7 @@
 #include "export/detection_lines_export.h"
 #include "export/export_lines_dialog_model.h"
 #include "export/ftp_jobs.h"
+#include "export/ftp_servers.h"
 #include "foundation/chrono.h"
 #include "foundation/clock.h"
 #include "foundation/resource_mutex.h"
@@ -164,6 +165,7 @@ void Station::Open() {
   m_parts.log.WriteLogText("\n");
   m_parts.log.WriteLogText(StrF(Tr(kMsgStartBanner).c_str(), m_parts.versionText.c_str()));
   m_parts.log.PostLog(0, StrF(Tr(kMsgIncomingDetectionsSaved).c_str(), m_incomingPath.c_str()));
+  KeepFtpServersPrivate(FtpServersFilePath(), m_parts.log);
   // Nothing reads the earlier files back, so a line cut by a crash or a power cut in the last
   // run is reported here rather than taken for a detection by whoever reads that file.
   if (std::optional<TornDetectionFile> torn =

@@ -1,6 +1,7 @@
 #include "export/ftp_servers.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -99,6 +100,21 @@ TEST_F(FtpServersTest, LongLineIsReadIn1023CharacterPieces) {
   servers = Load("A\ts\tu\tp\t" + directory + "d\r\nB\ts\tu\tp\td\r\n");
   ASSERT_EQ(servers.size(), 1u);
   EXPECT_EQ(servers[0].directory, directory + "d");
+}
+
+TEST_F(FtpServersTest, SavedFileIsItsOwnersAloneWhateverTheOldOneWas) {
+  auto rights = [&] {
+    struct stat info {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0);
+    return info.st_mode & 07777;
+  };
+  std::string error;
+  ASSERT_EQ(SaveFtpServers({Server("A", "s", "u", "secret", "d")}, path, &error), 0);
+  EXPECT_EQ(rights(), 0600u);
+
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  ASSERT_EQ(SaveFtpServers({Server("B", "s", "u", "secret", "d")}, path, &error), 0);
+  EXPECT_EQ(rights(), 0600u);
 }
 
 TEST_F(FtpServersTest, MissingOrUnwritableFile) {

@@ -162,7 +162,8 @@ TEST_F(SettingsStoreTest, FirstWriteCreatesTheFileAndFormsRoundTrip) {
 
 TEST_F(SettingsStoreTest, ReplaceIsAtomicAndLeavesNoTemporaryFile) {
   Write("[S]\r\na=1\r\n");
-  ASSERT_EQ(chmod(Path().c_str(), 0600), 0);
+  // Rights that are neither a new file's nor a private file's: the file keeps whatever it has.
+  ASSERT_EQ(chmod(Path().c_str(), 0640), 0);
   // A reader that opened the old file keeps reading the old content in full: the new file
   // is put in place by a rename, never written over the old one.
   int oldFile = open(Path().c_str(), O_RDONLY | O_CLOEXEC);
@@ -183,7 +184,7 @@ TEST_F(SettingsStoreTest, ReplaceIsAtomicAndLeavesNoTemporaryFile) {
 
   struct stat after {};
   ASSERT_EQ(stat(Path().c_str(), &after), 0);
-  EXPECT_EQ(after.st_mode & 07777, 0600u);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"Lapora.ini"});
   EXPECT_EQ(m_store.ReadSettingInt("S", "k19", 0), 19);
 }

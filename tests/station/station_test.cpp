@@ -1,6 +1,7 @@
 #include "station/station.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
@@ -21,6 +22,7 @@
 #include "foundation/text.h"
 #include "platform/text_to_speech.h"
 #include "resources/messages_boxslots.h"
+#include "resources/messages_export.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_listops.h"
 #include "resources/messages_station.h"
@@ -401,6 +403,32 @@ TEST_F(StationTest, HelpDocumentOpensWhenPresentElseSaysSo) {
   s.OpenHelpDocument();
   EXPECT_EQ(front.openedDocuments, std::vector<std::string>{dir.File("Lapora.pdf")});
   EXPECT_EQ(front.messages.size(), 1u);
+}
+
+TEST_F(StationTest, OpeningMakesAnFtpServersFileOpenToOthersItsOwnersAlone) {
+  const std::string servers = dir.File("FtpServers.dat");
+  testing::WriteFile(servers, "Main\tftp.example.org\ttimer\tsecret\t/results\r\n");
+  ASSERT_EQ(chmod(servers.c_str(), 0644), 0);
+  Station& s = MakeStation();
+  s.Open();
+  s.DrainEvents();
+  struct stat info {};
+  ASSERT_EQ(stat(servers.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  const std::string line = StrF(Tr(kMsgFtpServersNarrowed).c_str(), servers.c_str(), 0644u);
+  EXPECT_EQ(std::count_if(
+                s.LogLines().begin(), s.LogLines().end(),
+                [&](const std::string& shown) { return shown.find(line) != std::string::npos; }),
+            1);
+  EXPECT_NE(LogFile().find(line), std::string::npos);
+
+  // Private already: nothing to say the next time.
+  station.reset();
+  MakeStation().Open();
+  station->DrainEvents();
+  for (const std::string& shown : station->LogLines()) {
+    EXPECT_EQ(shown.find(servers), std::string::npos) << shown;
+  }
 }
 
 TEST_F(StationTest, AlertsBringTheWindowUpWithTheirMessage) {
