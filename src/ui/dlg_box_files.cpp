@@ -1,6 +1,5 @@
 #include "ui/dlg_box_files.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QGroupBox>

@@ -1,7 +1,5 @@
 #include "ui/dlg_import_varnex.h"
 
-#include <QApplication>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
