@@ -18,7 +18,7 @@
 #include "export/export_lines_dialog_model.h"
 #include "foundation/events.h"
 #include "foundation/text.h"
-#include "platform/http_client.h"
+#include "resources/messages_ui.h"
 #include "station/station.h"
 
 extern char** environ;
@@ -254,15 +254,26 @@ ImportRequest ConsoleFrontEnd::RunImportDialog(ImportDialogSetup& setup) {
   }
   PendingImport pending = std::move(*m_pendingImport);
   m_pendingImport.reset();
-  ImportSearchServices services{setup.chipTable, setup.settings, setup.tempFiles};
-  services.download = setup.download
-                          ? setup.download
-                          : [](const std::string& url, const std::string& path,
-                               std::string* error) { return GetInternetFile(url, path, error); };
-  services.sound = setup.sound;
-  services.callbacks.info = [this](const std::string& text) { Print(text); };
-  services.callbacks.alert = [this](const std::string& text) { Print("message: " + text); };
-  ImportSearchOutcome outcome = RunImportSearch(pending.input, services);
+  // As in the window, the download and the scan run beside the loop, which prints how far
+  // they got.
+  ImportSearchOutcome outcome;
+  std::vector<std::string> alerts;
+  CProgressJob job(ImportScanCaption(), [&](CProgressJob& worker) {
+    ImportSearchServices services{setup.chipTable, setup.settings, setup.tempFiles, setup.download,
+                                  setup.sound};
+    services.callbacks.info = [&worker](const std::string& text) { worker.AddLine(text); };
+    services.callbacks.progress = [&worker](const std::string& text) {
+      return worker.Report(text);
+    };
+    services.callbacks.alert = [&alerts](const std::string& text) { alerts.push_back(text); };
+    outcome = RunImportSearch(pending.input, services);
+  });
+  job.Start();
+  WaitForJob(job, [this](const std::string& line) { Print(line); });
+  job.Join();
+  for (const std::string& alert : alerts) {
+    Print("message: " + alert);
+  }
   if (!outcome.check.ok) {
     Print("message: " + outcome.check.message);
     return {};
@@ -515,6 +526,64 @@ void ConsoleFrontEnd::StartTimer(int id, int periodMs, bool oneShot) {
 
 void ConsoleFrontEnd::StopTimer(int id) {
   m_timers.erase(id);
+}
+
+void ConsoleFrontEnd::WaitForJob(CProgressJob& job,
+                                 const std::function<void(const std::string& line)>& onLine) {
+  constexpr auto kPrintEvery = std::chrono::seconds(1);
+  constexpr int kPollMs = 50;
+  auto deliver = [&job, &onLine] {
+    for (const std::string& line : job.TakeLines()) {
+      if (onLine) {
+        onLine(line);
+      }
+    }
+  };
+  Print("progress: " + job.Caption());
+  std::string printed;
+  std::optional<SteadyClock::time_point> printedAt;
+  bool signalled = false;
+  auto printProgress = [&] {
+    std::string text = job.ProgressText();
+    SteadyClock::time_point now = SteadyClock::now();
+    if (!text.empty() && text != printed && (!printedAt || now - *printedAt >= kPrintEvery)) {
+      Print("progress: " + text);
+      printed = text;
+      printedAt = now;
+    }
+  };
+  while (!job.Finished()) {
+    pollfd fds[2];
+    nfds_t count = 0;
+    fds[count++] = {m_wakePipe[0], POLLIN, 0};
+    if (!signalled) {
+      // Left unread: once the job has ended, the loop closes the program as for any signal.
+      fds[count++] = {m_signalFd, POLLIN, 0};
+    }
+    int ready = poll(fds, count, m_events.PendingCount() > 0 ? 0 : kPollMs);
+    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+      char drain[256];
+      while (read(m_wakePipe[0], drain, sizeof drain) > 0) {
+      }
+    }
+    if (ready > 0 && count > 1 && (fds[1].revents & POLLIN) != 0) {
+      signalled = true;
+      job.Cancel();
+      Print("progress: " + Tr(kMsgProgressCancelling));
+    }
+    PumpEvents();
+    deliver();
+    printProgress();
+    if (!m_closed) {
+      FireDueTimers();
+    }
+  }
+  PumpEvents();
+  deliver();
+  // A job that ended before its progress was ever shown still says how far it got.
+  if (!printedAt) {
+    printProgress();
+  }
 }
 
 void ConsoleFrontEnd::PumpEvents() {

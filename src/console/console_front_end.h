@@ -92,6 +92,11 @@ class ConsoleFrontEnd : public FrontEnd {
   void StartTimer(int id, int periodMs, bool oneShot) override;
   void StopTimer(int id) override;
   void PumpEvents() override;
+  // Prints "progress: " lines while the job works (its first text at once, then at most one a
+  // second), the job's lines as they come, and keeps handling posted events and timers. SIGINT
+  // or SIGTERM cancel the job; the program then closes as usual once it has ended.
+  void WaitForJob(CProgressJob& job,
+                  const std::function<void(const std::string& line)>& onLine) override;
   bool IsCtrlDown() const override { return m_ctrlHeld; }
   bool IsScrollLockOn() const override { return false; }
   bool OpenDocument(const std::string& path) override;

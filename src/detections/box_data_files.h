@@ -1,7 +1,8 @@
 // The download of box data files from a detection server: the listing the server gives, the
 // addresses of a file and of its removal, the settings of the download dialog, and the steps
 // behind its buttons (fetch the listing, download a file, remove a file), as a model the dialog
-// only shows. Interface thread only; the HTTP calls block until the server answers.
+// only shows. Interface thread only; the HTTP reads are the caller's (the dialog runs them on a
+// worker behind its progress dialog).
 #pragma once
 
 #include <cstddef>

@@ -20,6 +20,8 @@
 #include "foundation/sound.h"
 #include "foundation/temp_files.h"
 #include "foundation/text.h"
+#include "platform/http_client.h"
+#include "resources/messages_download.h"
 #include "resources/messages_import.h"
 
 namespace lapora {
@@ -37,6 +39,26 @@ const char* Plural(int count) {
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
+}
+
+// The time of day of a box time, from the fields the absolute time is read from: "H:M:S.f" as
+// ParseTimeMillis reads it, else the compact "HHMMSS.f" (two digits each, as ParseBoxDateTime
+// takes them) read the same way. False, *timeOfDay unchanged, for any other text.
+bool ParseBoxTimeOfDay(std::string_view time, CChrono* timeOfDay) {
+  CChrono value;
+  if (!value.ParseTimeMillis(time)) {
+    int hours = 0;
+    int minutes = 0;
+    int seconds = 0;
+    int fraction = 0;
+    if (std::sscanf(std::string(time).c_str(), "%2d%2d%2d.%d", &hours, &minutes, &seconds,
+                    &fraction) != 4 ||
+        !value.ParseTimeMillis(StrF("%d:%d:%d.%d", hours, minutes, seconds, fraction))) {
+      return false;
+    }
+  }
+  *timeOfDay = value;
+  return true;
 }
 
 // "date_time" into the two times; false with *reason.
@@ -68,7 +90,7 @@ bool ParseDateTimeText(const std::string& dateTime, CChrono* absTime, CChrono* t
     *reason = StrF(Tr(kMsgImportInvalidChrono).c_str(), dateTime.c_str());
     return false;
   }
-  static_cast<void>(ofDay.ParseTimeMillis(parts[1]));
+  static_cast<void>(ParseBoxTimeOfDay(parts[1], &ofDay));
   *absTime = absolute;
   *timeOfDay = ofDay;
   return true;
@@ -101,22 +123,16 @@ void DaySummary(const ImportScanCallbacks& callbacks, const DayStatistics& stats
   }
 }
 
-// Reads one line of any length (line end removed); false at the end of the file.
-bool ReadLine(std::FILE* file, std::string* line) {
-  line->clear();
-  int c = 0;
-  bool any = false;
-  while ((c = std::fgetc(file)) != EOF) {
-    any = true;
-    if (c == '\n') {
-      break;
-    }
-    line->push_back(static_cast<char>(c));
+// A real calendar day whose midnight the time values can hold.
+bool IsUsableDate(int year, int month, int day) {
+  static constexpr int kDaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) {
+    return false;
   }
-  if (!line->empty() && line->back() == '\r') {
-    line->pop_back();
-  }
-  return any;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  int days = month == 2 && leap ? 29 : kDaysInMonth[month - 1];
+  CChrono midnight;
+  return day <= days && midnight.ParseDateTime(StrF("%04d%02d%02d", year, month, day), "000000", 0);
 }
 
 struct FileCloser {
@@ -124,6 +140,65 @@ struct FileCloser {
 };
 
 }  // namespace
+
+CBoxDataLineReader::CBoxDataLineReader(std::FILE* file)
+    : m_file(file), m_block(std::make_unique<char[]>(kBlock)) {}
+
+bool CBoxDataLineReader::Next(std::string* line, bool* tooLong) {
+  // Room for the longest line and the carriage return before its line feed.
+  constexpr std::size_t kKept = kBoxDataMaxLine + 1;
+  line->clear();
+  line->reserve(kKept);
+  bool any = false;
+  bool overflow = false;
+  for (;;) {
+    if (m_pos == m_end) {
+      if (m_atEnd) {
+        break;
+      }
+      m_pos = 0;
+      m_end = std::fread(m_block.get(), 1, kBlock, m_file);
+      m_bytesRead += m_end;
+      if (m_end == 0) {
+        m_atEnd = true;
+        break;
+      }
+    }
+    any = true;
+    const char* start = m_block.get() + m_pos;
+    std::size_t available = m_end - m_pos;
+    const char* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+    std::size_t length = newline != nullptr ? static_cast<std::size_t>(newline - start) : available;
+    std::size_t room = kKept - line->size();
+    if (length > room) {
+      overflow = true;
+    }
+    line->append(start, std::min(length, room));
+    m_pos += length;
+    if (newline != nullptr) {
+      ++m_pos;
+      break;
+    }
+  }
+  if (!any) {
+    return false;
+  }
+  if (!overflow && !line->empty() && line->back() == '\r') {
+    line->pop_back();
+  }
+  *tooLong = overflow || line->size() > kBoxDataMaxLine;
+  if (*tooLong) {
+    line->resize(kBoxDataMaxLine);
+  }
+  return true;
+}
+
+std::string BoxDataLineEcho(std::string_view line) {
+  if (line.size() <= kBoxDataEchoMax) {
+    return std::string(line);
+  }
+  return std::string(line.substr(0, kBoxDataEchoMax - 3)) + "...";
+}
 
 std::vector<std::string_view> SplitBoxDataFields(std::string_view text, char separator) {
   std::vector<std::string_view> fields;
@@ -202,6 +277,11 @@ bool ParseBoxDataLine(std::string_view line, std::string* chip, CChrono* absTime
     default:
       *reason = Tr(kMsgImportUnknownFormat);
       return false;
+  }
+  if (chipText.empty()) {
+    // A detection of no chip cannot be given a bib: the line is not one the box writes.
+    *reason = Tr(kMsgImportUnknownFormat);
+    return false;
   }
   CChrono absolute;
   CChrono ofDay;
@@ -288,7 +368,9 @@ ImportScanResult ScanBoxDataFile(const std::string& path, const ImportScanOption
   DayStatistics stats;
   int found = 0;
   std::string line;
-  while (ReadLine(file.get(), &line)) {
+  bool tooLong = false;
+  CBoxDataLineReader reader(file.get());
+  while (reader.Next(&line, &tooLong)) {
     ++result.lines;
     if (result.lines % kProgressLinesEvery == 0 || (found > 0 && found % 100 == 0)) {
       if (callbacks.progress &&
@@ -302,9 +384,13 @@ ImportScanResult ScanBoxDataFile(const std::string& path, const ImportScanOption
     CChrono absTime;
     CChrono timeOfDay;
     std::string reason;
-    if (!ParseBoxDataLine(line, &chip, &absTime, &timeOfDay, &reason)) {
+    if (tooLong) {
+      reason = StrF(Tr(kMsgImportLineTooLong).c_str(), static_cast<int>(kBoxDataMaxLine));
+    }
+    if (tooLong || !ParseBoxDataLine(line, &chip, &absTime, &timeOfDay, &reason)) {
       if (options.showAbnormal) {
-        Info(callbacks, StrF(Tr(kMsgImportInvalidLine).c_str(), reason.c_str(), line.c_str()));
+        Info(callbacks, StrF(Tr(kMsgImportInvalidLine).c_str(), reason.c_str(),
+                             BoxDataLineEcho(line).c_str()));
       }
       continue;
     }
@@ -419,6 +505,11 @@ ImportSearchCheck CheckImportSearch(const ImportSearchInput& input,
     check.faultyField = ImportField::kEndTime;
     return check;
   }
+  if (!IsUsableDate(input.year, input.month, input.day)) {
+    check.message = StrF(Tr(kMsgImportDateInvalid).c_str(), check.dateText.c_str());
+    check.faultyField = ImportField::kDate;
+    return check;
+  }
   std::string compact = StrF("%04d%02d%02d", input.year, input.month, input.day);
   for (std::size_t k = 0; k < raceDayDates.size(); ++k) {
     if (raceDayDates[k] == compact) {
@@ -458,8 +549,22 @@ ImportSearchOutcome RunImportSearch(const ImportSearchInput& input,
       tempPath = services.tempFiles->MakeTempFileName("csv", "data");
     }
     std::string error;
-    if (tempPath.empty() || !services.download ||
-        !services.download(input.fileField, tempPath, &error)) {
+    auto download = services.download;
+    if (!download) {
+      const ImportScanCallbacks& callbacks = services.callbacks;
+      download = [&callbacks](const std::string& url, const std::string& target,
+                              std::string* failure) {
+        HttpOptions http;
+        if (callbacks.progress) {
+          http.keepGoing = [&callbacks, &url](std::int64_t received) {
+            return callbacks.progress(StrF(Tr(kMsgDownloadProgress).c_str(), url.c_str(),
+                                           static_cast<int>(received / 1024)));
+          };
+        }
+        return GetInternetFile(url, target, failure, http);
+      };
+    }
+    if (tempPath.empty() || !download(input.fileField, tempPath, &error)) {
       if (!error.empty()) {
         Info(services.callbacks, error);
       }
@@ -645,15 +750,9 @@ std::string ImportCommandCaption(ImportAction action) {
 ImportCommandOutcome RunImportCommand(ImportRequest& request,
                                       const ImportCommandServices& services) {
   ImportCommandOutcome outcome;
-  auto finish = [&]() {
-    if (services.sound != nullptr) {
-      services.sound->PlaySoundResource(kSoundDone);
-    }
-    return outcome;
-  };
   const ImportAction action = request.action;
   if (action == ImportAction::kNone) {
-    return finish();
+    return outcome;
   }
   Logger& log = services.log;
   for (const std::string& header : request.headers) {
@@ -680,13 +779,10 @@ ImportCommandOutcome RunImportCommand(ImportRequest& request,
     // Text mode on the original system: the detection lines carry CR LF themselves.
     output.reset(std::fopen(request.outputPath.c_str(), "ab"));
     if (output == nullptr) {
-      std::string text = StrF(Tr(kMsgImportCreateError).c_str(), request.outputPath.c_str());
-      log.PostLog(0, text);
-      if (services.showMessage) {
-        services.showMessage(text);
-      }
+      outcome.errorMessage = StrF(Tr(kMsgImportCreateError).c_str(), request.outputPath.c_str());
+      log.PostLog(0, outcome.errorMessage);
       outcome.failed = true;
-      return finish();
+      return outcome;
     }
   }
 
@@ -716,11 +812,8 @@ ImportCommandOutcome RunImportCommand(ImportRequest& request,
       record.timeText = DetectionTimeText(detection.absTime, raceTime, record.kindMarker);
       std::string line = FormatDetectionLine(outcome.done + 1, record);
       if (std::fwrite(line.data(), 1, line.size(), output.get()) != line.size()) {
-        std::string text = StrF(Tr(kMsgImportWriteError).c_str(), request.outputPath.c_str());
-        log.PostLog(0, text);
-        if (services.showMessage) {
-          services.showMessage(text);
-        }
+        outcome.errorMessage = StrF(Tr(kMsgImportWriteError).c_str(), request.outputPath.c_str());
+        log.PostLog(0, outcome.errorMessage);
         outcome.failed = true;
         break;
       }
@@ -741,24 +834,21 @@ ImportCommandOutcome RunImportCommand(ImportRequest& request,
   if (output != nullptr) {
     bool closed = std::fclose(output.release()) == 0;
     if (!closed && !outcome.failed) {
-      std::string text = StrF(Tr(kMsgImportWriteError).c_str(), request.outputPath.c_str());
-      log.PostLog(0, text);
-      if (services.showMessage) {
-        services.showMessage(text);
-      }
+      outcome.errorMessage = StrF(Tr(kMsgImportWriteError).c_str(), request.outputPath.c_str());
+      log.PostLog(0, outcome.errorMessage);
       outcome.failed = true;
     }
   }
-  if (!outcome.failed) {
+  if (outcome.cancelled && !outcome.failed) {
+    const char* s = Plural(outcome.done);
+    log.PostLog(0, StrF(Tr(kMsgImportCancelled).c_str(), outcome.done, total, s, s));
+  } else if (!outcome.failed) {
     const Message& done = action == ImportAction::kReplay ? kMsgImportDoneReplay
                           : action == ImportAction::kSave ? kMsgImportDoneSave
                                                           : kMsgImportDoneImport;
     log.PostLog(0, StrF(Tr(done).c_str(), request.outputPath.c_str()));
   }
-  if (services.refreshCounter) {
-    services.refreshCounter();
-  }
-  return finish();
+  return outcome;
 }
 
 }  // namespace lapora

@@ -1,13 +1,18 @@
 // The import of box data files: the line parser of the four line forms, the scan of a file over
 // a day and a time span with its information lines, the purge of repeats, the checks of the
 // import dialog, and the import command that replays, adds or saves the found detections.
-// Interface thread only; the recorded list and the intake lock for themselves.
+// The search and the command may run on any one thread at a time (a worker, so that the window
+// stays free); their callbacks run on that thread. The recorded list, the chip table and the
+// intake lock for themselves.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,14 +52,44 @@ class CDetection {
 
 // Longest line piece of a box data file; a longer line is refused whole.
 inline constexpr std::size_t kBoxDataMaxLine = 511;
+// Longest echo of a refused line in the information lines.
+inline constexpr std::size_t kBoxDataEchoMax = 200;
+
+// Reads the lines of a box data file as the bytes arrive, keeping no more of a line than the
+// longest line allowed: a file without line ends costs one block and one line of memory, never
+// its size. The file stays the caller's; one thread at a time.
+class CBoxDataLineReader {
+ public:
+  explicit CBoxDataLineReader(std::FILE* file);
+  // The next line without its line end (LF or CR LF); false at the end of the file. *tooLong
+  // tells a line of more than kBoxDataMaxLine characters, of which *line holds the first
+  // kBoxDataMaxLine.
+  bool Next(std::string* line, bool* tooLong);
+  // Bytes read from the file so far.
+  std::uint64_t BytesRead() const { return m_bytesRead; }
+
+ private:
+  static constexpr std::size_t kBlock = 64 * 1024;
+  std::FILE* m_file;
+  std::unique_ptr<char[]> m_block;
+  std::size_t m_pos = 0;
+  std::size_t m_end = 0;
+  bool m_atEnd = false;
+  std::uint64_t m_bytesRead = 0;
+};
+
+// A refused line as the information lines show it: at most kBoxDataEchoMax characters, the
+// last three "..." when it was cut.
+std::string BoxDataLineEcho(std::string_view line);
 
 // Splits at every separator: consecutive separators give empty fields, a separator at the very
 // end adds no empty last field, an empty text gives no field.
 std::vector<std::string_view> SplitBoxDataFields(std::string_view text, char separator);
 
 // One line of a box data file (line end already removed) in one of its four forms: chip,
-// absolute time and time of day. False with *reason (build language) when the line is refused;
-// the outputs are then unchanged.
+// absolute time and time of day, both read from the same date and time fields (time "H:M:S.f"
+// or "HHMMSS.f"). False with *reason (build language) when the line is refused, an empty chip
+// included; the outputs are then unchanged.
 [[nodiscard]] bool ParseBoxDataLine(std::string_view line, std::string* chip, CChrono* absTime,
                                     CChrono* timeOfDay, std::string* reason);
 
@@ -106,7 +141,7 @@ bool SortDetectionsByTime(std::vector<CDetection>& found);
 // ---------------------------------------------------------------------------------------------
 // Search.
 
-enum class ImportField { kNone, kFile, kStartTime, kEndTime, kOutput };
+enum class ImportField { kNone, kFile, kDate, kStartTime, kEndTime, kOutput };
 
 struct ImportSearchInput {
   int year = 0;
@@ -118,7 +153,8 @@ struct ImportSearchInput {
   bool showAbnormal = false;
 };
 
-// The checks of the Search button before the file is read.
+// The checks of the Search button before the file is read: the two times, then the date (a real
+// calendar day that the time values can hold).
 struct ImportSearchCheck {
   bool ok = false;
   std::string message;  // the warning when refused
@@ -136,7 +172,9 @@ struct ImportSearchServices {
   const CChipTable& chipTable;
   const AppSettings& settings;
   TempFiles* tempFiles = nullptr;  // for downloads; null: URLs cannot be read
-  // Downloads url into path; false with *error on failure (then no file is left).
+  // Downloads url into path; false with *error on failure (then no file is left). Empty:
+  // GetInternetFile, reporting the bytes received through callbacks.progress, which can stop
+  // it.
   std::function<bool(const std::string& url, const std::string& path, std::string* error)>
       download{};
   SoundPlayer* sound = nullptr;
@@ -232,7 +270,7 @@ struct ImportDialogSetup {
   std::function<bool(int box)> boxConnected{};
   // Has box 1 to 4 pack its current data and waits for the result (see WaitForBoxPack).
   std::function<ImportBoxFetch(int box)> fetchFromBox{};
-  // Downloads a URL into a file; empty: GetInternetFile.
+  // Downloads a URL into a file; empty: GetInternetFile (cancellable from the progress).
   std::function<bool(const std::string& url, const std::string& path, std::string* error)>
       download{};
   // The settings file, for the detection server's address and the download dialog's keys;
@@ -275,35 +313,37 @@ struct ImportRequest {
   std::string outputPath;                     // save only
 };
 
-// What the command uses; every reference outlives the call. Callbacks may be empty.
+// What the command uses; every reference outlives the call and may be used from the thread
+// that runs the command (the logger, the intake, the records and the sound player are
+// thread-safe; the settings are read once at the start). The callback may be empty.
 struct ImportCommandServices {
   Logger& log;
   DetectionIntake& intake;
   CRecordedDetections& records;
   const AppSettings& settings;
-  SoundPlayer* sound = nullptr;
   // Progress text; false when the operator cancelled.
   std::function<bool(const std::string& text)> progress{};
-  // A message box.
-  std::function<void(const std::string& text)> showMessage{};
-  std::function<void()> refreshCounter{};
 };
 
 struct ImportCommandOutcome {
   int done = 0;      // detections handled
   int recorded = 0;  // replay: kept by the repeat filter; import: added; save: lines written
   bool cancelled = false;
-  bool failed = false;  // the output file could not be made or written
+  bool failed = false;       // the output file could not be made or written
+  std::string errorMessage;  // failed: the text of the message box the caller shows
 };
 
 // The progress dialog's caption of an action.
 std::string ImportCommandCaption(ImportAction action);
 
-// Runs the action closing the dialog, then plays sound 134 in every case (kNone included).
-// Replay goes through the intake as a live detection would, into a box of its own that has the
-// attached box's identity (or number 0, host "file", port 0 and the box id as detector label),
-// so that no box thread's last-detections list is shared. Import adds records without writing
-// the incoming file; save appends detection lines to the output file.
+// Runs the action closing the dialog (nothing for kNone). Replay goes through the intake as a live
+// detection would, into a box of its own that has the attached box's identity (or number 0, host
+// "file", port 0 and the box id as detector label), so that no box thread's last-detections list is
+// shared. Import adds records without writing the incoming file; save appends detection lines to
+// the output file. A cancel stops between two detections: what was handled stays recorded (or
+// written, whole lines), the rest stays in request.found, and the log says how far it went. The
+// caller refreshes the counter, shows errorMessage and plays the end sound (134), whatever the
+// action.
 ImportCommandOutcome RunImportCommand(ImportRequest& request,
                                       const ImportCommandServices& services);
 

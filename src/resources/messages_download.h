@@ -55,4 +55,8 @@ inline constexpr Message kMsgDownloadRemoveQuestion{
 inline constexpr Message kMsgDownloadServerReturned{"Server returned: ", "Retour du serveur : "};
 inline constexpr Message kMsgDownloadRemoveError{"Error: ", "Erreur : "};
 
+// Progress of a transfer: the address and the kilobytes received so far.
+inline constexpr Message kMsgDownloadProgress{"Downloading %s: %d KB received",
+                                              "Téléchargement de %s : %d Ko reçus"};
+
 }  // namespace lapora

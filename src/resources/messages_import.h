@@ -63,6 +63,7 @@ inline constexpr Message kMsgImportOutputFilter{"Detections (*.kol)\t*.kol\tAll 
 inline constexpr Message kMsgImportStartInvalid{"Start Time is invalid !",
                                                 "Heure de début invalide !"};
 inline constexpr Message kMsgImportEndInvalid{"End Time is invalid !", "Heure de fin invalide !"};
+inline constexpr Message kMsgImportDateInvalid{"Date %s is invalid !", "Date %s invalide !"};
 inline constexpr Message kMsgImportFileMissing{
     "File to import is empty or does not exist\n%s",
     "Le fichier à importer est vide ou n'existe pas\n%s"};
@@ -175,6 +176,8 @@ inline constexpr Message kMsgImportProgressSave{"%d / %d detection%s saved",
 inline constexpr Message kMsgImportDoneImport{"+++ Import done", "+++ Import terminé"};
 inline constexpr Message kMsgImportDoneReplay{"+++ Replay done", "+++ Replay terminé"};
 inline constexpr Message kMsgImportDoneSave{"+++ File saved", "+++ Sauvegarde terminée dans %s"};
+inline constexpr Message kMsgImportCancelled{"+++ Cancelled: %d / %d detection%s handled",
+                                             "+++ Annulé : %d / %d détection%s traitée%s"};
 inline constexpr Message kMsgImportWriteError{"Error writing file %s",
                                               "Erreur écriture fichier %s"};
 

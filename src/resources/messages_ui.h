@@ -39,4 +39,8 @@ inline constexpr Message kMsgTipDetections{
     "départ."};
 inline constexpr Message kMsgTipHelp{"Help (PDF format)", "Aide (PDF)"};
 
+// The progress dialog of work that runs beside the window.
+inline constexpr Message kMsgProgressCancel{"Cancel", "Annuler"};
+inline constexpr Message kMsgProgressCancelling{"Cancelling...", "Annulation en cours..."};
+
 }  // namespace lapora

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "detections/box_data_import.h"
 #include "detections/detection_list_operations.h"
 #include "foundation/kol_result.h"
+#include "foundation/progress_job.h"
 
 namespace lapora {
 
@@ -129,6 +132,27 @@ class FrontEnd {
   // Lets pending events (posted events, timers, repaints) run; used while a command waits.
   // The operator's input to the main window is dropped meanwhile (Station::IsBusy).
   virtual void PumpEvents() = 0;
+
+  // Shows a started job until its work has returned: its caption, its latest progress text and
+  // a Cancel that cancels it. The lines the job adds go to onLine (may be empty), on this
+  // thread, as they come. Posted events and timers keep running meanwhile; the operator's other
+  // commands wait (Station::IsBusy). The caller joins the job afterwards. Without a screen:
+  // pending events are handled until the job ends.
+  virtual void WaitForJob(CProgressJob& job,
+                          const std::function<void(const std::string& line)>& onLine) {
+    auto deliver = [&job, &onLine] {
+      for (const std::string& line : job.TakeLines()) {
+        if (onLine) {
+          onLine(line);
+        }
+      }
+    };
+    while (!job.WaitFinished(std::chrono::milliseconds(20))) {
+      PumpEvents();
+      deliver();
+    }
+    deliver();
+  }
 
   // Keyboard state at this moment.
   virtual bool IsCtrlDown() const = 0;

@@ -426,14 +426,25 @@ void Station::RunImport() {
   (void)m_parts.store.WriteSettingText(kSection, "CurrentParseDir", m_importMemory.parseDir);
   (void)m_parts.store.WriteSettingText(kSection, "CurrentSaveDir", m_importMemory.saveDir);
   FlushBatches();
-  ImportCommandServices services{m_parts.log, *m_intake, m_parts.records, m_parts.settings,
-                                 &m_parts.sound};
-  services.showMessage = [this](const std::string& text) {
-    m_front.ShowMessage(text, MessageIcon::kError);
-  };
-  services.refreshCounter = [this] { RefreshBoxStatesAndCounter(); };
-  (void)RunImportCommand(request, services);
+  ImportCommandOutcome outcome;
+  if (request.action != ImportAction::kNone) {
+    // The detections go in on a worker: the window keeps drawing what they produce and its
+    // Cancel stops them between two detections.
+    ImportCommandServices services{m_parts.log, *m_intake, m_parts.records, m_parts.settings};
+    CProgressJob job(ImportCommandCaption(request.action), [&](CProgressJob& worker) {
+      services.progress = [&worker](const std::string& text) { return worker.Report(text); };
+      outcome = RunImportCommand(request, services);
+    });
+    job.Start();
+    m_front.WaitForJob(job, {});
+    job.Join();
+  }
+  FlushBatches();
+  if (outcome.failed && !outcome.errorMessage.empty()) {
+    m_front.ShowMessage(outcome.errorMessage, MessageIcon::kError);
+  }
   RefreshBoxStatesAndCounter();
+  (void)m_parts.sound.PlaySoundResource(kSoundDone);
 }
 
 void Station::OpenExportDetectionLinesDialog() {

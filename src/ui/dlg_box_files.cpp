@@ -1,6 +1,5 @@
 #include "ui/dlg_box_files.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -10,11 +9,73 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "foundation/progress_job.h"
 #include "foundation/settings_store.h"
+#include "foundation/text.h"
+#include "platform/http_client.h"
 #include "resources/messages_download.h"
+#include "ui/dlg_job_progress.h"
 #include "ui/qt_text.h"
 
 namespace lapora {
+
+namespace {
+
+// Runs transfer on a worker behind the progress dialog. transfer gets the HTTP options that
+// report the bytes received and stop at Cancel.
+bool TransferWithProgress(
+    QWidget* parent, const std::string& url,
+    const std::function<bool(const HttpOptions& http, std::string* error)>& transfer,
+    std::string* error) {
+  bool ok = false;
+  std::string failure;
+  CProgressJob job(Tr(kMsgDownloadTitle), [&](CProgressJob& worker) {
+    HttpOptions http;
+    http.keepGoing = [&worker, &url](std::int64_t received) {
+      return worker.Report(
+          StrF(Tr(kMsgDownloadProgress).c_str(), url.c_str(), static_cast<int>(received / 1024)));
+    };
+    ok = transfer(http, &failure);
+  });
+  job.Start();
+  WaitWithProgressDialog(job, ToQt(kMsgDownloadTitle), {}, parent);
+  job.Join();
+  if (!ok) {
+    *error = failure;
+  }
+  return ok;
+}
+
+}  // namespace
+
+HttpGetText HttpGetTextWithProgress(QWidget* parent, HttpGetText inner) {
+  return [parent, inner = std::move(inner)](const std::string& url, std::string* data,
+                                            std::string* error) {
+    std::string body;
+    bool ok = TransferWithProgress(
+        parent, url,
+        [&](const HttpOptions& http, std::string* failure) {
+          return inner ? inner(url, &body, failure) : GetInternetData(url, &body, failure, http);
+        },
+        error);
+    if (ok) {
+      *data = std::move(body);
+    }
+    return ok;
+  };
+}
+
+HttpGetFile HttpGetFileWithProgress(QWidget* parent, HttpGetFile inner) {
+  return [parent, inner = std::move(inner)](const std::string& url, const std::string& path,
+                                            std::string* error) {
+    return TransferWithProgress(
+        parent, url,
+        [&](const HttpOptions& http, std::string* failure) {
+          return inner ? inner(url, path, failure) : GetInternetFile(url, path, failure, http);
+        },
+        error);
+  };
+}
 
 CDlgBoxFiles::CDlgBoxFiles(BoxFilesSetup setup, QWidget* parent)
     : QDialog(parent),
@@ -22,6 +83,8 @@ CDlgBoxFiles::CDlgBoxFiles(BoxFilesSetup setup, QWidget* parent)
       m_opening(ReadDownloadSettings(m_setup.store, m_setup.documentsFolder)),
       m_model(m_setup.base, m_opening.lastBox, m_opening.lastFile) {
   setWindowTitle(ToQt(kMsgDownloadTitle));
+  m_setup.getText = HttpGetTextWithProgress(this, std::move(m_setup.getText));
+  m_setup.getFile = HttpGetFileWithProgress(this, std::move(m_setup.getFile));
   m_showWarning = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
   m_showInformation = [this](const QString& text) {
     QMessageBox::information(this, windowTitle(), text);
@@ -149,9 +212,7 @@ void CDlgBoxFiles::ListBoxFiles() {
 
 void CDlgBoxFiles::DownloadBoxFile() {
   auto ask = [this](const std::string& question) { return m_ask(ToQt(question)); };
-  QApplication::setOverrideCursor(Qt::WaitCursor);
   DownloadOutcome outcome = m_model.Download(FromQt(m_folder->text()), ask, m_setup.getFile);
-  QApplication::restoreOverrideCursor();
   switch (outcome.status) {
     case DownloadStatus::kNoSelection:
       return;

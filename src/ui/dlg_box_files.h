@@ -1,7 +1,8 @@
 // The download dialog of box data files: the boxes and files a detection server holds, the
 // destination folder, and the buttons Refresh, Remove file, Copy URL, Download and Cancel. It
 // only shows the fields; the listing, the checks and the transfers are core code
-// (detections/box_data_files). Qt thread only; the HTTP calls block the dialog while they run.
+// (detections/box_data_files). Qt thread only; the HTTP calls run on a worker behind a progress
+// dialog with Cancel, so a slow or silent server never freezes the window.
 #pragma once
 
 #include <QComboBox>
@@ -28,6 +29,12 @@ struct BoxFilesSetup {
   HttpGetText getText{};        // empty: GetInternetData
   HttpGetFile getFile{};        // empty: GetInternetFile
 };
+
+// An HTTP read that runs on a worker while the progress dialog (over parent) shows the bytes
+// received and its Cancel stops the transfer; inner does the transfer (empty: GetInternetData or
+// GetInternetFile). The wrapper is called on the Qt thread and returns once the transfer ended.
+HttpGetText HttpGetTextWithProgress(QWidget* parent, HttpGetText inner);
+HttpGetFile HttpGetFileWithProgress(QWidget* parent, HttpGetFile inner);
 
 class CDlgBoxFiles : public QDialog {
   Q_OBJECT

@@ -1,7 +1,5 @@
 #include "ui/dlg_import_varnex.h"
 
-#include <QApplication>
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -9,17 +7,16 @@
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QVBoxLayout>
 #include <utility>
 
 #include "foundation/app_settings.h"
 #include "foundation/text.h"
-#include "platform/http_client.h"
 #include "platform/system_folders.h"
 #include "resources/messages_download.h"
 #include "resources/messages_import.h"
 #include "ui/dlg_box_files.h"
+#include "ui/dlg_job_progress.h"
 #include "ui/qt_text.h"
 
 namespace lapora {
@@ -54,11 +51,6 @@ CDlgImportVarnex::CDlgImportVarnex(ImportDialogSetup setup, QWidget* parent)
     return QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
   };
-  if (!m_setup.download) {
-    m_setup.download = [](const std::string& url, const std::string& path, std::string* error) {
-      return GetInternetFile(url, path, error);
-    };
-  }
   ImportDialogMemory& memory = m_setup.memory;
 
   // 1: the source.
@@ -315,9 +307,7 @@ void CDlgImportVarnex::ImportFromServer() {
   }
   std::string listing;
   std::string error;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  bool fetched = FetchBoxListing(base, {}, &listing, &error);
-  QApplication::restoreOverrideCursor();
+  bool fetched = FetchBoxListing(base, HttpGetTextWithProgress(this, {}), &listing, &error);
   if (!fetched) {
     m_showWarning(ToQt(error));
     return;
@@ -370,31 +360,44 @@ void CDlgImportVarnex::Search() {
   input.fileField = FromQt(m_file->text().trimmed());
   input.showAbnormal = m_showAbnormal->isChecked();
 
-  QProgressDialog progress(this);
-  progress.setWindowTitle(ToQt(input.fileField));
-  progress.setLabelText(ToQt(ImportScanCaption()));
-  progress.setRange(0, 0);
-  progress.setMinimumDuration(500);
-  progress.setWindowModality(Qt::WindowModal);
-
-  ImportSearchServices services{m_setup.chipTable, m_setup.settings, m_setup.tempFiles,
-                                m_setup.download, m_setup.sound};
-  services.callbacks.info = [this](const std::string& text) { AddInformation(text); };
-  services.callbacks.progress = [&progress](const std::string& text) {
-    progress.setLabelText(ToQt(text));
-    QCoreApplication::processEvents();
-    return !progress.wasCanceled();
-  };
-  services.callbacks.alert = [this](const std::string& text) { m_showWarning(ToQt(text)); };
-
-  ImportSearchOutcome outcome = RunImportSearch(input, services);
+  // The download and the scan run on a worker: the window stays alive however slow the link
+  // or big the file, and the progress dialog's Cancel stops either.
+  ImportSearchOutcome outcome;
+  std::vector<std::string> alerts;
+  CProgressJob job(ImportScanCaption(), [&](CProgressJob& worker) {
+    ImportSearchServices services{m_setup.chipTable, m_setup.settings, m_setup.tempFiles,
+                                  m_setup.download, m_setup.sound};
+    services.callbacks.info = [&worker](const std::string& text) { worker.AddLine(text); };
+    services.callbacks.progress = [&worker](const std::string& text) {
+      return worker.Report(text);
+    };
+    services.callbacks.alert = [&alerts](const std::string& text) { alerts.push_back(text); };
+    outcome = RunImportSearch(input, services);
+  });
+  job.Start();
+  WaitWithProgressDialog(
+      job, ToQt(input.fileField), [this](const std::string& line) { AddInformation(line); }, this);
+  job.Join();
+  for (const std::string& alert : alerts) {
+    m_showWarning(ToQt(alert));
+  }
   m_setup.memory.dateText = outcome.check.dateText;
-  progress.reset();
   if (!outcome.check.ok) {
     m_showWarning(ToQt(outcome.check.message));
-    QWidget* field = outcome.check.faultyField == ImportField::kStartTime ? m_start
-                     : outcome.check.faultyField == ImportField::kEndTime ? m_end
-                                                                          : m_file;
+    QWidget* field = m_file;
+    switch (outcome.check.faultyField) {
+      case ImportField::kStartTime:
+        field = m_start;
+        break;
+      case ImportField::kEndTime:
+        field = m_end;
+        break;
+      case ImportField::kDate:
+        field = m_date;
+        break;
+      default:
+        break;
+    }
     field->setFocus();
     if (outcome.check.faultyField == ImportField::kFile) {
       m_correction->setCurrentIndex(outcome.check.correctionIndex);

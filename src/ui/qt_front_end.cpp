@@ -18,6 +18,7 @@
 #include "ui/dlg_export_detection_lines.h"
 #include "ui/dlg_import_varnex.h"
 #include "ui/dlg_insert_time_new.h"
+#include "ui/dlg_job_progress.h"
 #include "ui/lapora_dlg.h"
 #include "ui/list_models.h"
 #include "ui/qt_menus.h"
@@ -342,6 +343,11 @@ void QtFrontEnd::StopTimer(int id) {
   if (it != m_timers.end()) {
     it->second->stop();
   }
+}
+
+void QtFrontEnd::WaitForJob(CProgressJob& job,
+                            const std::function<void(const std::string& line)>& onLine) {
+  WaitWithProgressDialog(job, ToQt(job.Caption()), onLine, m_window.get());
 }
 
 void QtFrontEnd::PumpEvents() {

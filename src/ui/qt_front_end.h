@@ -79,6 +79,9 @@ class QtFrontEnd : public QObject, public FrontEnd {
   void StartTimer(int id, int periodMs, bool oneShot) override;
   void StopTimer(int id) override;
   void PumpEvents() override;
+  // The progress dialog with Cancel over the window, run with exec() while the job works.
+  void WaitForJob(CProgressJob& job,
+                  const std::function<void(const std::string& line)>& onLine) override;
   bool IsCtrlDown() const override;
   bool IsScrollLockOn() const override;
   bool OpenDocument(const std::string& path) override;

@@ -28,9 +28,12 @@
 #include "resources/messages_boxlink.h"
 #include "resources/messages_boxslots.h"
 #include "resources/messages_detections.h"
+#include "resources/messages_download.h"
 #include "resources/messages_foundation.h"
+#include "resources/messages_import.h"
 #include "resources/messages_resultslink.h"
 #include "resources/messages_station.h"
+#include "resources/messages_ui.h"
 #include "support/loopback_peer.h"
 #include "support/read_only_folder.h"
 #include "support/simulator_process.h"
@@ -785,6 +788,89 @@ TEST(HeadlessProgram, TornLastLineOfTheLastRunIsReportedAtStart) {
                 Cp1252ToUtf8(StrF(Tr(kMsgTornDetectionLine).c_str(), earlier.c_str(), 13ul))),
             std::string::npos)
       << run.Output();
+}
+
+// A typed import tells how far it got: the search's lines parsed and the command's detections
+// added come as "progress: " lines beside the information lines.
+TEST(HeadlessProgram, ImportPrintsItsProgress) {
+  constexpr int kLines = 300;
+  TempDir dir;
+  std::string content;
+  for (int i = 0; i < kLines; ++i) {
+    content += StrF("C%03d,2012-05-13 10:%02d:%02d.000,x,y\n", i, i / 60, i % 60);
+  }
+  testing::WriteFile(dir.File("box.csv"), content);
+  Program run({"--data-dir", dir.path()});
+  run.Type("import " + dir.File("box.csv") + " 2012-05-13 00:00:00 23:59:59 12 import\n");
+  ASSERT_TRUE(run.WaitForOutput(Cp1252ToUtf8(Tr(kMsgImportDoneImport)))) << run.Output();
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+
+  const std::string& out = run.Output();
+  auto printed = [&out](const std::string& text) {
+    return out.find("progress: " + Cp1252ToUtf8(text) + "\n") != std::string::npos;
+  };
+  EXPECT_TRUE(printed(Tr(kMsgImportScanCaption))) << out;
+  EXPECT_TRUE(printed(Tr(kMsgImportCaptionImport))) << out;
+  // Every line of the file is in the span: at line n, n - 1 detections were found before it.
+  bool scanShown = false;
+  for (int n = 100; n <= kLines; n += 100) {
+    scanShown = scanShown || printed(StrF(Tr(kMsgImportScanProgress).c_str(), n, n - 1, "s", "s"));
+  }
+  EXPECT_TRUE(scanShown) << out;
+  bool commandShown = false;
+  for (int n = 10; n <= kLines; n += 10) {
+    commandShown =
+        commandShown || printed(StrF(Tr(kMsgImportProgressImport).c_str(), n, kLines, "s", "s"));
+  }
+  EXPECT_TRUE(commandShown) << out;
+  EXPECT_NE(out.find(Cp1252ToUtf8(StrF(Tr(kMsgImportToImport).c_str(), kLines, "12"))),
+            std::string::npos);
+}
+
+// An interrupt while an import waits on a server that has stopped sending cancels the transfer
+// at once, then closes the program as any interrupt does.
+TEST(HeadlessProgram, InterruptCancelsAnImportStuckOnItsDownload) {
+  constexpr const char* kSilentServer = R"(
+import http.server, time
+class Handler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header('Content-Length', '100000')
+        self.end_headers()
+        self.wfile.write(b'E1,2012-05-13 ')
+        self.wfile.flush()
+        time.sleep(600)
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+server = Server(('127.0.0.1', 0), Handler)
+print('port', server.server_address[1], flush=True)
+server.serve_forever()
+)";
+  testing::SimulatorProcess server("/usr/bin/python3", {"-c", kSilentServer});
+  std::string port = server.WaitEvent("port ");
+  ASSERT_FALSE(port.empty());
+  TempDir dir;
+  Program run({"--data-dir", dir.path()});
+  std::string url = "http://127.0.0.1:" + port + "/currentData.csv";
+  run.Type("import " + url + " 2012-05-13 00:00:00 23:59:59 12 import\n");
+  // The transfer has begun: its first bytes are counted.
+  ASSERT_TRUE(run.WaitForOutput(
+      "progress: " + Cp1252ToUtf8(StrF(Tr(kMsgDownloadProgress).c_str(), url.c_str(), 0))))
+      << run.Output();
+  run.Signal(SIGINT);
+  EXPECT_EQ(run.Wait(), 0);
+  const std::string& out = run.Output();
+  EXPECT_NE(out.find("progress: " + Cp1252ToUtf8(Tr(kMsgProgressCancelling))), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("_GetInternetFile: cancelled\n"), std::string::npos) << out;
+  EXPECT_NE(
+      out.find("message: " + Cp1252ToUtf8(StrF(Tr(kMsgImportFileMissing).c_str(), url.c_str()))),
+      std::string::npos)
+      << out;
+  EXPECT_EQ(out.find(Cp1252ToUtf8(Tr(kMsgImportDoneImport))), std::string::npos) << out;
 }
 
 TEST(HeadlessProgram, BadArgumentsAreRefused) {

@@ -55,6 +55,9 @@ TEST(BoxDataLineTest, TheFourFormsGiveTheSameDetection) {
       "E2003412:2012-05-13_10:23:45.120,port=1,rssi=-60",
       "1;E2003412;x;2012-05-13;10:23:45.120;x;x;rssi=-60;port=1",
       "E2003412,2012-05-13 10:23:45.120,x,y,",  // a last separator adds no field
+      // The compact time keeps its time of day, read from the fields of the absolute time.
+      "E2003412,2012-05-13 102345.120,x,y",
+      "1;E2003412;x;2012-05-13;102345.120;x;x;rssi=-60;port=1",
   };
   const CChrono expectedAbs = BoxTime("20120513", "10:23:45.120");
   for (const char* line : lines) {
@@ -91,6 +94,11 @@ TEST(BoxDataLineTest, RefusedLinesGiveTheirReasonAndChangeNothing) {
       // An unreadable time would give an unset instant: refused too.
       {"E1,2012-05-13 noon,x,y", StrF(Tr(kMsgImportInvalidChrono).c_str(), "2012-05-13_noon")},
       {std::string(600, 'x'), StrF(Tr(kMsgImportLineTooLong).c_str(), 511)},
+      // No chip in any of the four forms.
+      {",2012-05-13 10:00:00.000,x,y", Tr(kMsgImportUnknownFormat)},
+      {"a,b,c,,2012-05-13,10:00:00.000", Tr(kMsgImportUnknownFormat)},
+      {":2012-05-13_10:00:00.000,port=1,rssi=-6", Tr(kMsgImportUnknownFormat)},
+      {"1;;x;2012-05-13;10:00:00.000;x;x;rssi=-6;port=1", Tr(kMsgImportUnknownFormat)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -111,6 +119,89 @@ TEST(BoxDataLineTest, FieldsSplitAtEverySeparator) {
   EXPECT_EQ(SplitBoxDataFields(",a", ','), (std::vector<std::string_view>{"", "a"}));
   EXPECT_EQ(SplitBoxDataFields("a,,", ','), (std::vector<std::string_view>{"a", ""}));
   EXPECT_TRUE(SplitBoxDataFields("", ',').empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Line reader.
+
+struct ReadLine {
+  std::string text;
+  bool tooLong = false;
+};
+
+std::vector<ReadLine> ReadAllLines(const std::string& path) {
+  std::vector<ReadLine> lines;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  EXPECT_NE(file, nullptr);
+  if (file == nullptr) {
+    return lines;
+  }
+  CBoxDataLineReader reader(file);
+  ReadLine line;
+  while (reader.Next(&line.text, &line.tooLong)) {
+    lines.push_back(line);
+  }
+  std::fclose(file);
+  return lines;
+}
+
+TEST(BoxDataLineReaderTest, LinesComeBackWholeAcrossBlocksAndLongOnesAreMarked) {
+  TempDir dir;
+  std::string content;
+  std::vector<ReadLine> expected;
+  auto add = [&](const std::string& text, const char* end, bool tooLong) {
+    content += text + end;
+    expected.push_back({tooLong ? text.substr(0, kBoxDataMaxLine) : text, tooLong});
+  };
+  add(std::string(511, 'a'), "\r\n", false);  // the carriage return is no character of the line
+  add(std::string(512, 'b'), "\n", true);
+  add(std::string(512, 'c'), "\r\n", true);
+  add("", "\n", false);
+  // Enough lines of every length to cross several read blocks.
+  for (int i = 0; i < 1200; ++i) {
+    std::size_t length = static_cast<std::size_t>(i % 530);
+    add(std::string(length, static_cast<char>('d' + i % 20)), i % 2 != 0 ? "\r\n" : "\n",
+        length > kBoxDataMaxLine);
+  }
+  add("last line, no end", "", false);
+  WriteFile(dir.File("lines.csv"), content);
+  ASSERT_GT(content.size(), 3u * 64 * 1024);
+
+  std::vector<ReadLine> lines = ReadAllLines(dir.File("lines.csv"));
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(lines[i].text, expected[i].text);
+    EXPECT_EQ(lines[i].tooLong, expected[i].tooLong);
+  }
+}
+
+TEST(BoxDataLineReaderTest, AFileWithoutLineEndsIsReadInBoundedMemory) {
+  TempDir dir;
+  std::string path = dir.File("endless.csv");
+  constexpr std::size_t kMegabytes = 64;
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::string block(1u << 20, 'x');
+    for (std::size_t i = 0; i < kMegabytes; ++i) {
+      ASSERT_EQ(std::fwrite(block.data(), 1, block.size(), file), block.size());
+    }
+    ASSERT_EQ(std::fclose(file), 0);
+  }
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  CBoxDataLineReader reader(file);
+  std::string line;
+  bool tooLong = false;
+  ASSERT_TRUE(reader.Next(&line, &tooLong));
+  EXPECT_TRUE(tooLong);
+  EXPECT_EQ(line, std::string(kBoxDataMaxLine, 'x'));
+  // The whole file went through, and the line never grew with it.
+  EXPECT_EQ(reader.BytesRead(), kMegabytes << 20);
+  EXPECT_LT(line.capacity(), 4096u);
+  EXPECT_FALSE(reader.Next(&line, &tooLong));
+  std::fclose(file);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -276,13 +367,27 @@ TEST_F(ImportSearchTest, RefusedLinesAreShownOnRequestAndNeverStopTheScan) {
   std::string longLine(520, 'x');
   // The end of an overlong line looks like a detection: it must not be taken for one.
   longLine += ",C9,2012-05-13 10:00:09.000,x,y";
-  ImportSearchOutcome outcome = Search(
-      "garbage\n" + longLine + "\nC1,2012-05-13 10:00:00.000,x,y\n", "00:00:00", "23:59:59", true);
+  // Nor the end of a last line that never ends.
+  std::string endless(3u << 20, 'y');
+  endless += ",C8,2012-05-13 10:00:08.000,x,y";
+  ImportSearchOutcome outcome =
+      Search("garbage\n" + longLine +
+                 "\nC1,2012-05-13 10:00:00.000,x,y\n,2012-05-13 10:00:01.000,x,y\n" + endless,
+             "00:00:00", "23:59:59", true);
   ASSERT_EQ(outcome.scan.found.size(), 1u);
   EXPECT_EQ(outcome.scan.found[0].chip, "C1");
-  EXPECT_EQ(outcome.scan.lines, 3);
+  EXPECT_EQ(outcome.scan.lines, 5);
   EXPECT_TRUE(Shown(
       StrF(Tr(kMsgImportInvalidLine).c_str(), Tr(kMsgImportUnknownFormat).c_str(), "garbage")));
+  // Overlong lines are echoed cut, whatever their length.
+  const std::string tooLong = StrF(Tr(kMsgImportLineTooLong).c_str(), 511);
+  EXPECT_TRUE(Shown(StrF(Tr(kMsgImportInvalidLine).c_str(), tooLong.c_str(),
+                         (std::string(197, 'x') + "...").c_str())));
+  EXPECT_TRUE(Shown(StrF(Tr(kMsgImportInvalidLine).c_str(), tooLong.c_str(),
+                         (std::string(197, 'y') + "...").c_str())));
+  // A line without a chip is not a detection.
+  EXPECT_TRUE(Shown(StrF(Tr(kMsgImportInvalidLine).c_str(), Tr(kMsgImportUnknownFormat).c_str(),
+                         ",2012-05-13 10:00:01.000,x,y")));
   m_info.clear();
   outcome = Search("garbage\n", "00:00:00", "23:59:59", false);
   EXPECT_FALSE(Shown(
@@ -318,6 +423,23 @@ TEST_F(ImportSearchTest, SearchChecksComeInOrder) {
   outcome = Search("", "10:00:00", "");
   EXPECT_EQ(outcome.check.faultyField, ImportField::kEndTime);
   EXPECT_EQ(outcome.check.message, Tr(kMsgImportEndInvalid));
+
+  // A date that is no calendar day, or one the time values cannot hold, says so.
+  ImportSearchInput dated{2012, 2, 30, "00:00:00", "23:59:59", m_file};
+  ImportSearchServices plain{m_chips, m_settings};
+  outcome = RunImportSearch(dated, plain);
+  EXPECT_FALSE(outcome.check.ok);
+  EXPECT_EQ(outcome.check.faultyField, ImportField::kDate);
+  EXPECT_EQ(outcome.check.message, StrF(Tr(kMsgImportDateInvalid).c_str(), "30/02/2012"));
+  dated.month = 13;
+  dated.day = 1;
+  EXPECT_EQ(RunImportSearch(dated, plain).check.faultyField, ImportField::kDate);
+  dated.year = 2200;
+  dated.month = 2;
+  EXPECT_EQ(RunImportSearch(dated, plain).check.faultyField, ImportField::kDate);
+  dated.year = 2012;
+  dated.day = 29;  // a leap day
+  EXPECT_TRUE(RunImportSearch(dated, plain).check.ok);
 
   ImportSearchInput input;
   input.year = 2012;
@@ -494,13 +616,11 @@ class ImportCommandTest : public ::testing::Test {
   }
 
   ImportCommandOutcome Run(ImportRequest& request) {
-    ImportCommandServices services{m_log, m_intake, m_records, m_settings, &m_sound};
+    ImportCommandServices services{m_log, m_intake, m_records, m_settings};
     services.progress = [this](const std::string& text) {
       m_progress.push_back(text);
       return !m_cancel;
     };
-    services.showMessage = [this](const std::string& text) { m_messages.push_back(text); };
-    services.refreshCounter = [this]() { ++m_refreshes; };
     return RunImportCommand(request, services);
   }
 
@@ -526,9 +646,7 @@ class ImportCommandTest : public ::testing::Test {
   DetectionIntake m_intake{m_log,   m_events, m_settings, &m_sound,
                            m_clock, m_chips,  m_records,  nullptr};
   std::vector<std::string> m_progress;
-  std::vector<std::string> m_messages;
   bool m_cancel = false;
-  int m_refreshes = 0;
 };
 
 TEST_F(ImportCommandTest, ReplayIntoTheFileBoxAppliesTheRepeatFilter) {
@@ -558,8 +676,6 @@ TEST_F(ImportCommandTest, ReplayIntoTheFileBoxAppliesTheRepeatFilter) {
     fileBoxNamed = fileBoxNamed || text.find("[file:0 31]") != std::string::npos;
   }
   EXPECT_TRUE(fileBoxNamed);
-  EXPECT_EQ(m_sound.played.back(), kSoundDone);
-  EXPECT_EQ(m_refreshes, 1);
 }
 
 TEST_F(ImportCommandTest, ImportAddsRecordsWithoutWritingTheIncomingFile) {
@@ -574,6 +690,31 @@ TEST_F(ImportCommandTest, ImportAddsRecordsWithoutWritingTheIncomingFile) {
   EXPECT_EQ(ReadFile(m_incoming), "");
   std::vector<std::string> logs = Logs();
   EXPECT_NE(std::find(logs.begin(), logs.end(), Tr(kMsgImportDoneImport)), logs.end());
+}
+
+// A cancel stops between two detections: those handled are recorded, the others stay for
+// another command, and the log says how far it went instead of "done".
+TEST_F(ImportCommandTest, CancelledImportKeepsWhatWasAddedAndSaysHowFar) {
+  std::vector<CDetection> found;
+  for (int i = 0; i < 25; ++i) {
+    found.push_back(Reads(StrF("%d", i), {i * 10})[0]);
+  }
+  ImportRequest request = Request(ImportAction::kImport, found);
+  m_cancel = true;
+  ImportCommandOutcome outcome = Run(request);
+  EXPECT_TRUE(outcome.cancelled);
+  EXPECT_FALSE(outcome.failed);
+  EXPECT_EQ(outcome.done, 10);
+  std::vector<CKolResult> records = m_records.Snapshot();
+  ASSERT_EQ(records.size(), 10u);
+  EXPECT_EQ(records[9].bibText, "9");
+  ASSERT_EQ(request.found.size(), 15u);
+  EXPECT_EQ(request.found[0].bib, "10");
+  std::vector<std::string> logs = Logs();
+  EXPECT_NE(
+      std::find(logs.begin(), logs.end(), StrF(Tr(kMsgImportCancelled).c_str(), 10, 25, "s", "s")),
+      logs.end());
+  EXPECT_EQ(std::find(logs.begin(), logs.end(), Tr(kMsgImportDoneImport)), logs.end());
 }
 
 TEST_F(ImportCommandTest, SaveAppendsNumberedLinesWithProgressAndCancel) {
@@ -612,15 +753,10 @@ TEST_F(ImportCommandTest, SaveToAnUnwritablePathReportsAndStillEnds) {
   ImportCommandOutcome outcome = Run(request);
   EXPECT_TRUE(outcome.failed);
   std::string text = StrF(Tr(kMsgImportCreateError).c_str(), request.outputPath.c_str());
-  EXPECT_EQ(m_messages, std::vector<std::string>{text});
+  EXPECT_EQ(outcome.errorMessage, text);
   std::vector<std::string> logs = Logs();
   EXPECT_NE(std::find(logs.begin(), logs.end(), text), logs.end());
   EXPECT_EQ(request.found.size(), 1u);
-  EXPECT_EQ(m_sound.played, std::vector<int>{kSoundDone});
-
-  ImportRequest none = Request(ImportAction::kNone, {});
-  Run(none);
-  EXPECT_EQ(m_sound.played.size(), 2u);
 }
 
 }  // namespace

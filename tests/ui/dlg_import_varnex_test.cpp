@@ -170,8 +170,17 @@ class DlgImportVarnexTest : public QObject {
       QCOMPARE(m_warnings, QStringList{ToQt(kMsgImportEndInvalid)});
       QCOMPARE(shown.focusWidget(), shown.EndEdit());
 
+      // A day past what the time values hold is refused as a date, not as a time.
       m_warnings.clear();
       shown.EndEdit()->setText(QStringLiteral("11:00:00"));
+      shown.DateEdit()->setDate(QDate(2200, 1, 1));
+      QTest::mouseClick(shown.SearchButton(), Qt::LeftButton);
+      QCOMPARE(m_warnings,
+               QStringList{ToQt(StrF(Tr(kMsgImportDateInvalid).c_str(), "01/01/2200"))});
+      QVERIFY(shown.DateEdit()->hasFocus());
+
+      m_warnings.clear();
+      shown.DateEdit()->setDate(QDate(2012, 5, 13));
       shown.FileEdit()->setText(ToQt(m_dir.File("missing.csv")));
       QTest::mouseClick(shown.SearchButton(), Qt::LeftButton);
       QCOMPARE(m_warnings, QStringList{ToQt(StrF(Tr(kMsgImportFileMissing).c_str(),
