@@ -3,7 +3,7 @@
 #   cmake -DRST2PDF=... -DINPUT=x.rst -DSTYLE=x.style -DOUTPUT=x.pdf -DFOOTER=text -P make_manual.cmake
 get_filename_component(folder ${INPUT} DIRECTORY)
 execute_process(
-  COMMAND ${RST2PDF} --stylesheets=${STYLE} --footer=${FOOTER} --repeat-table-rows
+  COMMAND ${RST2PDF} --compressed --stylesheets=${STYLE} --footer=${FOOTER} --repeat-table-rows
           ${INPUT} -o ${OUTPUT}.part
   WORKING_DIRECTORY ${folder}
   RESULT_VARIABLE status
