@@ -85,6 +85,8 @@ class NoSoundOutput(unittest.TestCase):
             # The voice is made at opening: it tries the audio output first, then the sounds.
             "LAPORA_SPEECH": "1",
         }
+        # A sanitizer build keeps its options.
+        env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
         env.update(audio_env)
         # Each clear plays the "done" sound.
         commands = "clear log\nclear detections\nclear results\nquit\n"
