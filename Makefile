@@ -1,7 +1,7 @@
 # Thin wrapper over CMake presets. See README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build test test-dev test-asan test-tsan demo bench format release clean
+.PHONY: deps build test test-dev test-asan test-tsan demo bench format release package clean
 
 deps:
 	@bash scripts/install-deps
@@ -39,6 +39,12 @@ format:
 release: deps
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release -j $(JOBS)
+
+# The Debian packages lapora and lapora-tools, from the release build, in build-release/.
+package: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS) --target lapora boxsim resultsim detserver manual man_page
+	@cd build-release && cpack -G DEB
 
 clean:
 	rm -rf build build-asan build-tsan build-release

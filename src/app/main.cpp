@@ -30,6 +30,7 @@
 #include "platform/process.h"
 #include "platform/sdl_sound_player.h"
 #include "platform/text_to_speech.h"
+#include "resources/messages_app.h"
 #include "station/station.h"
 #if defined(LAPORA_WITH_QT)
 #include "ui/qt_session.h"
@@ -43,15 +44,11 @@ struct Options {
   bool connect = false;
   bool direct = false;
   bool popFront = false;
+  bool help = false;
+  bool version = false;
   std::string dataDir;
   std::optional<std::chrono::milliseconds> duration;
 };
-
-constexpr char kUsage[] =
-    "usage: lapora [--headless] [--data-dir DIR] [--connect] [--direct] [--duration SECONDS]\n"
-    "       lapora [--data-dir DIR] --popfront\n"
-    "  --popfront  bring the window of the running Lapora in front of all windows; exit status\n"
-    "              0 when it answered, 1 when none runs\n";
 
 // False (with the reason on stderr) when the command line is not understood.
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -91,8 +88,9 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       }
       options->duration = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     } else if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
+      options->help = true;
+    } else if (arg == "--version") {
+      options->version = true;
     } else {
       std::fprintf(stderr, "lapora: unknown argument \"%s\"\n", arg.c_str());
       return false;
@@ -111,10 +109,21 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   return false;
 }
 
-void PrintUtf8(std::FILE* out, const std::string& cp1252) {
-  std::string text = Cp1252ToUtf8(cp1252) + "\n";
+void PrintUtf8(std::FILE* out, const std::string& cp1252, const char* end = "\n") {
+  std::string text = Cp1252ToUtf8(cp1252) + end;
   std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);
+}
+
+void PrintUsage(std::FILE* out) {
+  PrintUtf8(out, Tr(kMsgUsage), "");
+}
+
+// --help: the options, then where this installation's manual is.
+void PrintHelp() {
+  PrintUsage(stdout);
+  std::string manual = Folders::ForThisProgram().GetHelpDocumentPath();
+  PrintUtf8(stdout, StrF(Tr(kMsgUsageManual).c_str(), manual.c_str()), "");
 }
 
 std::unique_ptr<CSpeechEngine> MakeSpeechEngine() {
@@ -150,8 +159,16 @@ int Main(int argc, char** argv) {
   PinLocalTimeZone();
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
-    std::fputs(kUsage, stderr);
+    PrintUsage(stderr);
     return 2;
+  }
+  if (options.help) {
+    PrintHelp();
+    return 0;
+  }
+  if (options.version) {
+    std::printf("Lapora %s\n", kVersionText);
+    return 0;
   }
   if (options.popFront) {
     return PopFront(options);
@@ -212,6 +229,12 @@ int Main(int argc, char** argv) {
                  popFrontError.c_str());
   }
 
+  // A machine without sound says so once, rather than at every sound.
+  SetNoAudioOutputNotice([&log](const std::string& reason) {
+    std::string text = StrF(Tr(kMsgSoundsOff).c_str(), reason.c_str());
+    PrintUtf8(stderr, text);
+    log.PostLog(0, text);
+  });
   CRecordedDetections records(log);
   CChipTable chipTable;
   CSdlSoundPlayer sound;
@@ -223,7 +246,7 @@ int Main(int argc, char** argv) {
                      sound,
                      records,
                      chipTable,
-                     folders.GetProgramFolder(),
+                     folders.GetSharedFolder(),
                      folders.GetDataFolder(),
                      started.incomingDetectionsFilePath,
                      kVersionText,
@@ -249,6 +272,7 @@ int Main(int argc, char** argv) {
     status = console.Run(options.duration);
   }
   popFront.Stop();
+  SetNoAudioOutputNotice(nullptr);
   events.Close();
   instanceLock.Release();
   return status;

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -18,10 +17,9 @@
 #include "export/export_lines_dialog_model.h"
 #include "foundation/events.h"
 #include "foundation/text.h"
+#include "platform/open_document.h"
 #include "resources/messages_ui.h"
 #include "station/station.h"
-
-extern char** environ;
 
 namespace lapora {
 
@@ -594,20 +592,13 @@ void ConsoleFrontEnd::PumpEvents() {
 
 bool ConsoleFrontEnd::OpenDocument(const std::string& path) {
   Print("open: " + path);
-  // The desktop's opener, detached; a machine without one just reports it.
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) {
+  // A machine without a desktop just reports it.
+  std::string error;
+  if (!OpenWithDefaultApplication(path, &error)) {
+    Print("open: " + error);
     return false;
   }
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string program = "xdg-open";
-  std::vector<char*> argv = {program.data(), const_cast<char*>(path.c_str()), nullptr};
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0;
+  return true;
 }
 
 void ConsoleFrontEnd::RunCommand(const std::string& rawLine) {

@@ -41,6 +41,14 @@ Folders::Folders(std::string programFolder, std::string dataFolder)
     m_explicitDataFolder.pop_back();
   }
   m_legacyFolders = FileExists(m_programFolder + "/_useXPdirs");
+  m_sharedFolder = m_programFolder;
+  std::filesystem::path program(m_programFolder);
+  if (!m_legacyFolders && program.filename() == "bin") {
+    std::string installed = (program.parent_path() / "share" / "lapora").string();
+    if (IsDirectory(installed)) {
+      m_sharedFolder = installed;
+    }
+  }
 }
 
 Folders Folders::ForThisProgram(const std::string& dataFolder) {
@@ -120,7 +128,7 @@ std::string Folders::GetIncomingDetectionsFilePath() const {
 }
 
 std::string Folders::GetHelpDocumentPath() const {
-  return m_programFolder + "/Lapora.pdf";
+  return m_sharedFolder + "/Lapora.pdf";
 }
 
 std::string Folders::GetLockFolder() const {

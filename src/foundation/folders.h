@@ -26,6 +26,10 @@ class Folders {
   static Folders ForThisProgram(const std::string& dataFolder = {});
 
   std::string GetProgramFolder() const { return m_programFolder; }
+  // Where the program's own read-only files are (the help document, a chip table that comes
+  // with it): the program folder, except for a program installed in a ".../bin" folder beside
+  // a ".../share/lapora" folder (the system package's layout) without the legacy marker.
+  std::string GetSharedFolder() const { return m_sharedFolder; }
   // 35: the user's data folder ($XDG_DATA_HOME); 5: the documents folder; else empty.
   std::string GetSpecialFolder(int shellFolder) const;
   std::string GetDocumentsFolder() const { return GetSpecialFolder(kPersonal); }
@@ -61,6 +65,7 @@ class Folders {
   std::string BaseFolder() const;
 
   std::string m_programFolder;
+  std::string m_sharedFolder;
   std::string m_explicitDataFolder;
   bool m_legacyFolders = false;
 };

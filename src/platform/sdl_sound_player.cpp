@@ -1,6 +1,7 @@
 #include "platform/sdl_sound_player.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <memory>
 
@@ -28,10 +29,54 @@ struct WavDeleter {
   void operator()(Uint8* buffer) const { SDL_FreeWAV(buffer); }
 };
 
+std::mutex g_noticeMutex;
+NoAudioOutputNotice g_notice;  // guarded by g_noticeMutex
+bool g_noticeGiven = false;    // guarded by g_noticeMutex
+
+// Takes the place of ALSA's own error printer.
+extern "C" void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+// On a machine without a sound card, ALSA's library writes eight lines of configuration errors
+// to stderr at every open, from inside SDL. SDL loads it at run time under its usual name;
+// loading the same library first and handing it a silent error printer keeps the terminal
+// clean, and the failure still reaches us through SDL's error text. Kept loaded for the life of
+// the process, so that the printer stays in place across SDL's restarts.
+void QuietAlsaLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (alsa == nullptr) {
+      return;  // no ALSA: nothing to quiet
+    }
+    using ErrorPrinter = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetErrorPrinter = int (*)(ErrorPrinter);
+    auto set = reinterpret_cast<SetErrorPrinter>(dlsym(alsa, "snd_lib_error_set_handler"));
+    if (set != nullptr) {
+      (void)set(&IgnoreAlsaError);
+    }
+  });
+}
+
 }  // namespace
+
+void SetNoAudioOutputNotice(NoAudioOutputNotice notice) {
+  std::lock_guard<std::mutex> lock(g_noticeMutex);
+  g_notice = std::move(notice);
+  g_noticeGiven = false;
+}
+
+void ReportNoAudioOutput(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(g_noticeMutex);
+  if (g_noticeGiven || !g_notice) {
+    return;
+  }
+  g_noticeGiven = true;
+  g_notice(reason);
+}
 
 bool AcquireSdlAudio(std::string* error) {
   std::lock_guard<std::mutex> lock(g_sdlAudioMutex);
+  QuietAlsaLibrary();
   if (g_sdlAudioUsers == 0) {
     // The program handles its own signals; SDL must not take SIGINT/SIGTERM.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -74,14 +119,18 @@ CSdlSoundPlayer::~CSdlSoundPlayer() {
 }
 
 bool CSdlSoundPlayer::PlaySoundResource(int soundId) {
-  const bool played = StartSound(soundId);
+  std::string openFailure;
+  const bool played = StartSound(soundId, &openFailure);
   // Callers are often threads SDL did not start (box threads); SDL keeps its error text in
   // per-thread storage that it frees only on request, so free it before the thread goes.
   SDL_TLSCleanup();
+  if (!openFailure.empty()) {
+    ReportNoAudioOutput(openFailure);  // outside m_deviceMutex: the notice may log
+  }
   return played;
 }
 
-bool CSdlSoundPlayer::StartSound(int soundId) {
+bool CSdlSoundPlayer::StartSound(int soundId, std::string* openFailure) {
   std::lock_guard<std::mutex> lock(m_deviceMutex);
   const std::span<const std::uint8_t> file =
       m_lookup ? m_lookup(soundId) : std::span<const std::uint8_t>{};
@@ -89,7 +138,7 @@ bool CSdlSoundPlayer::StartSound(int soundId) {
     m_lastError = "no sound " + std::to_string(soundId);
     return false;
   }
-  if (!EnsureDeviceLocked()) {
+  if (!EnsureDeviceLocked(openFailure)) {
     return false;
   }
   const std::vector<std::uint8_t>* samples = DecodedSoundLocked(soundId, file);
@@ -122,7 +171,7 @@ std::size_t CSdlSoundPlayer::DecodedBytes(int soundId) const {
   return found != m_decoded.end() ? found->second.size() : 0;
 }
 
-bool CSdlSoundPlayer::EnsureDeviceLocked() {
+bool CSdlSoundPlayer::EnsureDeviceLocked(std::string* openFailure) {
   if (m_device != 0) {
     // A device unplugged while open stops for good: reopen (maybe another one).
     if (SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_STOPPED) {
@@ -139,6 +188,7 @@ bool CSdlSoundPlayer::EnsureDeviceLocked() {
   std::string error;
   if (!AcquireSdlAudio(&error)) {
     m_lastError = "no audio output: " + error;
+    *openFailure = m_lastError;
     return false;
   }
   m_audioAcquired = true;
@@ -154,6 +204,7 @@ bool CSdlSoundPlayer::EnsureDeviceLocked() {
   const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (device == 0) {
     m_lastError = std::string("cannot open the audio device: ") + SDL_GetError();
+    *openFailure = m_lastError;
     CloseDeviceLocked();
     return false;
   }

@@ -1,6 +1,7 @@
 // Plays the embedded sounds through SDL2's audio output, from memory, asynchronously.
 // Thread-safe: any thread may call PlaySoundResource; one mutex guards the device and the
-// decoded sounds. No audio device (a headless machine) is a normal case: plays return false.
+// decoded sounds. No audio device (a headless machine) is a normal case: plays return false,
+// and the notice below says so once.
 #pragma once
 
 #include <chrono>
@@ -19,8 +20,18 @@ namespace lapora {
 // SDL's audio subsystem is one per process; both the sound player and the speech output use
 // it. These count its users under one lock, since SDL's start and stop are not thread-safe.
 // Acquire is false (with SDL's reason in *error) when no audio driver can start.
+// Acquire also quiets the ALSA library, which would otherwise print its own errors on stderr
+// at every failed open.
 [[nodiscard]] bool AcquireSdlAudio(std::string* error);
 void ReleaseSdlAudio();
+
+// What the program does when no audio output can be had: told once, with the reason, the first
+// time the sound player or the speech output fails to open one after the notice was set
+// (setting it again re-arms it). Called on the thread that failed, with no lock of theirs held.
+using NoAudioOutputNotice = std::function<void(const std::string& reason)>;
+void SetNoAudioOutputNotice(NoAudioOutputNotice notice);
+// The sound player and the speech output report each failed open here.
+void ReportNoAudioOutput(const std::string& reason);
 
 // Where the player finds the bytes (a complete RIFF WAVE file) of a sound; empty = unknown.
 using SoundLookup = std::function<std::span<const std::uint8_t>(int soundId)>;
@@ -49,9 +60,10 @@ class CSdlSoundPlayer final : public SoundPlayer {
   std::size_t DecodedBytes(int soundId) const;
 
  private:
-  bool StartSound(int soundId);  // takes m_deviceMutex itself
+  // Takes m_deviceMutex itself; *openFailure gets the reason when a device open just failed.
+  bool StartSound(int soundId, std::string* openFailure);
   // REQUIRES: m_deviceMutex is held.
-  bool EnsureDeviceLocked();
+  bool EnsureDeviceLocked(std::string* openFailure);
   void CloseDeviceLocked();
   const std::vector<std::uint8_t>* DecodedSoundLocked(int soundId, std::span<const std::uint8_t>);
 

@@ -106,6 +106,7 @@ CEspeakTextToSpeech::CEspeakTextToSpeech(std::string_view voice, std::string_vie
   std::string error;
   if (!AcquireSdlAudio(&error)) {
     m_lastError = "no audio output: " + error;
+    ReportNoAudioOutput(m_lastError);
     Release();
     return;
   }
@@ -119,6 +120,7 @@ CEspeakTextToSpeech::CEspeakTextToSpeech(std::string_view voice, std::string_vie
   m_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
   if (m_device == 0) {
     m_lastError = std::string("cannot open the audio device: ") + SDL_GetError();
+    ReportNoAudioOutput(m_lastError);
     Release();
     return;
   }

@@ -10,6 +10,9 @@ inline constexpr Message kMsgExitQuestion{"Do you really want to exit the acquis
                                           "Souhaitez vraiment quitter le module d'acquisition ?"};
 inline constexpr Message kMsgHelpNotFound{"File Lapora.pdf was not found!",
                                           "Fichier Lapora.pdf non trouvé !"};
+inline constexpr Message kMsgHelpNotOpened{
+    "## %s could not be opened: no document viewer could be started",
+    "## %s n'a pas pu être ouvert : aucun lecteur de documents n'a pu être lancé"};
 inline constexpr Message kMsgBoxUndefined{"Box undefined", "Boîtier non configuré"};
 // Logged at level 25 when another program asks for the window in front of all windows.
 inline constexpr Message kMsgBringToFrontRequested{"+ Bring to front requested",

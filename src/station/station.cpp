@@ -1003,7 +1003,9 @@ void Station::OpenHelpDocument() {
   CommandScope scope(*this);
   std::string path = m_parts.programFolder + "/Lapora.pdf";
   if (FileExists(path)) {
-    (void)m_front.OpenDocument(path);
+    if (!m_front.OpenDocument(path)) {
+      m_parts.log.PostLog(0, StrF(Tr(kMsgHelpNotOpened).c_str(), path.c_str()));
+    }
     return;
   }
   m_front.ShowMessage(Tr(kMsgHelpNotFound), MessageIcon::kExclamation);

@@ -45,7 +45,9 @@ struct StationParts {
   SoundPlayer& sound;
   CRecordedDetections& records;
   CChipTable& chipTable;
-  std::string programFolder;           // the help document and the chip table live here
+  // The program's own files: the help document, a chip table that comes with the program
+  // (Folders::GetSharedFolder); also the export's default folder.
+  std::string programFolder;
   std::string dataFolder;              // the chip table is looked for here first
   std::string incomingDetectionsPath;  // this run's incoming-detections file
   std::string versionText;             // "Version 1.40 - ..."

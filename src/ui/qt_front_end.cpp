@@ -2,16 +2,15 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScrollBar>
-#include <QUrl>
 #include <QWindow>
 #include <algorithm>
 
 #include "foundation/events.h"
 #include "platform/keyboard_state.h"
+#include "platform/open_document.h"
 #include "station/station.h"
 #include "ui/balloon_tip.h"
 #include "ui/dlg_config.h"
@@ -370,7 +369,9 @@ bool QtFrontEnd::OpenDocument(const std::string& path) {
   if (m_autoAnswer) {
     return true;
   }
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str())));
+  // Detached: the viewer may run as long as the operator reads, the window goes on.
+  std::string error;
+  return OpenWithDefaultApplication(path, &error);
 }
 
 void QtFrontEnd::CloseWindow() {

@@ -74,6 +74,28 @@ TEST_F(FoldersTest, LegacyMarkerKeepsEverythingBesideTheExecutable) {
   EXPECT_EQ(folders.GetDataFolder(), m_program);
 }
 
+// A system package puts the program in .../bin and its own files in .../share/lapora; a
+// program anywhere else, or with the legacy marker, keeps them beside itself.
+TEST_F(FoldersTest, InstalledProgramFindsItsOwnFilesUnderShare) {
+  const std::string share = m_dir.File("share/lapora");
+  fs::create_directories(share);
+  Folders installed(m_program, "");
+  EXPECT_EQ(installed.GetSharedFolder(), share);
+  EXPECT_EQ(installed.GetHelpDocumentPath(), share + "/Lapora.pdf");
+  EXPECT_EQ(installed.GetProgramFolder(), m_program);
+  // Only the files that come with the program move: the data stay in the user's folder.
+  EXPECT_EQ(installed.GetDataFolder(), m_dir.File("xdg") + "/Orvane/Lapora");
+
+  const std::string buildTree = m_dir.File("build");
+  fs::create_directories(buildTree);
+  EXPECT_EQ(Folders(buildTree, "").GetSharedFolder(), buildTree);
+
+  testing::WriteFile(m_program + "/_useXPdirs", "");
+  Folders legacy(m_program, "");
+  EXPECT_EQ(legacy.GetSharedFolder(), m_program);
+  EXPECT_EQ(legacy.GetHelpDocumentPath(), m_program + "/Lapora.pdf");
+}
+
 TEST_F(FoldersTest, ExplicitDataFolderHoldsFilesAndLocks) {
   ASSERT_EQ(chdir(m_dir.path().c_str()), 0);
   Folders folders(m_program, "given/data/");

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/text_to_speech.h"
 #include "resources/embedded_sounds.h"
 #include "support/temp_dir.h"
 
@@ -69,15 +70,32 @@ TEST_F(SdlSoundPlayerTest, NewSoundReplacesThePlayingOne) {
   EXPECT_TRUE(WaitFor([&] { return player.QueuedBytes() == 0; }));
 }
 
-TEST_F(SdlSoundPlayerTest, NoAudioOutputMeansFalseNotAFailure) {
+// No audio output: plays fail quietly, and the program is told once, whichever of the sound
+// player and the voice finds out first, not at every sound.
+TEST_F(SdlSoundPlayerTest, NoAudioOutputMeansFalseNotAFailureAndIsToldOnce) {
   UseDriver("nonexistent");
-  CSdlSoundPlayer player;
-  EXPECT_FALSE(player.PlaySoundResource(kSoundDetection));
-  EXPECT_FALSE(player.LastError().empty());
-  // The next plays within the retry delay give up at once, without touching SDL again.
-  EXPECT_FALSE(player.PlaySoundResource(kSoundBoxConnected));
-  EXPECT_EQ(player.QueuedBytes(), 0u);
-  EXPECT_FALSE(player.PlaySoundResource(999));
+  std::vector<std::string> told;
+  SetNoAudioOutputNotice([&told](const std::string& reason) { told.push_back(reason); });
+  {
+    CSdlSoundPlayer player;
+    EXPECT_FALSE(player.PlaySoundResource(kSoundDetection));
+    EXPECT_FALSE(player.LastError().empty());
+    ASSERT_EQ(told, std::vector<std::string>{player.LastError()});
+    // The next plays within the retry delay give up at once, without touching SDL again.
+    EXPECT_FALSE(player.PlaySoundResource(kSoundBoxConnected));
+    EXPECT_EQ(player.QueuedBytes(), 0u);
+    EXPECT_FALSE(player.PlaySoundResource(999));
+    CEspeakTextToSpeech voice("en");
+    EXPECT_FALSE(voice.IsReady());
+    EXPECT_NE(voice.LastError().find("audio"), std::string::npos) << voice.LastError();
+    EXPECT_EQ(told.size(), 1u);
+  }
+  // Set again, the notice is given again at the next failure.
+  SetNoAudioOutputNotice([&told](const std::string& reason) { told.push_back(reason); });
+  CSdlSoundPlayer later;
+  EXPECT_FALSE(later.PlaySoundResource(kSoundDone));
+  EXPECT_EQ(told.size(), 2u);
+  SetNoAudioOutputNotice(nullptr);
 }
 
 TEST_F(SdlSoundPlayerTest, DiskDriverReceivesTheSamples) {
