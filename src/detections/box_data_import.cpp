@@ -101,7 +101,9 @@ void DaySummary(const ImportScanCallbacks& callbacks, const DayStatistics& stats
   }
 }
 
-// Reads one line of any length (line end removed); false at the end of the file.
+// Reads one line of any length (line end removed); false at the end of the file. Only its
+// first kBoxDataMaxLine + 1 characters are kept, enough to refuse it as too long: a file
+// without line ends, from a broken box or server, must not fill the memory.
 bool ReadLine(std::FILE* file, std::string* line) {
   line->clear();
   int c = 0;
@@ -111,7 +113,9 @@ bool ReadLine(std::FILE* file, std::string* line) {
     if (c == '\n') {
       break;
     }
-    line->push_back(static_cast<char>(c));
+    if (line->size() <= kBoxDataMaxLine) {
+      line->push_back(static_cast<char>(c));
+    }
   }
   if (!line->empty() && line->back() == '\r') {
     line->pop_back();

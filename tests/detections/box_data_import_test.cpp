@@ -290,6 +290,25 @@ TEST_F(ImportSearchTest, RefusedLinesAreShownOnRequestAndNeverStopTheScan) {
   EXPECT_TRUE(Shown(Tr(kMsgImportNoneFound)));
 }
 
+TEST_F(ImportSearchTest, ALineWithoutEndIsCutToWhatRefusesIt) {
+  // 8 MB without a line end, as a broken server may send: refused as too long, shown cut, and
+  // the lines after it still read.
+  std::string endless(8 << 20, 'x');
+  ImportSearchOutcome outcome =
+      Search(endless + "\r\nC1,2012-05-13 10:00:00.000,x,y\r\n", "00:00:00", "23:59:59", true);
+  ASSERT_EQ(outcome.scan.found.size(), 1u);
+  EXPECT_EQ(outcome.scan.lines, 2);
+  EXPECT_TRUE(Shown(StrF(Tr(kMsgImportInvalidLine).c_str(),
+                         StrF(Tr(kMsgImportLineTooLong).c_str(), 511).c_str(),
+                         std::string(512, 'x').c_str())));
+  // A line of the longest length with its carriage return is still read.
+  std::string longest = "C2,2012-05-13 10:00:01.000,x," + std::string(511 - 29, 'y');
+  ASSERT_EQ(longest.size(), 511u);
+  outcome = Search(longest + "\r\n", "00:00:00", "23:59:59");
+  ASSERT_EQ(outcome.scan.found.size(), 1u);
+  EXPECT_EQ(outcome.scan.found[0].chip, "C2");
+}
+
 TEST_F(ImportSearchTest, ProgressEveryHundredLinesAndCancelStopsReading) {
   std::string content;
   for (int i = 0; i < 250; ++i) {
