@@ -1,7 +1,7 @@
 # Thin wrapper over CMake presets. See README.md.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build test test-dev test-asan test-tsan demo bench format release package clean
+.PHONY: deps build test test-dev test-asan test-tsan test-fuzz fuzz demo bench format release package clean
 
 deps:
 	@bash scripts/install-deps
@@ -14,6 +14,7 @@ test: build
 	@ctest --preset dev -j $(JOBS)
 	@$(MAKE) --no-print-directory test-asan
 	@$(MAKE) --no-print-directory test-tsan
+	@$(MAKE) --no-print-directory test-fuzz
 
 test-asan: deps
 	@cmake --preset asan >/dev/null
@@ -24,6 +25,14 @@ test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS)
 	@ctest --preset tsan -j $(JOBS)
+
+# Every fuzz target for 20 s from its seeds (clang build): fails on any finding.
+test-fuzz: deps
+	@FUZZ_SECONDS=20 bash scripts/fuzz
+
+# Every fuzz target for FUZZ_SECONDS (default 300); scripts/fuzz TARGET... runs some.
+fuzz: deps
+	@bash scripts/fuzz
 
 demo: build
 	@bash scripts/demo
@@ -47,4 +56,4 @@ package: deps
 	@cd build-release && cpack -G DEB
 
 clean:
-	rm -rf build build-asan build-tsan build-release
+	rm -rf build build-asan build-tsan build-release build-fuzz

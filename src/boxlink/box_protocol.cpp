@@ -53,7 +53,7 @@ constexpr KindName kKinds[] = {
 
 // Posts a catalogue text unless the current level would drop it anyway (saves formatting the
 // raw traffic of every line at the usual levels).
-void PostBoxLog(Logger& log, int level, const Message& message, ...) {
+void PostBoxLog(Logger& log, int level, Message message, ...) {
   if (level > log.Level()) {
     return;
   }

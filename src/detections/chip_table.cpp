@@ -217,12 +217,14 @@ void CChipTable::Table::AddLine(std::string_view piece) {
   }
   std::string_view b = NextToken(piece, &pos);
   if (b.empty()) {
-    // One blank-delimited field: try "A;B", B ending at the next blank.
+    // One blank-delimited field: try "A;B", B ending at the next blank. A starts where the
+    // field does: blanks before it would make a chip no box ever reads, or hide a bib.
+    std::size_t start = static_cast<std::size_t>(a.data() - piece.data());
     std::size_t semicolon = piece.find(';');
-    if (semicolon == std::string_view::npos || semicolon == 0) {
+    if (semicolon == std::string_view::npos || semicolon == start) {
       return;
     }
-    a = piece.substr(0, semicolon);
+    a = piece.substr(start, semicolon - start);
     pos = semicolon + 1;
     b = NextToken(piece, &pos);
     if (b.empty()) {

@@ -46,7 +46,7 @@ std::string DetectionCounterText(int count);
 std::string DetectionItemText(const CChrono& raceTime, const std::string& sourceName,
                               const std::string& bibText);
 
-class DetectionIntake : public RecordReleaseSink {
+class DetectionIntake final : public RecordReleaseSink {
  public:
   // sound and pusher may be null (no audio; no results link). Every reference must outlive the
   // intake.

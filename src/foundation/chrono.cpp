@@ -16,19 +16,11 @@ constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 
 const char* const kWeekdays[7] = {"Dim", "Lun", "Mar", "Mer", "Jeu", "Ven", "Sam"};
 // Windows-1252 bytes, as every text inside Lapora.
-const char* const kMonths[12] = {"Janvier",
-                                 "F\xE9vrier",
-                                 "Mars",
-                                 "Avril",
-                                 "Mai",
-                                 "Juin",
-                                 "Juillet",
-                                 "Ao\xFBt",
-                                 "Septembre",
-                                 "Octobre",
-                                 "Novembre",
-                                 "D\xE9"
-                                 "cembre"};
+const char* const kMonths[12] = {"Janvier", "F\xE9vrier", "Mars", "Avril", "Mai", "Juin", "Juillet",
+                                 "Ao\xFBt", "Septembre", "Octobre", "Novembre",
+                                 // Split: "\xE9c" would read as one escape.
+                                 ("D\xE9"
+                                  "cembre")};
 
 bool FitsInt32(std::int64_t value) {
   return value >= kInt32Min && value <= kInt32Max;

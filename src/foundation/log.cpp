@@ -56,7 +56,7 @@ void Logger::PostLogBilingual(int level, const char* frenchFormat, const char* e
   PostLog(level, text);
 }
 
-void Logger::PostLogMsg(int level, const Message& message, ...) {
+void Logger::PostLogMsg(int level, Message message, ...) {
   std::string format = Tr(message);
   va_list args;
   va_start(args, message);

@@ -43,8 +43,9 @@ class Logger {
   void PostLogF(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
   // Picks the format by the build language, then as PostLogF.
   void PostLogBilingual(int level, const char* frenchFormat, const char* englishFormat, ...);
-  // Formats a catalogue entry in the build language.
-  void PostLogMsg(int level, const Message& message, ...);
+  // Formats a catalogue entry in the build language. The entry comes by value: the variable
+  // arguments cannot start after a reference.
+  void PostLogMsg(int level, Message message, ...);
   // show: the text is also shown in a message box by the main thread. Then posts
   // "######## " + text at level 0.
   void PostAlert(const std::string& text, bool show);

@@ -12,8 +12,6 @@ namespace lapora {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
-
 enum class LineKind { kOther, kSection, kKey };
 
 // One line of the file: [begin, textEnd) is its text, [textEnd, end) its line end.
@@ -74,6 +72,16 @@ std::string LineEndOf(std::string_view content) {
     return "\n";
   }
   return "\r\n";
+}
+
+// What ends the text's last line when the file stops without a line feed: a lone carriage
+// return there already reads as the line's end (it is not part of the value), so only the
+// line feed is missing; otherwise the whole line end.
+std::string MissingLineEnd(std::string_view text, const std::string& lineEnd) {
+  if (text.empty() || text.back() == '\n') {
+    return {};
+  }
+  return text.back() == '\r' ? "\n" : lineEnd;
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -145,17 +153,13 @@ std::string SetIniValue(std::string_view content, std::string_view section, std:
   if (insertAfter != SIZE_MAX) {
     const IniLine& after = lines[insertAfter];
     std::string result(content.substr(0, after.end));
-    if (after.end == after.textEnd) {
-      result += lineEnd;  // the last line of the file had no line end
-    }
+    result += MissingLineEnd(result, lineEnd);
     result += entry;
     result += content.substr(after.end);
     return result;
   }
   std::string result(content);
-  if (!result.empty() && result.back() != '\n') {
-    result += lineEnd;
-  }
+  result += MissingLineEnd(result, lineEnd);
   result += '[';
   result += section;
   result += ']';
@@ -232,6 +236,12 @@ bool SettingsStore::WriteRaw(std::string_view section, std::string_view key,
                              std::string_view value) {
   if (HasLineBreak(section) || section.find(']') != std::string_view::npos || HasLineBreak(key) ||
       key.find('=') != std::string_view::npos || TrimBlanks(key).empty() || HasLineBreak(value)) {
+    return false;
+  }
+  // Names are read back trimmed, and a line starting with ";" or "[" is a comment or a
+  // section: such a name would be written again and again and never found.
+  if (TrimBlanks(section) != section || TrimBlanks(key) != key || key.front() == ';' ||
+      key.front() == '[') {
     return false;
   }
   std::lock_guard lock(m_fileMutex);

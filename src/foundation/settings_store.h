@@ -49,7 +49,8 @@ class SettingsStore {
   // Each write goes to the file at once. Failures change nothing on disk and are not reported
   // to the operator; the result says whether the file now holds the value. Names holding a
   // line break, "=" (key) or "]" (section), and values holding a line break, are refused:
-  // they would corrupt the file.
+  // they would corrupt the file. So are names with blanks at either end and keys starting
+  // with ";" or "[": they could not be read back.
   bool WriteSettingInt(std::string_view section, std::string_view key, int value);
   bool WriteSettingBool(std::string_view section, std::string_view key, bool value);
   bool WriteSettingText(std::string_view section, std::string_view key, std::string_view text);

@@ -59,6 +59,10 @@ TEST_F(ChipTableTest, LineFormsGiveTheirEntries) {
       {"A1;B2", nullptr, 0},                // semicolon form, no bib token
       {"9;", nullptr, 0},
       {";9", nullptr, 0},
+      // Found by fuzzing: the semicolon form kept the blanks before it in its first field.
+      {" \tE2003412;123", "E2003412", 123},
+      {"  123;E2003412", "E2003412", 123},
+      {"  ;9", nullptr, 0},
       {"E2003412", nullptr, 0},  // one field only
       {"ABC DEF", nullptr, 0},   // no bib token
       {"-5 CHIP", nullptr, 0},

@@ -225,6 +225,23 @@ TEST_F(SettingsStoreTest, FailedOrRefusedWritesChangeNothing) {
   EXPECT_EQ(noPath.ReadSettingInt("S", "a", 9), 9);
 }
 
+// Found by fuzzing: such names were written, reported as written, never read back, and
+// written again as a new line at the next write.
+TEST_F(SettingsStoreTest, NamesThatCouldNotBeReadBackAreRefused) {
+  const std::string content = "\xEF\xBB\xBF[box2]\nport = 1\n; comment=1\n[Box2]\ngvarnexport=2\n";
+  Write(content);
+  EXPECT_FALSE(m_store.WriteSettingText("", "; comment", ""));
+  EXPECT_FALSE(m_store.WriteSettingText("Box2", "[x", "1"));
+  EXPECT_FALSE(m_store.WriteSettingText("Box2", " port", "1"));
+  EXPECT_FALSE(m_store.WriteSettingText("Box2", "port\t", "1"));
+  EXPECT_FALSE(m_store.WriteSettingText(" Box2", "port", "1"));
+  EXPECT_EQ(Content(), content);
+  // The same names without the blanks are the file's own, matched without regard to case.
+  EXPECT_TRUE(m_store.WriteSettingText("Box2", "PORT", " 10001 "));
+  EXPECT_EQ(m_store.ReadSettingText("box2", "port", ""), "10001");
+  EXPECT_EQ(m_store.ReadSettingInt("Box2", "GVarnexPort", 0), 2);
+}
+
 TEST_F(SettingsStoreTest, SwitchingFilesSendsLaterWritesToTheNewOne) {
   EXPECT_TRUE(m_store.WriteSettingInt("S", "a", 1));
   m_store.SetSettingsFile(m_dir.File("second.ini"));
@@ -232,6 +249,21 @@ TEST_F(SettingsStoreTest, SwitchingFilesSendsLaterWritesToTheNewOne) {
   EXPECT_TRUE(m_store.WriteSettingInt("S", "a", 2));
   EXPECT_EQ(Content(), "[S]\r\na=1\r\n");
   EXPECT_EQ(testing::ReadFile(m_dir.File("second.ini")), "[S]\r\na=2\r\n");
+}
+
+// Found by fuzzing: a file ending in a lone carriage return (a CR LF cut short) had the new
+// key glued to its last line, where it could not be found.
+TEST(IniTextTest, AFileEndingInALoneCarriageReturnGetsItsLineFeed) {
+  const std::string content = "[Window]\r\nR,ect=[10,2300,400S]et\r";
+  std::string updated = SetIniValue(content, "Window", "Rect", "[1,2,3,4]");
+  EXPECT_EQ(updated, "[Window]\r\nR,ect=[10,2300,400S]et\r\nRect=[1,2,3,4]\r\n");
+  std::string value;
+  ASSERT_TRUE(FindIniValue(updated, "Window", "Rect", &value));
+  EXPECT_EQ(value, "[1,2,3,4]");
+  ASSERT_TRUE(FindIniValue(updated, "Window", "R,ect", &value));
+  EXPECT_EQ(value, "[10,2300,400S]et");
+  // The same for a new section at the end of the file.
+  EXPECT_EQ(SetIniValue("[A]\na=1\r", "B", "b", "2"), "[A]\na=1\r\n[B]\nb=2\n");
 }
 
 TEST(IniTextTest, FirstMatchWinsAndDuplicateSectionsAreSearched) {
