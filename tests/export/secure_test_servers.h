@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "export/ftp_test_server.h"
+#include "support/loopback_peer.h"
 #include "support/temp_dir.h"
 
 namespace lapora::testing {
@@ -71,24 +72,6 @@ inline int RunProgram(std::vector<std::string> args, const std::string& input = 
     return -1;
   }
   return WEXITSTATUS(status);
-}
-
-// A loopback port that was free a moment ago.
-inline int FreeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  if (fd >= 0) {
-    ::close(fd);
-  }
-  return port;
 }
 
 inline bool AcceptsConnections(int port) {
@@ -234,7 +217,7 @@ class SftpTestServer {
     m_hostKey = publicKey.substr(0, publicKey.find_last_not_of(" \r\n") + 1);
     // Another process may take the free port before the server binds it: try a few.
     for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
-      Start(FreeLoopbackPort());
+      Start(RefusedPort());
     }
     if (m_port == 0) {
       m_error = "sshd did not start: " + ReadFile(Log());

@@ -143,8 +143,7 @@ TEST_F(FtpsUploadTest, ServerWithAnUntrustedCertificateGetsNothing) {
   EXPECT_FALSE(fs::exists(root + "/results.txt.lock"));
 }
 
-TEST(FtpsWithoutTlsTest, ServerWithoutTlsNeverGetsTheLogin) {
-  TempDir dir;
+TEST_F(SecureUploadTest, TlsSiteNeverLogsInToAServerWithoutTls) {
   std::string root = dir.File("root");
   fs::create_directories(root);
   FtpTestServer plain(root);
@@ -160,56 +159,39 @@ TEST(FtpsWithoutTlsTest, ServerWithoutTlsNeverGetsTheLogin) {
   FtpResult result = client.Upload(plan);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.failedStep, FtpStep::kConnect);
-  EXPECT_TRUE(result.serverReplied);
   // The server refused the request for TLS; the upload ended there, before USER and PASS.
   EXPECT_EQ(result.curlCode, CURLE_USE_SSL_FAILED) << result.message;
   EXPECT_FALSE(fs::exists(root + "/r.txt.lock"));
 }
 
 // The sites of existing FtpServers.dat files, and the same with ftp:// and a port of their own.
-TEST(PlainFtpSiteTest, BareHostsAndFtpSitesUploadInClearAsBefore) {
-  TempDir dir;
+TEST_F(SecureUploadTest, BareHostsAndFtpSitesUploadInClearAsBefore) {
   std::string root = dir.File("root");
   fs::create_directories(root);
   FtpTestServer server(root);
   ASSERT_NE(server.Port(), 0);
   std::string port = std::to_string(server.Port());
-  const struct {
-    std::string site;
-    int workerPort;  // the FTP port of sites that name none
-  } cases[] = {
-      {"127.0.0.1", server.Port()},
-      {"ftp://127.0.0.1", server.Port()},
-      {"127.0.0.1:" + port, kFtpDefaultPort},
-      {"FTP://127.0.0.1:" + port + "/", kFtpDefaultPort},
+  auto job = [&](const std::string& site, const std::string& name) {
+    return Job(site, testing::kFtpUser, testing::kFtpPassword, "", name, site, name);
   };
-  int n = 0;
-  for (const auto& c : cases) {
-    std::string name = "file" + std::to_string(n++) + ".txt";
-    std::string local = dir.File(name);
-    WriteFile(local, c.site);
-    EventQueue events;
-    CFtpWorker worker(events, c.workerPort);
-    auto job = std::make_unique<CFtpJob>();
-    job->SetServer(testing::Server("Plain", c.site, testing::kFtpUser, testing::kFtpPassword, ""));
-    job->SetLocalPath(local);
-    job->SetRemoteName(name);
-    worker.QueueFtpJob(std::move(job));
-    worker.Start();
-    std::vector<FtpJobStatusEvent> notes;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (notes.size() < 2 && std::chrono::steady_clock::now() < end) {
-      (void)events.WaitForEvents(std::chrono::milliseconds(100));
-      events.Dispatch([&](const Event& event) {
-        if (const auto* status = std::get_if<FtpJobStatusEvent>(&event)) {
-          notes.push_back(*status);
-        }
-      });
-    }
-    ASSERT_EQ(notes.size(), 2u) << c.site;
-    EXPECT_EQ(notes[1].status, CFtpJob::kStatusDone) << c.site << ": " << notes[1].errorText;
-    EXPECT_EQ(ReadFile(root + "/" + name), c.site);
+  std::vector<std::unique_ptr<CFtpJob>> jobs;
+  jobs.push_back(job("127.0.0.1", "bare.txt"));
+  jobs.push_back(job("ftp://127.0.0.1", "ftp.txt"));
+  std::vector<FtpJobStatusEvent> last = Run(std::move(jobs), server.Port());
+  // The worker's FTP port is the usual one (21): only the sites' own ports lead to the server.
+  std::vector<std::unique_ptr<CFtpJob>> ported;
+  ported.push_back(job("127.0.0.1:" + port, "bare-port.txt"));
+  ported.push_back(job("FTP://127.0.0.1:" + port + "/", "ftp-port.txt"));
+  for (FtpJobStatusEvent& note : Run(std::move(ported))) {
+    last.push_back(note);
   }
+  for (const FtpJobStatusEvent& note : last) {
+    EXPECT_EQ(note.status, CFtpJob::kStatusDone) << note.remoteName << ": " << note.errorText;
+  }
+  EXPECT_EQ(ReadFile(root + "/bare.txt"), "127.0.0.1");
+  EXPECT_EQ(ReadFile(root + "/ftp.txt"), "ftp://127.0.0.1");
+  EXPECT_EQ(ReadFile(root + "/bare-port.txt"), "127.0.0.1:" + port);
+  EXPECT_EQ(ReadFile(root + "/ftp-port.txt"), "FTP://127.0.0.1:" + port + "/");
 }
 
 class SftpUploadTest : public SecureUploadTest {
