@@ -194,6 +194,12 @@ void CFtpWorker::RunUpload(CFtpJob& job) {
     return;
   }
 
+  if (result.hostKey == SshHostKey::kUnknown || result.hostKey == SshHostKey::kChanged) {
+    const Message& text =
+        result.hostKey == SshHostKey::kUnknown ? kMsgSftpHostKeyUnknown : kMsgSftpHostKeyChanged;
+    fail(StrF(Tr(text).c_str(), job.site.c_str(), result.acceptKeyCommand.c_str()));
+    return;
+  }
   // The folder steps report the server's reply code (the libcurl code when the server gave
   // none), in decimal and in hexadecimal.
   int code = result.replyCode != 0 ? result.replyCode : result.curlCode;

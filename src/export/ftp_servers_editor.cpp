@@ -8,6 +8,7 @@
 #include "export/ftp_jobs.h"
 #include "foundation/settings_store.h"
 #include "foundation/text.h"
+#include "platform/ftp_client.h"
 #include "resources/messages_ftp_dialogs.h"
 
 namespace lapora {
@@ -74,6 +75,9 @@ FtpEditCheck CheckFtpServer(const CFtpServer& trimmed) {
     if (HasFtpServerSeparator(*text)) {
       return Refused(field, StrF(Tr(kMsgFtpFieldSeparator).c_str(), FtpFieldName(field).c_str()));
     }
+  }
+  if (!ParseFtpSite(trimmed.site)) {
+    return Refused(FtpServerField::kSite, Tr(kMsgFtpSiteForm));
   }
   if (trimmed.label.find('\\') != std::string::npos) {
     return Refused(FtpServerField::kLabel, Tr(kMsgFtpLabelBackslash));

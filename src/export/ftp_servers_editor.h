@@ -46,8 +46,9 @@ std::string TrimFtpField(const std::string& text);
 
 // The checks of "Validate update" on the trimmed fields, in order: label, user, password and
 // site must not be empty; then no field may hold a tab, a line break or ";" (FtpServers.dat
-// would not read back, and would hide the servers after it); then the label may not hold "\"
-// (it joins the labels of the export's server list).
+// would not read back, and would hide the servers after it); then the site must be one that
+// ParseFtpSite reads; then the label may not hold "\" (it joins the labels of the export's
+// server list).
 FtpEditCheck CheckFtpServer(const CFtpServer& trimmed);
 
 class CFtpServersEditor {

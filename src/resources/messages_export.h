@@ -48,6 +48,18 @@ inline constexpr Message kMsgFtpCantOpenSource{"Can't open sourceFile %s",
                                                "Erreur d'ouverture du fichier %s"};
 inline constexpr Message kMsgFtpCantConnect{"Can't connect to site %s",
                                             "Erreur de connexion au site %s"};
+// An SFTP server whose key is not the one its host has in ~/.ssh/known_hosts: none there, or
+// another one. %s: the site; the second %s: the shell command that makes the key a known one.
+inline constexpr Message kMsgSftpHostKeyUnknown{
+    "Unknown SSH key for %s: upload refused. If this is the right server, accept its key with: "
+    "%s",
+    "Clé SSH inconnue pour %s : envoi refusé. Si c'est bien le bon serveur, acceptez sa clé "
+    "avec : %s"};
+inline constexpr Message kMsgSftpHostKeyChanged{
+    "The SSH key of %s has changed: upload refused (another machine may be answering in its "
+    "place). If the server's key really changed, replace it with: %s",
+    "La clé SSH de %s a changé : envoi refusé (une autre machine répond peut-être à sa place). "
+    "Si la clé du serveur a vraiment changé, remplacez-la avec : %s"};
 inline constexpr Message kMsgFtpJobStarted{"++ Démarrage transfert FTP [%s]",
                                            "++ Démarrage transfert FTP [%s]"};
 inline constexpr Message kMsgFtpJobDone{"++ Transfert FTP terminé [%s]",

@@ -49,6 +49,14 @@ inline constexpr Message kMsgFtpFieldEmpty{"%s is empty!", "%s vide !"};
 inline constexpr Message kMsgFtpFieldSeparator{
     "%s cannot contain a tab, a line break or \";\"!",
     "%s ne peut contenir ni tabulation, ni saut de ligne, ni \";\" !"};
+// A site that is not a host with an optional port and an optional ftp://, ftps:// or sftp://.
+inline constexpr Message kMsgFtpSiteForm{
+    "Server: a host name or address, with \":port\" when not the usual one, preceded by "
+    "ftps:// for FTP over TLS or sftp:// for SFTP (ftp:// or nothing: plain FTP).\nFor instance: "
+    "ftps://results.example.org or sftp://192.168.1.20:2222",
+    "Serveur : un nom ou une adresse d'hôte, avec \":port\" si ce n'est pas l'habituel, précédé "
+    "de ftps:// pour FTP sur TLS ou de sftp:// pour SFTP (ftp:// ou rien : FTP simple).\nPar "
+    "exemple : ftps://resultats.example.org ou sftp://192.168.1.20:2222"};
 // A label holding the character that joins the labels of the export's server list.
 inline constexpr Message kMsgFtpLabelBackslash{"Label cannot contain \"\\\"!",
                                                "Label ne peut pas contenir \"\\\" !"};

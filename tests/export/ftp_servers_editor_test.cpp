@@ -198,6 +198,31 @@ TEST_F(FtpServersEditorTest, SeparatorsInAnyFieldAndABackslashInTheLabelAreRefus
   EXPECT_EQ(back.size(), 5u);
 }
 
+TEST_F(FtpServersEditorTest, SecureSitesAreKeptAsTypedAndSitesNoUploadCouldReachAreRefused) {
+  CFtpServersEditor editor(path, {});
+  ASSERT_TRUE(editor.StartAdd());
+  for (const char* site : {"http://results.example.org", "ftps://", "sftp://host:99999",
+                           "ftp://host/results", "results example org"}) {
+    FtpEditCheck check = editor.ValidateEdit(Server("Web", site, "u", "p", ""));
+    EXPECT_FALSE(check.accepted) << site;
+    EXPECT_EQ(check.faultyField, FtpServerField::kSite) << site;
+  }
+  ASSERT_TRUE(editor.InEditMode());
+  ASSERT_TRUE(
+      editor.ValidateEdit(Server("Web", "sftp://[2001:db8::5]:2222", "u", "p", "")).accepted);
+  ASSERT_TRUE(editor.StartAdd());
+  ASSERT_TRUE(
+      editor.ValidateEdit(Server("Club", "FTPS://club.example.org", "u", "p", "")).accepted);
+  ASSERT_TRUE(editor.Ok().saved);
+
+  std::vector<CFtpServer> back;
+  std::string error;
+  ASSERT_EQ(LoadFtpServers(path, &back, &error), 0);
+  ASSERT_EQ(back.size(), 6u);
+  EXPECT_EQ(back[3].site, "FTPS://club.example.org");
+  EXPECT_EQ(back[4].site, "sftp://[2001:db8::5]:2222");
+}
+
 TEST_F(FtpServersEditorTest, UpdateReplacesTheSelectedRowKeepsItsTickAndFollowsItsLabel) {
   CFtpServersEditor editor(path, {"beta"});
   ASSERT_TRUE(editor.Select(2));
