@@ -72,7 +72,7 @@ Station::Station(StationParts parts, FrontEnd& front)
     : m_parts(std::move(parts)), m_front(front), m_logList(m_parts.log) {
   m_summaryLock = std::make_unique<CResourceMutex>(
       "Summary", m_parts.lockFolder.empty() ? m_parts.dataFolder : m_parts.lockFolder);
-  m_link = std::make_unique<CResultsLink>(m_parts.events, m_parts.log);
+  m_link = std::make_unique<CResultsLink>(m_parts.events, m_parts.log, &m_parts.records);
   LinkProtocolHooks hooks;
   hooks.addSummaryEntry = [this](const CSummaryItem& entry) { AddSummaryEntry(entry); };
   hooks.sayRunnerName = [this](const std::string& firstName, const std::string& lastName) {
@@ -159,6 +159,7 @@ void Station::Open() {
   }
   ReadWindowSettings();
   m_front.SetDirectState(DirectState::kNotConnected);
+  m_link->SetCatchUp(s.BCatchUp != 0);
   RefreshBoxStatesAndCounter();
   m_boxSlots->LoadBoxConfigs();
   m_parts.log.WriteLogText("\n");
@@ -371,6 +372,7 @@ void Station::RunConfigurationDialog() {
   }
   // The advanced dialog's OK takes effect even when the configuration is cancelled.
   m_parts.records.SetSyncLines(m_parts.settings.GSyncDetections != 0);
+  m_link->SetCatchUp(m_parts.settings.BCatchUp != 0);
   RefreshBoxStatesAndCounter();
   UpdateLongRaceIndicator();
 }
@@ -563,6 +565,7 @@ void Station::OnTimer(int id) {
   switch (id) {
     case kTimerDayTracking:
       TrackRaceDay();
+      UpdateDirectTooltip();
       break;
     case kTimerExportStep:
       BackgroundExportTick();
@@ -656,6 +659,15 @@ void Station::RefreshBoxStatesAndCounter() {
   m_front.SetButtonState(Button::kExportAll, valid > 0, false);
   m_front.SetButtonState(Button::kForget, valid > 0, false);
   m_front.SetCounterText(DetectionCounterText(valid));
+  UpdateDirectTooltip();
+}
+
+void Station::UpdateDirectTooltip() {
+  std::string text = CLinkReactions::DirectTooltip(m_link->CatchUp(), m_link->DetectionsToSend());
+  if (text != m_directTooltip) {
+    m_directTooltip = text;
+    m_front.SetDirectTooltip(m_directTooltip);
+  }
 }
 
 void Station::SetDirectConnection(bool on) {
@@ -665,6 +677,7 @@ void Station::SetDirectConnection(bool on) {
   }
   const AppSettings& s = m_parts.settings;
   m_front.SetButtonState(Button::kDirect, true, on);
+  m_link->SetCatchUp(s.BCatchUp != 0);
   ApplyLinkReaction(
       m_linkReactions->OnDirectButton(on, s.Host, s.Port, s.ReconnectSeconds, s.GLinkStallSeconds));
 }
@@ -915,6 +928,11 @@ void Station::ResetDetectionList() {
   m_incomingPath = outcome.incomingPath;
   m_boxSlots->SetDetectionFilePath(m_incomingPath);
   m_dropItemsUpTo = std::max(m_dropItemsUpTo, outcome.lastForgottenId);
+  if (outcome.lastForgottenId != 0) {
+    // Cleared before the results software got them: no longer waited for.
+    m_link->ForgetDetectionsUpTo(outcome.lastForgottenId);
+  }
+  UpdateDirectTooltip();
 }
 
 void Station::ClearList(ListId list) {
