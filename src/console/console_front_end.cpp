@@ -41,6 +41,18 @@ const char* DiscName(BoxDisc disc) {
   return "?";
 }
 
+const char* DirectStateName(DirectState state) {
+  switch (state) {
+    case DirectState::kNotConnected:
+      return "not connected";
+    case DirectState::kConnecting:
+      return "connecting";
+    case DirectState::kConnected:
+      return "connected";
+  }
+  return "?";
+}
+
 std::vector<std::string> Words(const std::string& text) {
   std::vector<std::string> words;
   std::size_t at = 0;
@@ -396,6 +408,13 @@ void ConsoleFrontEnd::RegisterBuiltInCommands() {
                Print(StrF("connect to boxes: %s, clock buttons: %s",
                           m_boxesConnected ? "pressed" : "released",
                           m_clockButtonsEnabled ? "enabled" : "disabled"));
+               std::string direct =
+                   StrF("direct connection: %s, %s", m_directPressed ? "pressed" : "released",
+                        DirectStateName(m_directState));
+               if (!m_directTooltip.empty()) {
+                 direct += ", " + m_directTooltip;
+               }
+               Print(direct);
                Print(std::string("long race: ") + (m_longRaceShown ? m_longRaceText : "-"));
                Print(StrF("detections: %s, scroll: %s", m_logDetections ? "on" : "off",
                           m_scrollDetections ? "on" : "off"));
@@ -463,6 +482,8 @@ void ConsoleFrontEnd::SetButtonState(Button button, bool enabled, bool pressed) 
     m_boxesConnected = pressed;
   } else if (button == Button::kSyncClocks) {
     m_clockButtonsEnabled = enabled;
+  } else if (button == Button::kDirect) {
+    m_directPressed = pressed;
   }
 }
 

@@ -62,6 +62,7 @@ class ConsoleFrontEnd : public FrontEnd {
   void SetBoxState(int index, BoxDisc disc, const std::string& tooltip) override;
   void SetButtonState(Button button, bool enabled, bool pressed) override;
   void SetDirectState(DirectState state) override { m_directState = state; }
+  void SetDirectTooltip(const std::string& text) override { m_directTooltip = text; }
   void ShowBalloon(Button, const std::string& title, const std::string& text, int, int, double,
                    double) override {
     Print("balloon: " + title + ": " + text);
@@ -156,6 +157,8 @@ class ConsoleFrontEnd : public FrontEnd {
   std::string m_boxTooltips[4];
   BoxDisc m_boxDiscs[4] = {BoxDisc::kGrey, BoxDisc::kGrey, BoxDisc::kGrey, BoxDisc::kGrey};
   DirectState m_directState = DirectState::kNotConnected;
+  bool m_directPressed = false;
+  std::string m_directTooltip;
   bool m_logDetections = false;
   bool m_scrollDetections = false;
   bool m_boxesConnected = false;  // the "Connect to boxes" toggle pressed

@@ -48,10 +48,12 @@ void ReadStartupSettings(SettingsStore& store, AppSettings& s, const Folders& fo
   s.Host = store.ReadSettingText(direct, "Host", s.Host);
   s.ReconnectSeconds = store.ReadSettingInt(direct, "ReconnectSeconds", s.ReconnectSeconds);
   s.GLinkStallSeconds = store.ReadSettingInt(direct, "GLinkStallSeconds", s.GLinkStallSeconds);
+  s.BCatchUp = store.ReadSettingBool(direct, "BCatchUp", s.BCatchUp != 0) ? 1 : 0;
   store.WriteSettingInt(direct, "Port", s.Port);
   store.WriteSettingText(direct, "Host", s.Host);
   store.WriteSettingInt(direct, "ReconnectSeconds", s.ReconnectSeconds);
   store.WriteSettingInt(direct, "GLinkStallSeconds", s.GLinkStallSeconds);
+  store.WriteSettingBool(direct, "BCatchUp", s.BCatchUp != 0);
 
   ReadBack(store, settings, "GVarnexIgnoreUnknownTags", s.GVarnexIgnoreUnknownTags);
   ReadBack(store, settings, "SleepMilliAfterLeadingStart", s.SleepMilliAfterLeadingStart);

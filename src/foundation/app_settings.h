@@ -46,6 +46,9 @@ struct AppSettings {
   std::atomic<int> ReconnectSeconds{15};
   // A results software that takes none of the data waiting for it this long is lost.
   std::atomic<int> GLinkStallSeconds{30};
+  // Detections recorded while the connection was down are sent once it is back, and a lost
+  // connection is made again by itself.
+  std::atomic<int> BCatchUp{1};
   // Main-window keys, read when the main window opens.
   std::atomic<int> BAbsClock{0};
   std::atomic<int> LogWinLevel{50};

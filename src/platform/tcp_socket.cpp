@@ -314,4 +314,22 @@ void TcpSocket::Close() {
   m_fd = -1;
 }
 
+void TcpSocket::Abort() {
+  std::lock_guard lock(m_fdMutex);
+  if (m_fd < 0) {
+    return;
+  }
+  // A zero linger time makes the close send a reset and drop the send queue. No shutdown
+  // before it: that would push the queued data out ahead of a closing handshake.
+  const linger reset{1, 0};
+  (void)::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  if (m_callsInside > 0) {
+    ::shutdown(m_fd, SHUT_RDWR);  // wakes the call inside; the close follows when it leaves
+    m_closePending.push_back(m_fd);
+  } else {
+    ::close(m_fd);
+  }
+  m_fd = -1;
+}
+
 }  // namespace lapora

@@ -73,6 +73,9 @@ class TcpSocket {
   // Shuts the connection down in both directions and releases the descriptor (at once, or
   // when the last call inside it returns). Harmless when already closed.
   void Close();
+  // Ends the connection with a reset: what the peer has not acknowledged yet is discarded, never
+  // delivered later. Releases the descriptor as Close does. Harmless when already closed.
+  void Abort();
 
   // Runs call on the open descriptor, which stays valid until call returns (a Close meanwhile
   // only shuts it down): for options and queries made elsewhere. -1 without a socket.

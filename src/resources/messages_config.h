@@ -30,6 +30,9 @@ inline constexpr Message kMsgConfigDirectGroup{" Direct Dorix-PRO Connection ",
 inline constexpr Message kMsgConfigRetryLabel{"Try to reconnect every",
                                               "Essayer de se reconnecter toutes les "};
 inline constexpr Message kMsgConfigSeconds{"seconds", "secondes"};
+inline constexpr Message kMsgConfigCatchUp{
+    "Send the detections recorded while disconnected once connected again",
+    "Envoyer après la reconnexion les détections enregistrées pendant la coupure"};
 inline constexpr Message kMsgConfigOtherGroup{" Other settings ", "Divers"};
 inline constexpr Message kMsgConfigLostConnectionLabel{
     "If connexion to the box is lost:", "En cas de perte de connection avec le boîtier :"};

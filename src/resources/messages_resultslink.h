@@ -8,6 +8,11 @@ namespace lapora {
 
 inline constexpr Message kMsgDirectButton{"Direct Dorix-Pro connection",
                                           "Connexion directe à Dorix-Pro"};
+// The direct-connection button's tooltip while detections are kept for the results software.
+// %d: the count; %s: the plural ending.
+inline constexpr Message kMsgDetectionsToSend{"%d detection%s to send", "%d détection%s à envoyer"};
+inline constexpr Message kMsgNoDetectionToSend{"No detection to send",
+                                               "Aucune détection à envoyer"};
 inline constexpr Message kMsgLinkConnected{"+ Connection to Dorix-Pro successful",
                                            "+ Connexion à Dorix-Pro effectuée avec succès"};
 inline constexpr Message kMsgLinkLost{"Direct connection to Dorix-Pro lost!",

@@ -24,6 +24,7 @@ LinkReaction CLinkReactions::OnDirectButton(bool pressed, const std::string& hos
       reaction.releaseButton = true;
     }
   } else {
+    m_retrying = false;
     reaction.image = LinkImage::kNotConnected;
     m_link.StopLink();
   }
@@ -39,6 +40,7 @@ LinkReaction CLinkReactions::OnLinkState(int state) {
       reaction.image = LinkImage::kConnecting;
       break;
     case kLinkConnected:
+      m_retrying = false;
       m_log.PostLog(80, Tr(kMsgLinkConnected));
       reaction.image = LinkImage::kConnected;
       reaction.sounds.push_back(kSoundConnected);
@@ -46,16 +48,28 @@ LinkReaction CLinkReactions::OnLinkState(int state) {
           {CLinkProtocol::kTimerInitialRequests, CLinkProtocol::kInitialRequestsDelayMs, true});
       break;
     case kLinkNotConnected:
+    case kLinkLostRetrying:
       reaction.stopTimers.push_back(CLinkProtocol::kTimerInitialRequests);
       reaction.image = LinkImage::kNotConnected;
       m_protocol.ClearDetectorList();
-      if (previous != kLinkConnected) {
-        break;  // an attempt failed; the link thread goes on trying (or was stopped)
+      if (state == kLinkNotConnected && previous != kLinkConnected) {
+        // An attempt failed; the link thread goes on trying (or was stopped). While it makes
+        // a lost connection again the button keeps showing that.
+        if (m_retrying && m_buttonPressed) {
+          reaction.image = LinkImage::kConnecting;
+        }
+        break;
       }
       if (m_buttonPressed) {
-        // Not the operator's doing: the connection was lost, and it is not re-made.
-        m_buttonPressed = false;
-        reaction.releaseButton = true;
+        // Not the operator's doing: the connection was lost. Made again by the link every
+        // retry interval (the button stays pressed), or not at all (it is released).
+        if (state == kLinkLostRetrying) {
+          m_retrying = true;
+          reaction.image = LinkImage::kConnecting;
+        } else {
+          m_buttonPressed = false;
+          reaction.releaseButton = true;
+        }
         reaction.sounds.push_back(kSoundLinkLost);
         const std::string text = Tr(kMsgLinkLost);
         m_log.PostAlert(text, false);
@@ -70,6 +84,16 @@ LinkReaction CLinkReactions::OnLinkState(int state) {
       break;
   }
   return reaction;
+}
+
+std::string CLinkReactions::DirectTooltip(bool catchUp, std::size_t toSend) {
+  if (!catchUp) {
+    return {};
+  }
+  if (toSend == 0) {
+    return Tr(kMsgNoDetectionToSend);
+  }
+  return StrF(Tr(kMsgDetectionsToSend).c_str(), static_cast<int>(toSend), toSend > 1 ? "s" : "");
 }
 
 bool CLinkReactions::IsLinkTimer(int id) {

@@ -4,6 +4,7 @@
 // caller applies the returned LinkReaction to its front end. Main thread only.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,7 +62,9 @@ class CLinkReactions {
   // A start that cannot happen (bad port) releases the button again.
   LinkReaction OnDirectButton(bool pressed, const std::string& host, int port, int retrySeconds,
                               int stallSeconds = 30);
-  // Each LinkStateEvent, in posting order.
+  // Each LinkStateEvent, in posting order. A lost connection that the link makes again
+  // (kLinkLostRetrying) raises the alert but keeps the button pressed, under the connecting
+  // picture until connected again.
   LinkReaction OnLinkState(int state);
   // The protocol's timers: initial requests, keep-alive and refusal. Other ids: nothing.
   static bool IsLinkTimer(int id);
@@ -70,11 +73,16 @@ class CLinkReactions {
   // Whether the toggle button is down, as these reactions left it.
   bool IsButtonPressed() const { return m_buttonPressed; }
 
+  // The toggle button's tooltip: with catch-up, how many detections the results software still
+  // has to get ("No detection to send" for none); without, none (empty).
+  static std::string DirectTooltip(bool catchUp, std::size_t toSend);
+
  private:
   CResultsLink& m_link;
   CLinkProtocol& m_protocol;
   Logger& m_log;
   bool m_buttonPressed = false;
+  bool m_retrying = false;  // a lost connection is being made again
   // The state before the one being handled: a "not connected" after "connected" is the end of
   // a connection, after "connecting" a failed attempt (the flags may have moved on meanwhile).
   int m_lastState = 0;

@@ -4,13 +4,22 @@
 // which the connection's writer thread sends in order, several lines per send under a burst,
 // never blocking inside a send. A results software that vanished (keep-alive, unacknowledged
 // data) or that takes none of the waiting data for the stall time is a lost connection.
-// Thread-safety: StartLink/StopLink from one controlling thread (the main thread); SendLinkLine,
-// PushDetection, IsLinkConnected and IsLinkConnecting from any thread.
+// With catch-up on, every detection offered once the link was first started is sent exactly once,
+// in record order, from a cursor into the recorded detections (see PushDetection), and a lost
+// connection is made again every retry interval. The protocol has no acknowledgement: a request
+// counts as received once the peer's system acknowledged its last byte (the socket's count of
+// unacknowledged bytes); the others go out again on the next connection, and a connection that
+// ends with some unacknowledged is reset so that they never arrive late as well.
+// Thread-safety: StartLink/StopLink/SetCatchUp/ForgetDetectionsUpTo from one controlling thread
+// (the main thread); SendLinkLine, PushDetection, IsLinkConnected, IsLinkConnecting and
+// DetectionsToSend from any thread.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,9 +27,11 @@
 #include "detections/detection_pusher.h"
 #include "foundation/kol_result.h"
 #include "platform/tcp_socket.h"
+#include "resultslink/detection_backlog.h"
 
 namespace lapora {
 
+class CRecordedDetections;
 class EventQueue;
 class Logger;
 
@@ -29,6 +40,7 @@ enum LinkState : int {
   kLinkConnecting = 1,    // a connection attempt starts
   kLinkConnected = 2,     // connected
   kLinkNotConnected = 3,  // an attempt failed, or the connection ended
+  kLinkLostRetrying = 4,  // the connection was lost; the link tries again (catch-up on)
 };
 
 class CResultsLink final : public DetectionPusher {
@@ -52,9 +64,17 @@ class CResultsLink final : public DetectionPusher {
   static constexpr int kReadGatherMs = 1;
   // StopLink waits at most this long for the thread to end (it may be inside a connect).
   static constexpr int kStopWaitMs = 1000;
+  // Catch-up: detections turned into requests at a time, and how much may wait unacknowledged
+  // on the socket before more are taken from the records.
+  static constexpr std::size_t kFeedBatch = 512;
+  static constexpr long kFeedAheadBytes = 64 * 1024;
+  // When the operator stops the link, the data already in the socket gets this long to be
+  // acknowledged, so that it is not sent a second time on the next connection.
+  static constexpr int kStopDrainMs = 300;
 
-  // events and log must outlive the link.
-  CResultsLink(EventQueue& events, Logger& log);
+  // events and log (and records, when given) must outlive the link. Without records there is
+  // no catch-up.
+  CResultsLink(EventQueue& events, Logger& log, CRecordedDetections* records = nullptr);
   ~CResultsLink() override;
   CResultsLink(const CResultsLink&) = delete;
   CResultsLink& operator=(const CResultsLink&) = delete;
@@ -80,8 +100,21 @@ class CResultsLink final : public DetectionPusher {
   // True while the link thread runs and tries to connect.
   bool IsLinkConnecting() const;
 
-  // Sends the detection's "AddKolClock" request when connected; does nothing otherwise.
+  // Catch-up off: sends the detection's "AddKolClock" request when connected, does nothing
+  // otherwise. Catch-up on (once the link was first started): notes the record's id; the
+  // connection sends it in its turn, skipped if it was removed or cleared by then.
   void PushDetection(const CKolResult& record) override;
+
+  // Catch-up on or off (off when the link has no records). Turning it off drops what waits;
+  // the lost-connection behaviour follows the value at the end of each connection.
+  void SetCatchUp(bool on);
+  bool CatchUp() const { return m_catchUp.load(); }
+  // The recorded detections up to this id were cleared: they are no longer waited for.
+  void ForgetDetectionsUpTo(std::int32_t id);
+  // Detections offered and not known to have reached the results software: waiting, being
+  // written, or sent and not acknowledged by its system yet. Removed ones count until the
+  // connection skips them.
+  std::size_t DetectionsToSend() const;
   // "AddKolClock(1\t<label>\t<bib>\t1\t<time text>)".
   static std::string AddKolClockRequest(const CKolResult& record);
 
@@ -92,9 +125,29 @@ class CResultsLink final : public DetectionPusher {
   int StallSeconds() const { return m_stallSeconds; }
 
  private:
-  enum class Phase { kStopped, kTrying, kConnected, kEnding };
+  // kRetrying: a lost connection is being ended, to be made again.
+  enum class Phase { kStopped, kTrying, kConnected, kRetrying, kEnding };
+  struct InFlight {
+    std::int32_t id = 0;
+    std::uint64_t end = 0;  // the connection's byte count after the request's line end
+  };
 
   void Run();
+  // Connects (posting the states); false when stopped first.
+  bool ConnectLoop();
+  // After the read loop: the writer stopped; with keepUndelivered the requests not known to be
+  // acknowledged go back in front of the backlog and the socket is reset (nothing more of it
+  // reaches the peer); otherwise it is closed.
+  void EndOfConnection(bool keepUndelivered);
+  // Wakes the link thread's read without releasing the socket, whose unacknowledged byte
+  // count is still needed.
+  void WakeReader();
+  // REQUIRES: m_outMutex held. Drops the requests whose bytes the peer acknowledged.
+  void SettleLocked(std::uint64_t acknowledged);
+  bool CanFeedLocked() const;
+  // REQUIRES: lock holds m_outMutex. Turns the next detections of the backlog into requests
+  // at the end of the queue, reading the records without holding the lock.
+  void FeedLocked(std::unique_lock<std::mutex>& lock);
   void ReadLines();
   void WriteLines();
   void StartWriter();
@@ -113,6 +166,9 @@ class CResultsLink final : public DetectionPusher {
 
   EventQueue& m_events;
   Logger& m_log;
+  CRecordedDetections* m_records;
+  std::atomic<bool> m_catchUp{false};
+  std::atomic<bool> m_everStarted{false};  // detections are kept from the first start on
 
   // Set by StartLink before the thread starts; read by the thread only afterwards.
   std::string m_host = "localhost";
@@ -130,15 +186,22 @@ class CResultsLink final : public DetectionPusher {
 
   TcpSocket m_socket;  // the link thread reads; the writer writes; any thread may close it
 
-  // The outgoing queue of the current connection.
-  std::mutex m_outMutex;               // guards the four fields below
+  // The outgoing queue of the current connection, and the catch-up's bookkeeping.
+  mutable std::mutex m_outMutex;       // guards the fields down to m_feeding
   std::condition_variable m_outReady;  // the writer waits for lines or its stop
   std::condition_variable m_outRoom;   // callers wait for room or the end of the connection
   std::string m_outQueue;              // whole lines, each ending in CR LF
   bool m_outAccepting = false;         // the writer runs and the connection is usable
   bool m_outStop = false;
   bool m_writerIdle = false;
-  std::thread m_writer;  // started and joined by the link thread
+  std::uint64_t m_queuedTotal = 0;   // bytes queued on this connection
+  std::uint64_t m_acknowledged = 0;  // of those, acknowledged by the peer at the last look
+  long m_unacknowledged = 0;         // bytes waiting on the socket at the last look
+  CDetectionBacklog m_backlog;       // offered, not yet made into requests
+  std::deque<InFlight> m_inFlight;   // requests queued or sent, not acknowledged yet
+  std::size_t m_feeding = 0;         // ids taken from the backlog, being made into requests
+  std::thread m_writer;              // started and joined by the link thread
+  std::uint64_t m_handed = 0;        // bytes the socket took: writer, then the link thread
 };
 
 }  // namespace lapora

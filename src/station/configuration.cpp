@@ -255,6 +255,7 @@ ConfigurationFields ConfigurationSession::OpeningFields() const {
   fields.host = m_settings.Host;
   fields.port = std::to_string(m_settings.Port.load());
   fields.reconnectSeconds = std::to_string(m_settings.ReconnectSeconds.load());
+  fields.catchUp = m_settings.BCatchUp != 0;
   fields.lostConnectionIndex = LostConnectionIndexFor(m_settings.GBoxReconnectSeconds);
   fields.longRaceIndex = LongRaceIndexFor(m_settings.GDaysToAdd);
   fields.ignoreUnknownTags = m_settings.GVarnexIgnoreUnknownTags != 0;
@@ -356,6 +357,7 @@ ConfigurationOkResult ConfigurationSession::Ok(const ConfigurationFields& fields
   s.Port = port.value;
   s.Host = std::string(TrimSpace(fields.host));
   s.ReconnectSeconds = retry.value;
+  s.BCatchUp = fields.catchUp ? 1 : 0;
   const auto& choices = LostConnectionChoices();
   if (fields.lostConnectionIndex >= 0 &&
       fields.lostConnectionIndex < static_cast<int>(choices.size())) {
@@ -397,6 +399,7 @@ void WriteConfigurationSettings(SettingsStore& store, AppSettings& s, std::time_
   (void)store.WriteSettingInt(direct, "Port", s.Port);
   (void)store.WriteSettingText(direct, "Host", s.Host);
   (void)store.WriteSettingInt(direct, "ReconnectSeconds", s.ReconnectSeconds);
+  (void)store.WriteSettingBool(direct, "BCatchUp", s.BCatchUp != 0);
   (void)store.WriteSettingInt(settings, "GBoxReconnectSeconds", s.GBoxReconnectSeconds);
   (void)store.WriteSettingInt(settings, "GDaysToAdd", s.GDaysToAdd);
   UpdateRaceDayDates(s, now);

@@ -88,6 +88,7 @@ struct ConfigurationFields {
   std::string host;
   std::string port;
   std::string reconnectSeconds;
+  bool catchUp = true;
   int lostConnectionIndex = 1;
   int longRaceIndex = 0;
   bool ignoreUnknownTags = false;
@@ -222,7 +223,7 @@ class ConfigurationSession {
 
 // The settings writes after the configuration dialog was confirmed, in this order:
 // GVarnexIgnoreInputMsDelta, GVarnexIgnoreOutputMsDelta, GVarnexReadMsDelta, GVarnexExportFile,
-// BLogDetections, DirectConnection Port, Host, ReconnectSeconds, GBoxReconnectSeconds,
+// BLogDetections, DirectConnection Port, Host, ReconnectSeconds, BCatchUp, GBoxReconnectSeconds,
 // GDaysToAdd; then the race-day dates are recomputed for now; then GVarnexBeepDetections,
 // GVarnexBeepWhenQuit, GVarnexIgnoreUnknownTags as booleans.
 void WriteConfigurationSettings(SettingsStore& store, AppSettings& settings, std::time_t now);

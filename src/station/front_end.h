@@ -85,6 +85,8 @@ class FrontEnd {
   virtual void SetBoxState(int index, BoxDisc disc, const std::string& tooltip) = 0;
   virtual void SetButtonState(Button button, bool enabled, bool pressed) = 0;
   virtual void SetDirectState(DirectState state) = 0;
+  // The direct-connection button's tooltip (empty: none).
+  virtual void SetDirectTooltip(const std::string& /*text*/) {}
   // A warning balloon titled `title` pointing into the button at (xFraction, yFraction) of its
   // size, with the embedded icon, shown for durationMs. Front ends without balloons ignore it.
   virtual void ShowBalloon(Button /*button*/, const std::string& /*title*/,

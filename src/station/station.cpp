@@ -73,7 +73,7 @@ Station::Station(StationParts parts, FrontEnd& front)
     : m_parts(std::move(parts)), m_front(front), m_logList(m_parts.log) {
   m_summaryLock = std::make_unique<CResourceMutex>(
       "Summary", m_parts.lockFolder.empty() ? m_parts.dataFolder : m_parts.lockFolder);
-  m_link = std::make_unique<CResultsLink>(m_parts.events, m_parts.log);
+  m_link = std::make_unique<CResultsLink>(m_parts.events, m_parts.log, &m_parts.records);
   LinkProtocolHooks hooks;
   hooks.addSummaryEntry = [this](const CSummaryItem& entry) { AddSummaryEntry(entry); };
   hooks.sayRunnerName = [this](const std::string& firstName, const std::string& lastName) {
@@ -160,6 +160,7 @@ void Station::Open() {
   }
   ReadWindowSettings();
   m_front.SetDirectState(DirectState::kNotConnected);
+  m_link->SetCatchUp(s.BCatchUp != 0);
   RefreshBoxStatesAndCounter();
   m_boxSlots->LoadBoxConfigs();
   m_parts.log.WriteLogText("\n");
@@ -373,6 +374,7 @@ void Station::RunConfigurationDialog() {
   }
   // The advanced dialog's OK takes effect even when the configuration is cancelled.
   m_parts.records.SetSyncLines(m_parts.settings.GSyncDetections != 0);
+  m_link->SetCatchUp(m_parts.settings.BCatchUp != 0);
   RefreshBoxStatesAndCounter();
   UpdateLongRaceIndicator();
 }
@@ -576,6 +578,7 @@ void Station::OnTimer(int id) {
   switch (id) {
     case kTimerDayTracking:
       TrackRaceDay();
+      UpdateDirectTooltip();
       break;
     case kTimerExportStep:
       BackgroundExportTick();
@@ -669,6 +672,15 @@ void Station::RefreshBoxStatesAndCounter() {
   m_front.SetButtonState(Button::kExportAll, valid > 0, false);
   m_front.SetButtonState(Button::kForget, valid > 0, false);
   m_front.SetCounterText(DetectionCounterText(valid));
+  UpdateDirectTooltip();
+}
+
+void Station::UpdateDirectTooltip() {
+  std::string text = CLinkReactions::DirectTooltip(m_link->CatchUp(), m_link->DetectionsToSend());
+  if (text != m_directTooltip) {
+    m_directTooltip = text;
+    m_front.SetDirectTooltip(m_directTooltip);
+  }
 }
 
 void Station::SetDirectConnection(bool on) {
@@ -678,6 +690,7 @@ void Station::SetDirectConnection(bool on) {
   }
   const AppSettings& s = m_parts.settings;
   m_front.SetButtonState(Button::kDirect, true, on);
+  m_link->SetCatchUp(s.BCatchUp != 0);
   ApplyLinkReaction(
       m_linkReactions->OnDirectButton(on, s.Host, s.Port, s.ReconnectSeconds, s.GLinkStallSeconds));
 }
@@ -928,6 +941,11 @@ void Station::ResetDetectionList() {
   m_incomingPath = outcome.incomingPath;
   m_boxSlots->SetDetectionFilePath(m_incomingPath);
   m_dropItemsUpTo = std::max(m_dropItemsUpTo, outcome.lastForgottenId);
+  if (outcome.lastForgottenId != 0) {
+    // Cleared before the results software got them: no longer waited for.
+    m_link->ForgetDetectionsUpTo(outcome.lastForgottenId);
+  }
+  UpdateDirectTooltip();
 }
 
 void Station::ClearList(ListId list) {

@@ -224,6 +224,9 @@ class Station {
   void RunStartCommands();
   std::string NewIncomingPath() const;
   void ApplyLinkReaction(const LinkReaction& reaction);
+  // The direct-connection button's tooltip: how many detections the results software still
+  // has to get (shown when it changed).
+  void UpdateDirectTooltip();
 
   StationParts m_parts;
   FrontEnd& m_front;
@@ -251,6 +254,7 @@ class Station {
   // The last background export time, for the whole run.
   std::unique_ptr<CBackgroundExport> m_backgroundExport;
   bool m_connectPressed = false;  // the toggle as last shown
+  std::string m_directTooltip;    // as last shown
   int m_manualDetectorIndex = 0;  // the detector chosen the last time the dialog was accepted
   // Detections-list items of records up to this id were posted before the last reset: they
   // arrive after it and are not shown (0: none).

@@ -144,6 +144,9 @@ CDlgConfig::CDlgConfig(ConfigurationSession& session, QWidget* parent)
   retry->addWidget(new QLabel(ToQt(kMsgConfigSeconds), direct));
   retry->addStretch(1);
   directGrid->addLayout(retry, 1, 0, 1, 4);
+  m_catchUp = new QCheckBox(ToQt(kMsgConfigCatchUp), direct);
+  m_catchUp->setChecked(fields.catchUp);
+  directGrid->addWidget(m_catchUp, 2, 0, 1, 4);
   directGrid->setColumnStretch(1, 1);
 
   // Other settings.
@@ -262,6 +265,7 @@ ConfigurationFields CDlgConfig::ReadFields() const {
   fields.host = FromQt(m_host->text());
   fields.port = FromQt(m_port->text());
   fields.reconnectSeconds = FromQt(m_reconnect->text());
+  fields.catchUp = m_catchUp->isChecked();
   fields.lostConnectionIndex = m_lostConnection->currentIndex();
   fields.longRaceIndex = m_longRace->currentIndex();
   fields.ignoreUnknownTags = m_ignoreUnknown->isChecked();

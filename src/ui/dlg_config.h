@@ -64,6 +64,7 @@ class CDlgConfig : public QDialog {
   QLineEdit* HostEdit() const { return m_host; }
   QLineEdit* PortEdit() const { return m_port; }
   QLineEdit* ReconnectEdit() const { return m_reconnect; }
+  QCheckBox* CatchUpBox() const { return m_catchUp; }
   QComboBox* LostConnectionBox() const { return m_lostConnection; }
   QComboBox* LongRaceBox() const { return m_longRace; }
   QCheckBox* IgnoreUnknownTagsBox() const { return m_ignoreUnknown; }
@@ -115,6 +116,7 @@ class CDlgConfig : public QDialog {
   QLineEdit* m_host = nullptr;
   QLineEdit* m_port = nullptr;
   QLineEdit* m_reconnect = nullptr;
+  QCheckBox* m_catchUp = nullptr;
   QComboBox* m_lostConnection = nullptr;
   QComboBox* m_longRace = nullptr;
   QCheckBox* m_ignoreUnknown = nullptr;

@@ -310,6 +310,10 @@ void CLaporaDlg::ShowDirectState(DirectState state) {
   m_buttons.at(Button::kDirect)->setIcon(QIcon(DirectImage(state)));
 }
 
+void CLaporaDlg::ShowDirectTooltip(const QString& text) {
+  m_buttons.at(Button::kDirect)->setToolTip(text);
+}
+
 QPoint CLaporaDlg::TakeBoxMenuPosition(int index) {
   QPoint click;
   if (index == m_clickedDisc) {

@@ -52,6 +52,7 @@ class CLaporaDlg : public QDialog {
 
   void ShowBoxState(int index, BoxDisc disc, const QString& tooltip);
   void ShowDirectState(DirectState state);
+  void ShowDirectTooltip(const QString& text);
   // Where the box menu of disc `index` opens (global): the last click on that disc, or its
   // centre when it was not clicked, moved 4 right and 5 down. Forgets the click.
   QPoint TakeBoxMenuPosition(int index);

@@ -179,6 +179,10 @@ void QtFrontEnd::SetDirectState(DirectState state) {
   m_window->ShowDirectState(state);
 }
 
+void QtFrontEnd::SetDirectTooltip(const std::string& text) {
+  m_window->ShowDirectTooltip(ToQt(text));
+}
+
 void QtFrontEnd::ShowBalloon(Button button, const std::string& title, const std::string& text,
                              int iconId, int durationMs, double xFraction, double yFraction) {
   QPushButton* widget = m_window->CommandButton(button);

@@ -59,6 +59,7 @@ class QtFrontEnd : public QObject, public FrontEnd {
   void SetBoxState(int index, BoxDisc disc, const std::string& tooltip) override;
   void SetButtonState(Button button, bool enabled, bool pressed) override;
   void SetDirectState(DirectState state) override;
+  void SetDirectTooltip(const std::string& text) override;
   void ShowBalloon(Button button, const std::string& title, const std::string& text, int iconId,
                    int durationMs, double xFraction, double yFraction) override;
   void SetLongRaceIndicator(bool shown, const std::string& text) override;

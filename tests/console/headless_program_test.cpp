@@ -16,12 +16,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/text.h"
@@ -243,6 +246,7 @@ TEST(HeadlessProgram, FirstRunCreatesTheSettingsAndTheLogThenExits) {
                           "Host=localhost",
                           "ReconnectSeconds=15",
                           "GLinkStallSeconds=30",
+                          "BCatchUp=1",
                           "GVarnexIgnoreUnknownTags=0",
                           "SleepMilliAfterLeadingStart=3000",
                           "SleepMilliAfterLeadingStop=3000",
@@ -694,6 +698,143 @@ TEST(HeadlessProgram, MenuConnectAfterDisconnectAllWritesEveryDetection) {
   EXPECT_EQ(std::count(sent.begin(), sent.end(), '\n'), kRunners);
   EXPECT_EQ(IncomingLines(dir.File("logfiles")), static_cast<std::size_t>(kRunners))
       << run.Output();
+}
+
+// The detection requests of this run's incoming-detections files, in file order, as the results
+// software should get them ("AddKolClock(1<TAB>detector<TAB>bib<TAB>1<TAB>time)"), leaving out
+// the record ids in `removed` (a line's number is its record id in a run without a reset).
+std::vector<std::string> IncomingRequests(const std::string& logFolder,
+                                          const std::set<int>& removed) {
+  std::vector<std::string> requests;
+  for (const auto& entry : std::filesystem::directory_iterator(logFolder)) {
+    if (entry.path().extension() != ".dat") {
+      continue;
+    }
+    std::istringstream lines(ReadFile(entry.path().string()));
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string number;
+      std::string detector;
+      std::string bib;
+      std::string one;
+      std::string time;
+      std::getline(fields, number, '\t');
+      std::getline(fields, detector, '\t');
+      std::getline(fields, bib, '\t');
+      std::getline(fields, one, '\t');
+      std::getline(fields, time, '\t');
+      if (removed.count(std::atoi(number.c_str())) == 0) {
+        requests.push_back("AddKolClock(1\t" + detector + "\t" + bib + "\t1\t" + time + ")");
+      }
+    }
+  }
+  return requests;
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::istringstream text(ReadFile(path));
+  for (std::string line; std::getline(text, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The results software is away for 10 s in the middle of a race (shut down, then started again
+// on the same port). The program makes the connection again by itself, and in the end the results
+// software holds every recorded detection exactly once, in record order, except the one the
+// operator removed while it was away; the count of detections to send goes back to none.
+TEST(HeadlessProgram, ResultsSoftwareAwayMidRaceEndsWithEveryDetectionReceivedOnce) {
+  constexpr int kRunners = 400;
+  constexpr int kRate = 20;  // reads a second: the race lasts 20 s
+  TempDir dir;
+  const std::string record = dir.File("results-record.txt");
+  testing::SimulatorProcess box(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+                                RaceBoxArgs(dir, kRunners, kRate));
+  ASSERT_FALSE(box.WaitEvent("chip table ").empty());
+  const std::string boxPort = box.WaitEvent("listening on ");
+  ASSERT_FALSE(boxPort.empty());
+  const std::vector<std::string> resultsArgs = {"--bind", "127.0.0.1", "--quiet", "--record",
+                                                record};
+  std::vector<std::string> firstArgs = {"--port", "0"};
+  firstArgs.insert(firstArgs.end(), resultsArgs.begin(), resultsArgs.end());
+  auto results = std::make_unique<testing::SimulatorProcess>(
+      LAPORA_BINARY_DIR "/tools/resultsim/resultsim", firstArgs);
+  const std::string resultsPort = results->WaitEvent("listening on ");
+  ASSERT_FALSE(resultsPort.empty());
+  testing::WriteFile(dir.File("Lapora.ini"),
+                     "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" + boxPort +
+                         "\r\nBoxIdDetector0=31\r\n[DirectConnection]\r\nHost=127.0.0.1\r\n"
+                         "Port=" +
+                         resultsPort + "\r\nReconnectSeconds=1\r\n");
+  const std::string none = Utf8(Tr(kMsgNoDetectionToSend));
+
+  Program run({"--data-dir", dir.path(), "--connect", "--direct"});
+  ASSERT_FALSE(results->WaitEvent("client connected ").empty());
+  ASSERT_TRUE(run.WaitForOutput("detection: ", 4 * kRate)) << run.Output();
+
+  results.reset();  // shut down: SIGTERM
+  const std::string alert = Utf8("######## " + Tr(kMsgLinkLost));
+  ASSERT_TRUE(run.WaitForOutput(alert)) << run.Output();
+  const std::size_t shownAtLoss = run.Occurrences("detection: ");
+  // The operator enters two detections by hand meanwhile and removes the first.
+  run.Type("insert 9001 10:00:00 31\n");
+  ASSERT_TRUE(run.WaitForOutput("inserted: id ", 1));
+  const std::size_t idAt = run.Output().find("inserted: id ") + 13;
+  const int removedId = std::atoi(run.Output().c_str() + idAt);
+  run.Type("remove " + std::to_string(removedId) + "\n");
+  ASSERT_TRUE(run.WaitForOutput("removed: 1 recorded detection"));
+  run.Type("insert 9002 10:00:01 31\n");
+  ASSERT_TRUE(run.WaitForOutput("inserted: id ", 2));
+  // Ten seconds of the race go by while it is away.
+  ASSERT_TRUE(run.WaitForOutput("detection: ", shownAtLoss + 10 * kRate)) << run.Output();
+  std::size_t from = run.Output().size();
+  run.Type("status\n");
+  const std::string waitingPrefix = "direct connection: pressed, connecting, ";
+  ASSERT_TRUE(run.WaitForOutputAfter(waitingPrefix, from)) << run.Output().substr(from);
+  const int waiting = std::atoi(run.Output().c_str() + run.Output().find(waitingPrefix, from) +
+                                waitingPrefix.size());
+  // Every detection shown since the loss waits (the removed one counts until it is skipped).
+  EXPECT_GE(waiting, 10 * kRate) << run.Output().substr(from);
+
+  std::vector<std::string> againArgs = {"--port", resultsPort};
+  againArgs.insert(againArgs.end(), resultsArgs.begin(), resultsArgs.end());
+  results = std::make_unique<testing::SimulatorProcess>(
+      LAPORA_BINARY_DIR "/tools/resultsim/resultsim", againArgs);
+  ASSERT_FALSE(results->WaitEvent("client connected ").empty());
+  ASSERT_FALSE(box.WaitEvent("race done: sent ", std::chrono::seconds(40)).empty());
+  ASSERT_TRUE(run.WaitForOutput("detection: ", kRunners + 2)) << run.Output();
+  // The status shows the count going back to none.
+  bool allSent = false;
+  for (int attempt = 0; attempt < 100 && !allSent; ++attempt) {
+    from = run.Output().size();
+    run.Type("status\n");
+    ASSERT_TRUE(run.WaitForOutputAfter("log level: ", from));
+    allSent = run.Output().find("direct connection: pressed, connected, " + none + "\n", from) !=
+              std::string::npos;
+    if (!allSent) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  EXPECT_TRUE(allSent) << run.Output().substr(from);
+  const std::vector<std::string> expected = IncomingRequests(dir.File("logfiles"), {removedId});
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (FileLines(record).size() < expected.size() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+
+  // The ledger: the incoming file against what the results software recorded.
+  const std::vector<std::string> received = FileLines(record);
+  EXPECT_EQ(expected.size(), static_cast<std::size_t>(kRunners + 1));
+  EXPECT_EQ(received, expected);
+  std::set<std::string> distinct(received.begin(), received.end());
+  std::printf(
+      "[ figures  ] recorded %zu (+1 removed), received %zu (%zu distinct), waiting when "
+      "the results software came back %d\n",
+      expected.size(), received.size(), distinct.size(), waiting);
 }
 
 // The disk under the incoming file fills up mid-race: the operator is alerted once, recording

@@ -105,7 +105,8 @@ TEST_F(StartupSettingsTest, StoredValuesAreReadAndWrittenBackNormalised) {
                      "[DirectConnection]\r\n"
                      "Port=9000\r\n"
                      "Host=results.local\r\n"
-                     "GLinkStallSeconds=3\r\n");
+                     "GLinkStallSeconds=3\r\n"
+                     "BCatchUp=0\r\n");
   ReadStartupSettings(m_store, m_settings, m_folders, LocalNoon(2024, 3, 1));
   ReadMainWindowSettings(m_store, m_settings);
 
@@ -119,6 +120,7 @@ TEST_F(StartupSettingsTest, StoredValuesAreReadAndWrittenBackNormalised) {
   EXPECT_EQ(m_settings.Host, "results.local");
   EXPECT_EQ(m_settings.ReconnectSeconds, 15);
   EXPECT_EQ(m_settings.GLinkStallSeconds, 3);
+  EXPECT_EQ(m_settings.BCatchUp, 0);
   EXPECT_EQ(m_settings.LogWinLevel, 100);
   EXPECT_EQ(m_settings.RaceDayDates()[0], "20240229");
 

@@ -92,6 +92,7 @@ TEST_F(StartupTest, FirstStartWritesEveryKeyWithItsDefaultInOrder) {
                 "Host=localhost\r\n"
                 "ReconnectSeconds=15\r\n"
                 "GLinkStallSeconds=30\r\n"
+                "BCatchUp=1\r\n"
                 "[Application]\r\n"
                 "SoftwareLocation=" +
                 m_dir.File("bin") + "\r\n");

@@ -1,17 +1,21 @@
 // The direct connection as the main window runs it: the Station with a recording front end,
 // the results-software simulator over loopback. The toggle and its pictures, the timers of the
-// first requests, the keep-alive and the refusal, the detections information list, the sounds
-// and the lost-connection balloon.
+// first requests, the keep-alive and the refusal, the detections information list, the sounds,
+// the lost-connection balloon, and the catch-up of what was recorded while the connection was
+// down (on by default) or not (off).
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "detections/chip_table.h"
+#include "detections/detection_list_operations.h"
 #include "detections/recorded_detections.h"
 #include "foundation/app_settings.h"
 #include "foundation/clock.h"
@@ -67,10 +71,10 @@ class StationLinkTest : public ::testing::Test, public testing::StationRig {
     }
   }
 
-  // Starts the simulator with options; false when it did not come up.
-  bool StartSim(Texts options) {
+  // Starts the simulator with options on a port (0: a free one); false when it did not come up.
+  bool StartSim(Texts options, const std::string& port = "0") {
     Texts args = {"--port",
-                  "0",
+                  port,
                   "--bind",
                   "127.0.0.1",
                   "--quiet",
@@ -81,11 +85,40 @@ class StationLinkTest : public ::testing::Test, public testing::StationRig {
     args.insert(args.end(), options.begin(), options.end());
     sim = std::make_unique<testing::SimulatorProcess>(
         LAPORA_BINARY_DIR "/tools/resultsim/resultsim", args);
-    std::string port = sim->WaitEvent("listening on ");
+    std::string listening = sim->WaitEvent("listening on ");
     settings.Host = "127.0.0.1";
-    settings.Port = port.empty() ? 0 : std::stoi(port);
+    settings.Port = listening.empty() ? 0 : std::stoi(listening);
     settings.ReconnectSeconds = 1;
-    return !port.empty();
+    return !listening.empty();
+  }
+
+  // A manual entry of bib on detector 31, recorded as the operator's dialog does.
+  CKolResult Insert(int bib) {
+    ManualEntry entry;
+    entry.bibNumber = bib;
+    entry.bibText = std::to_string(bib);
+    entry.detectorLabel = "31";
+    entry.absTime = CChrono(36000 + bib, 0);
+    return station->InsertManualEntry(entry);
+  }
+
+  // The detection requests the simulator recorded, over all its runs.
+  Texts Recorded() const {
+    Texts lines;
+    const std::string content = ReadFile(dir.File("record.txt"));
+    std::size_t start = 0;
+    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+      lines.push_back(content.substr(start, end - start));
+    }
+    return lines;
+  }
+
+  // Waits (handling events and refreshing the window) until the tooltip reads `text`.
+  bool TooltipBecomes(const std::string& text) {
+    return PumpUntil([&] {
+      station->RefreshBoxStatesAndCounter();
+      return front.directTooltip == text;
+    });
   }
 
   Station& OpenStation() {
@@ -149,7 +182,10 @@ class StationLinkTest : public ::testing::Test, public testing::StationRig {
   std::unique_ptr<Station> station;
 };
 
+// Without catch-up, as the direct connection always was: a loss releases the button for good and
+// what was recorded meanwhile never reaches the results software.
 TEST_F(StationLinkTest, ToggleTimersRequestsResultsAndLoss) {
+  settings.BCatchUp = 0;
   ASSERT_TRUE(StartSim({"--detectors", "31,32", "--race-start", "10:00:00"}));
   Station& st = OpenStation();
   // The keep-alive runs from the opening, every 30 s.
@@ -195,6 +231,52 @@ TEST_F(StationLinkTest, ToggleTimersRequestsResultsAndLoss) {
   EXPECT_TRUE(front.messages.empty());  // logged and ballooned, no message box
   EXPECT_TRUE(st.ResultsDetectorList().empty());
   EXPECT_FALSE(st.ResultsLink().IsRunning());
+  EXPECT_EQ(front.directTooltip, "");
+
+  // Recorded while down, then the operator connects again: only what follows goes out.
+  Insert(7);
+  ASSERT_TRUE(records.FlushDetectionFile());  // offered to the link, which is down
+  ASSERT_TRUE(StartSim({"--record", dir.File("record.txt")}));
+  st.Command(Button::kDirect);
+  ASSERT_TRUE(PumpUntil([&] { return st.ResultsLink().IsLinkConnected(); }));
+  const CKolResult after = Insert(8);
+  ASSERT_TRUE(PumpUntil([&] { return !Recorded().empty(); }));
+  EXPECT_EQ(Recorded(), (Texts{CResultsLink::AddKolClockRequest(after)}));
+  EXPECT_EQ(front.balloons.size(), 1u);
+}
+
+// With catch-up (the default) a lost connection is made again by itself, under the connecting
+// picture with the alert shown once; what was recorded meanwhile follows, in order, removed
+// detections left out, and the tooltip counts what waits until it is all sent.
+TEST_F(StationLinkTest, ALostConnectionIsMadeAgainAndWhatWasRecordedMeanwhileFollows) {
+  const std::string record = dir.File("record.txt");
+  ASSERT_TRUE(StartSim({"--record", record}));
+  const std::string port = std::to_string(settings.Port.load());
+  Station& st = OpenStation();
+  EXPECT_EQ(front.directTooltip, Tr(kMsgNoDetectionToSend));
+  st.SetDirectConnection(true);
+  ASSERT_TRUE(PumpUntil([&] { return front.directState == DirectState::kConnected; }));
+  Texts expected = {CResultsLink::AddKolClockRequest(Insert(1))};
+  ASSERT_TRUE(PumpUntil([&] { return Recorded().size() == 1; }));
+
+  sim.reset();  // the results software is shut down
+  ASSERT_TRUE(PumpUntil([this] { return !front.balloons.empty(); }));
+  EXPECT_TRUE(Pressed());
+  EXPECT_EQ(front.directState, DirectState::kConnecting);
+  EXPECT_TRUE(Shown("######## " + Tr(kMsgLinkLost)));
+  expected.push_back(CResultsLink::AddKolClockRequest(Insert(2)));
+  const CKolResult removed = Insert(3);
+  expected.push_back(CResultsLink::AddKolClockRequest(Insert(4)));
+  EXPECT_EQ(st.SetDetectionsValid({removed.id}, false).recordsChanged, 1);
+  ASSERT_TRUE(TooltipBecomes(StrF(Tr(kMsgDetectionsToSend).c_str(), 3, "s")));
+
+  ASSERT_TRUE(StartSim({"--record", record}, port));
+  ASSERT_TRUE(TooltipBecomes(Tr(kMsgNoDetectionToSend)));
+  ASSERT_TRUE(PumpUntil([&] { return Recorded().size() >= expected.size(); }));
+  EXPECT_EQ(Recorded(), expected);
+  EXPECT_EQ(front.directState, DirectState::kConnected);
+  EXPECT_EQ(front.balloons.size(), 1u);
+  EXPECT_TRUE(Pressed());
 }
 
 TEST_F(StationLinkTest, TooOldResultsSoftwareIsRefused) {

@@ -1,7 +1,7 @@
 // The direct connection against the results-software simulator over loopback: the bytes of
 // every request, the replies decoded as the main window shows them, the link's states and
-// reactions, a lost connection, a stop while trying, four box threads pushing at once and a
-// results software that stops reading.
+// reactions, a lost connection, a stop while trying, four box threads pushing at once, a
+// results software that stops reading, and the catch-up over a connection cut without a word.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include "detections/recorded_detections.h"
 #include "foundation/events.h"
 #include "foundation/log.h"
 #include "foundation/resource_mutex.h"
@@ -37,6 +38,7 @@
 #include "resultslink/results_link.h"
 #include "support/simulator_process.h"
 #include "support/temp_dir.h"
+#include "support/vanishing_peer.h"
 
 namespace lapora {
 namespace {
@@ -540,6 +542,177 @@ TEST_F(ResultsLinkTest, APauseShorterThanTheStallTimeAfterALongIdleKeepsTheConne
   m_events.Dispatch([this](const Event& event) { Handle(event); });
   EXPECT_TRUE(m_link.IsLinkConnected());
   EXPECT_EQ(m_states, (std::vector<int>{1, 2}));
+}
+
+// A results software that takes every connection and keeps, in arrival order, each whole line
+// it reads (without its CR LF); a line cut by the end of its connection is not one. Runs on its
+// own thread.
+class LineCollector {
+ public:
+  explicit LineCollector(const char* host) {
+    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, host, &address.sin_addr);
+    EXPECT_EQ(bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(m_listen, 8), 0);
+    socklen_t length = sizeof address;
+    getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    EXPECT_EQ(pipe(m_wake), 0);
+    m_thread = std::thread([this] { Run(); });
+  }
+  ~LineCollector() {
+    const char byte = 1;
+    EXPECT_EQ(write(m_wake[1], &byte, 1), 1);
+    m_thread.join();
+    for (const Client& client : m_clients) {
+      close(client.fd);
+    }
+    close(m_listen);
+    close(m_wake[0]);
+    close(m_wake[1]);
+  }
+  int Port() const { return m_port; }
+  Texts Lines() const {
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+  }
+  int Connections() const {
+    std::lock_guard lock(m_mutex);
+    return m_connections;
+  }
+
+ private:
+  struct Client {
+    int fd = -1;
+    std::string partial;
+  };
+
+  void Run() {
+    while (true) {
+      std::vector<pollfd> fds = {{m_wake[0], POLLIN, 0}, {m_listen, POLLIN, 0}};
+      for (const Client& client : m_clients) {
+        fds.push_back({client.fd, POLLIN, 0});
+      }
+      if (poll(fds.data(), fds.size(), -1) < 0 || fds[0].revents != 0) {
+        return;
+      }
+      if (fds[1].revents != 0) {
+        m_clients.push_back({accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC), {}});
+        std::lock_guard lock(m_mutex);
+        ++m_connections;
+        continue;  // the poll set changed
+      }
+      for (std::size_t i = 2; i < fds.size(); ++i) {
+        if (fds[i].revents != 0) {
+          Read(m_clients[i - 2]);
+        }
+      }
+    }
+  }
+  void Read(Client& client) {
+    char buffer[4096];
+    const ssize_t got = recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got <= 0) {
+      return;  // ended (or reset): whatever came last without a line end is dropped
+    }
+    client.partial.append(buffer, static_cast<std::size_t>(got));
+    std::size_t end;
+    while ((end = client.partial.find('\n')) != std::string::npos) {
+      std::string line = client.partial.substr(0, end);
+      client.partial.erase(0, end + 1);
+      while (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+      }
+      std::lock_guard lock(m_mutex);
+      m_lines.push_back(line);
+    }
+  }
+
+  int m_listen = -1;
+  int m_port = 0;
+  int m_wake[2] = {-1, -1};
+  std::vector<Client> m_clients;  // the collector's thread only
+  mutable std::mutex m_mutex;     // guards the two fields below
+  Texts m_lines;
+  int m_connections = 0;
+  std::thread m_thread;
+};
+
+// Catch-up over a connection cut without a word (a pulled cable): what the results software's
+// system acknowledged is not sent again; everything else is, once, in record order, over the
+// connection the link makes again by itself; a detection removed meanwhile is not.
+TEST(ResultsLinkCatchUpTest, WhatWasNotAcknowledgedBeforeACutIsSentOnceAfterIt) {
+  testing::VanishingPeerNetwork network;
+  std::string why;
+  if (!network.Enter(&why)) {
+    GTEST_SKIP() << why;
+  }
+  EventQueue events;
+  Logger log(events);
+  log.SetPostingEnabled(true);
+  CRecordedDetections records(log);
+  LineCollector peer(testing::VanishingPeerNetwork::kPeerAddress);
+  CResultsLink link(events, log, &records);
+  link.SetCatchUp(true);
+  std::vector<int> states;
+  const auto pumpUntil = [&](const std::function<bool()>& done,
+                             std::chrono::seconds limit = kDeadline) {
+    const auto deadline = Clock::now() + limit;
+    while (!done() && Clock::now() < deadline) {
+      events.WaitForEvents(std::chrono::milliseconds(20));
+      events.Dispatch([&](const Event& event) {
+        if (const auto* state = std::get_if<LinkStateEvent>(&event)) {
+          states.push_back(state->state);
+        }
+      });
+    }
+    return done();
+  };
+  Texts expected;
+  // Recorded and offered, as the intake does once a detection's line is in the file.
+  const auto record = [&](int bib) {
+    CKolResult stored = records.AddDetectionRecord("31", std::to_string(bib), CChrono(),
+                                                   CChrono(36000 + bib, 0), 0, false);
+    link.PushDetection(stored);
+    return stored;
+  };
+
+  ASSERT_TRUE(link.StartLink(testing::VanishingPeerNetwork::kPeerAddress, peer.Port(), 1,
+                             /*stallSeconds=*/1));
+  ASSERT_TRUE(pumpUntil([&] { return link.IsLinkConnected(); }));
+  for (int bib = 1; bib <= 20; ++bib) {
+    expected.push_back(CResultsLink::AddKolClockRequest(record(bib)));
+  }
+  ASSERT_TRUE(pumpUntil([&] { return peer.Lines().size() == 20 && link.DetectionsToSend() == 0; }))
+      << link.DetectionsToSend();
+
+  ASSERT_TRUE(network.CutPeer());
+  for (int bib = 21; bib <= 50; ++bib) {
+    CKolResult stored = record(bib);
+    if (bib == 30) {
+      ASSERT_TRUE(records.SetValid(stored.id, 0));  // removed by the operator
+    } else {
+      expected.push_back(CResultsLink::AddKolClockRequest(stored));
+    }
+  }
+  // Nothing is acknowledged any more: the link finds the connection lost and keeps trying.
+  ASSERT_TRUE(pumpUntil([&] {
+    return std::count(states.begin(), states.end(), static_cast<int>(kLinkLostRetrying)) == 1;
+  }));
+  EXPECT_GE(link.DetectionsToSend(), 29u);
+  EXPECT_TRUE(link.IsRunning());
+
+  ASSERT_TRUE(network.RestorePeer());
+  ASSERT_TRUE(pumpUntil(
+      [&] { return link.DetectionsToSend() == 0 && peer.Lines().size() >= expected.size(); },
+      std::chrono::seconds(30)))
+      << link.DetectionsToSend() << " " << peer.Lines().size();
+  EXPECT_EQ(peer.Lines(), expected);
+  EXPECT_EQ(peer.Connections(), 2);
+  EXPECT_EQ(states.back(), kLinkConnected);
+  link.StopLink();
 }
 
 }  // namespace

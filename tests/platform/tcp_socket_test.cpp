@@ -1,14 +1,20 @@
 #include "platform/tcp_socket.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/socket_liveness.h"
 #include "support/loopback_peer.h"
 #include "support/socket_probes.h"
 
@@ -128,6 +134,52 @@ TEST(TcpSocketTest, CloseFromAnotherThreadWakesABlockedReceive) {
   EXPECT_EQ(socket.Receive(nullptr, 0), -1);
   EXPECT_EQ(socket.WaitReadable(0), -1);
   EXPECT_TRUE(peer.WaitForClose());
+}
+
+// The peer stops reading with its buffers full; Close would still deliver what waits on our
+// side, Abort must not: the peer gets exactly what its system had acknowledged, then a reset.
+TEST(TcpSocketTest, AbortDeliversNothingThePeerHadNotAcknowledged) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int small = 4096;
+  ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  TcpSocket socket;
+  ASSERT_EQ(socket.Connect("127.0.0.1", ntohs(address.sin_port), 2000),
+            TcpConnectResult::kConnected);
+  const int theirs = ::accept(listener, nullptr, nullptr);
+  ::close(listener);
+  ASSERT_GE(theirs, 0);
+
+  const std::string block(16384, 'x');
+  long sent = 0;
+  for (long put; (put = socket.WithDescriptor([&](int fd) {
+                   return SendWithin(fd, block.data(), block.size(), 50);
+                 })) > 0;) {
+    sent += put;
+  }
+  const long waiting = socket.WithDescriptor(UnsentByteCount);
+  ASSERT_GT(waiting, 0);
+  socket.Abort();
+  EXPECT_FALSE(socket.IsOpen());
+  socket.Abort();  // harmless once closed
+
+  long received = 0;
+  char buffer[16384];
+  long got;
+  while ((got = ::recv(theirs, buffer, sizeof buffer, 0)) > 0) {
+    received += got;
+  }
+  const int error = errno;
+  EXPECT_EQ(received, sent - waiting);
+  EXPECT_EQ(got, -1);
+  EXPECT_EQ(error, ECONNRESET);
+  ::close(theirs);
 }
 
 }  // namespace

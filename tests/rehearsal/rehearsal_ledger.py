@@ -225,28 +225,39 @@ class Ledger:
         self.check("incoming-file lines numbered 1..N in order", len(numbers), "",
                    numbers == list(range(1, len(numbers) + 1)))
 
-    def results(self, sent, records, got, manual_at, down):
+    def results(self, sent, records, got, manual_at, down, caught_up=None):
         """Every recorded detection received exactly once by the results software, except those
-        recorded while its connection was down (down: [(from µs, to µs)]; no catch-up yet).
+        recorded while its connection was down (down: [(from µs, to µs)]), which are not sent.
+        With caught_up = (limit, detail) the program sends those too once the connection is
+        back: at most `limit` of them may be missing, for the reason given in detail.
         manual_at: {bib: µs} of the manual entries."""
         recorded = collections.Counter(record_key(r) for r in records)
         stamps = {e[:3]: e[3] for e in sent.expected}
-        sent_once, missed, missing, dup = 0, [], [], []
+        sent_once, late, missed, missing, dup = 0, 0, [], [], []
         for r in records:
             key = record_key(r)
             stamp = stamps.get(key, manual_at.get(r[2], 0))
+            while_down = any(start <= stamp <= end for start, end in down)
             if got[key] == 1:
                 sent_once += 1
+                late += 1 if while_down else 0
             elif got[key] > 1:
                 dup.append(r)
-            elif any(start <= stamp <= end for start, end in down):
+            elif while_down:
                 missed.append(r)
             else:
                 missing.append(r)
         stray = [k for k in got if recorded[k] == 0]
         self.check("results software: received exactly once", sent_once, "", sent_once > 0)
-        self.check("  recorded while the direct connection was down", len(missed),
-                   "not sent, no catch-up yet", True)
+        if caught_up is None:
+            self.check("  recorded while the direct connection was down", len(missed),
+                       "not sent", True)
+        else:
+            limit, detail = caught_up
+            self.check("  of them recorded while it was away", late, "sent once it was back",
+                       late > 0)
+            self.check("  recorded while it was away, NOT received", len(missed), detail,
+                       len(missed) <= limit)
         self.check("  recorded, connection up, NOT received", len(missing), self.sample(missing),
                    not missing)
         self.check("  received more than once", len(dup), self.sample(dup), not dup)

@@ -110,6 +110,55 @@ TEST_F(LinkReactionsTest, LostConnectionAlertsAndReleasesTheButton) {
   m_reactions.OnDirectButton(false, "", 0, 0);
 }
 
+// With catch-up the link makes a lost connection again: the alert comes once per loss, the
+// button stays pressed and shows "connecting" through the failed attempts until connected.
+TEST_F(LinkReactionsTest, ALostConnectionMadeAgainKeepsTheButtonPressed) {
+  m_reactions.OnDirectButton(true, "127.0.0.1", 1, 60);
+  m_reactions.OnLinkState(kLinkConnecting);
+  m_reactions.OnLinkState(kLinkConnected);
+  m_protocol.DecodeLinkReply("NFO:7 D1");
+  Logged();
+
+  LinkReaction lost = m_reactions.OnLinkState(kLinkLostRetrying);
+  EXPECT_EQ(lost.image, LinkImage::kConnecting);
+  EXPECT_FALSE(lost.releaseButton);
+  EXPECT_EQ(lost.stopTimers, (Ints{34146}));
+  EXPECT_EQ(lost.sounds, (Ints{kSoundLinkLost, kSoundWarning}));
+  ASSERT_TRUE(lost.balloon);
+  EXPECT_EQ(lost.balloon->text, Tr(kMsgLinkLost));
+  EXPECT_TRUE(m_reactions.IsButtonPressed());
+  EXPECT_TRUE(m_protocol.DetectorList().empty());
+  EXPECT_EQ(Logged(), (Texts{"######## " + Tr(kMsgLinkLost)}));
+
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(m_reactions.OnLinkState(kLinkConnecting).image, LinkImage::kConnecting);
+    LinkReaction failed = m_reactions.OnLinkState(kLinkNotConnected);
+    EXPECT_EQ(failed.image, LinkImage::kConnecting);
+    EXPECT_TRUE(failed.sounds.empty());
+    EXPECT_FALSE(failed.balloon);
+    EXPECT_FALSE(failed.releaseButton);
+  }
+  m_reactions.OnLinkState(kLinkConnecting);
+  EXPECT_EQ(m_reactions.OnLinkState(kLinkConnected).image, LinkImage::kConnected);
+  EXPECT_EQ(Logged(), (Texts{Tr(kMsgLinkConnected)}));
+
+  // Lost again, then released by the operator while the link tries: a failed attempt still
+  // reported afterwards shows "not connected", and the retrying is over for good.
+  m_reactions.OnLinkState(kLinkLostRetrying);
+  m_reactions.OnLinkState(kLinkConnecting);
+  EXPECT_EQ(m_reactions.OnDirectButton(false, "", 0, 0).image, LinkImage::kNotConnected);
+  EXPECT_EQ(m_reactions.OnLinkState(kLinkNotConnected).image, LinkImage::kNotConnected);
+  EXPECT_FALSE(m_link.IsRunning());
+  // A loss reported after the release is the operator's disconnection, not an alert.
+  Logged();
+  m_reactions.OnLinkState(kLinkConnected);
+  LinkReaction ended = m_reactions.OnLinkState(kLinkLostRetrying);
+  EXPECT_EQ(ended.image, LinkImage::kNotConnected);
+  EXPECT_EQ(ended.sounds, (Ints{kSoundDone}));
+  EXPECT_FALSE(ended.balloon);
+  EXPECT_EQ(Logged(), (Texts{Tr(kMsgLinkConnected), Tr(kMsgLinkDisconnected)}));
+}
+
 TEST_F(LinkReactionsTest, OperatorDisconnectionIsNotAnAlert) {
   m_reactions.OnDirectButton(true, "127.0.0.1", 1, 60);
   m_reactions.OnLinkState(kLinkConnecting);

@@ -136,6 +136,7 @@ TEST_F(ConfigurationSessionTest, OpeningFieldsComeFromTheSettingsAndTheSlots) {
   settings.Host = "results.local";
   settings.Port = 9000;
   settings.ReconnectSeconds = 20;
+  settings.BCatchUp = 0;
   settings.GBoxReconnectSeconds = 60;
   settings.GDaysToAdd = 1;
   settings.GVarnexIgnoreUnknownTags = 1;
@@ -149,6 +150,7 @@ TEST_F(ConfigurationSessionTest, OpeningFieldsComeFromTheSettingsAndTheSlots) {
   EXPECT_EQ(fields.host, "results.local");
   EXPECT_EQ(fields.port, "9000");
   EXPECT_EQ(fields.reconnectSeconds, "20");
+  EXPECT_FALSE(fields.catchUp);
   EXPECT_EQ(fields.lostConnectionIndex, 2);
   EXPECT_EQ(fields.longRaceIndex, 1);
   EXPECT_TRUE(fields.ignoreUnknownTags);
@@ -384,6 +386,7 @@ TEST_F(ConfigurationCommitTest, SettingsFileAfterOkInItsOrder) {
   fields.host = "10.0.0.5";
   fields.port = "8284";
   fields.reconnectSeconds = "25";
+  fields.catchUp = false;
   fields.lostConnectionIndex = 0;
   fields.longRaceIndex = 1;
   fields.beepDetections = false;
@@ -411,7 +414,8 @@ TEST_F(ConfigurationCommitTest, SettingsFileAfterOkInItsOrder) {
             "[DirectConnection]\r\n"
             "Port=8284\r\n"
             "Host=10.0.0.5\r\n"
-            "ReconnectSeconds=25\r\n");
+            "ReconnectSeconds=25\r\n"
+            "BCatchUp=0\r\n");
   // One long-race day: today is race day 1.
   EXPECT_EQ(s.RaceDayDates()[1], TodayCompact(now));
   EXPECT_EQ(s.RaceDayDates()[0], DateFromToday(-1, now));

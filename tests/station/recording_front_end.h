@@ -78,6 +78,7 @@ class RecordingFrontEnd : public FrontEnd {
     Record("SetDirectState");
     directState = state;
   }
+  void SetDirectTooltip(const std::string& text) override { directTooltip = text; }
   void SetLongRaceIndicator(bool shown, const std::string& text) override {
     longRaceShown = shown;
     longRaceText = text;
@@ -175,6 +176,7 @@ class RecordingFrontEnd : public FrontEnd {
   std::map<int, Box> boxes;
   std::map<Button, ButtonState> buttons;
   DirectState directState = DirectState::kConnected;
+  std::string directTooltip;
   bool longRaceShown = false;
   std::string longRaceText;
   std::string versionText;

@@ -88,6 +88,7 @@ class DlgConfigTest : public QObject {
     m_settings.Host = "localhost";
     m_settings.Port = 8283;
     m_settings.ReconnectSeconds = 15;
+    m_settings.BCatchUp = 1;
     m_settings.GBoxReconnectSeconds = 90;
     m_settings.GDaysToAdd = 0;
     m_settings.GVarnexIgnoreUnknownTags = 0;
@@ -236,6 +237,8 @@ class DlgConfigTest : public QObject {
       QVERIFY(StillRunning(shown));
 
       shown.ReconnectEdit()->setText(QStringLiteral("60"));
+      QVERIFY(shown.CatchUpBox()->isChecked());
+      shown.CatchUpBox()->setChecked(false);
       shown.LongRaceBox()->setCurrentIndex(2);
       shown.LostConnectionBox()->setCurrentIndex(0);
       shown.IgnoreUnknownTagsBox()->setChecked(true);
@@ -247,6 +250,7 @@ class DlgConfigTest : public QObject {
     QCOMPARE(m_settings.Host, std::string("dorix.local"));
     QCOMPARE(m_settings.Port.load(), 8300);
     QCOMPARE(m_settings.ReconnectSeconds.load(), 60);
+    QCOMPARE(m_settings.BCatchUp.load(), 0);
     QCOMPARE(m_settings.GDaysToAdd.load(), 2);
     QCOMPARE(m_settings.GBoxReconnectSeconds.load(), 0);
     QCOMPARE(m_settings.GVarnexIgnoreUnknownTags.load(), 1);

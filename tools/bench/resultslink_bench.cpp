@@ -44,7 +44,7 @@ struct Run {
   explicit Run(const std::string& folder)
       : log(events),
         records(log),
-        link(events, log),
+        link(events, log, &records),
         intake(log, events, settings, nullptr, SystemClock(), chipTable, records, &link),
         services{log, events, settings, SystemClock(), intake, shared, nullptr} {
     log.SetPostingEnabled(true);
@@ -52,6 +52,7 @@ struct Run {
     settings.GVarnexIgnoreInputMsDelta = 0;  // every line recorded: nothing is a repeat
     settings.GVarnexBeepDetections = 0;
     records.OpenDetectionFile(folder + "/incoming.dat");
+    link.SetCatchUp(true);  // as the program runs by default: requests made from the records
   }
   ~Run() { link.StopLink(); }
   // The main thread's share: take the posted events (log texts, link lines) off the queue.

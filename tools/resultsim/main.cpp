@@ -27,6 +27,8 @@ constexpr const char* kUsage = R"(usage: resultsim [options]
   --port N                 TCP port (default 8283; 0 picks a free one)
   --bind ADDR              IPv4 address to listen on (default 0.0.0.0)
   --log FILE               receive log: "<unix us> <line as received, escaped>" per line
+  --record FILE            every AddKolClock line received, as it came without its CR LF,
+                           appended (a simulator started again adds to the same file)
   --quiet                  no "received"/"sent" lines on stdout
   --layout L               runner results as nq04, nq05, nq06 (default) or res1
   --mode TEXT              answer to GetMode(): NFO:24 TEXT (default Chrono)
@@ -115,6 +117,7 @@ int ParseOptions(int argc, char** argv, Options& options, bool& helpShown) {
     static const char* const kWithValue[] = {"--port",
                                              "--bind",
                                              "--log",
+                                             "--record",
                                              "--layout",
                                              "--mode",
                                              "--user",
@@ -174,6 +177,8 @@ int ParseOptions(int argc, char** argv, Options& options, bool& helpShown) {
       options.server.bindAddress = value;
     } else if (name == "--log") {
       options.server.logPath = value;
+    } else if (name == "--record") {
+      options.server.recordPath = value;
     } else if (name == "--layout") {
       if (!ParseLayout(value, options.layout)) {
         return bad("nq04, nq05, nq06 or res1");

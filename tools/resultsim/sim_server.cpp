@@ -74,6 +74,9 @@ CServer::~CServer() {
   if (m_logFd >= 0) {
     close(m_logFd);
   }
+  if (m_recordFd >= 0) {
+    close(m_recordFd);
+  }
 }
 
 bool CServer::Start(std::string& error) {
@@ -81,6 +84,15 @@ bool CServer::Start(std::string& error) {
     m_logFd = open(m_settings.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (m_logFd < 0) {
       error = "cannot open the log " + m_settings.logPath + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (!m_settings.recordPath.empty()) {
+    // Appended to, never truncated: a simulator started again after a kill adds to the record.
+    m_recordFd =
+        open(m_settings.recordPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (m_recordFd < 0) {
+      error = "cannot open the record " + m_settings.recordPath + ": " + std::strerror(errno);
       return false;
     }
   }
@@ -164,6 +176,10 @@ int CServer::Run(int stopFd) {
       return 1;
     }
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+      // What the client's system handed over is taken before the end, as a results software
+      // that is shut down (not one that crashes) does.
+      while (m_client >= 0 && m_phase == Phase::kServing && m_reading && ReadClient()) {
+      }
       Event("stopped");
       return 0;
     }
@@ -248,7 +264,7 @@ int CServer::NextLimit() const {
   return limit;
 }
 
-void CServer::ReadClient() {
+bool CServer::ReadClient() {
   char buffer[kChunk];
   size_t want = sizeof buffer;
   const int limit = NextLimit();
@@ -270,18 +286,18 @@ void CServer::ReadClient() {
   const int64_t stamp = UnixUs();
   if (received < 0) {
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
-      return;
+      return false;
     }
     Event("client error after %d lines: %s", m_lines, std::strerror(errno));
     EndClient("closed");
-    return;
+    return false;
   }
   if (received == 0) {
     if (!m_input.empty()) {
       Event("unterminated line at close %s", EscapeLine(m_input).c_str());
     }
     EndClient("client left");
-    return;
+    return false;
   }
   m_input.append(buffer, static_cast<size_t>(received));
   std::string logText;
@@ -304,9 +320,21 @@ void CServer::ReadClient() {
       std::fprintf(stderr, "resultsim: cannot write the log: %s\n", std::strerror(errno));
     }
   }
+  if (m_recordFd >= 0) {
+    std::string recordText;
+    for (const std::string& line : lines) {
+      if (line.rfind("AddKolClock(", 0) == 0) {
+        recordText += line.substr(0, line.find_last_not_of('\r') + 1) + "\n";
+      }
+    }
+    if (!recordText.empty() && !WriteAll(m_recordFd, recordText)) {
+      std::fprintf(stderr, "resultsim: cannot write the record: %s\n", std::strerror(errno));
+    }
+  }
   for (const std::string& line : lines) {
     HandleLine(line);
   }
+  return m_client >= 0;
 }
 
 void CServer::HandleLine(const std::string& raw) {

@@ -23,6 +23,7 @@ struct CServerSettings {
   int clients = 0;           // end after this many connections, 0: never
   bool quiet = false;        // no "received"/"sent" event lines
   std::string logPath;       // receive log, empty: none
+  std::string recordPath;    // every detection request received, appended; empty: none
 };
 
 class CServer {
@@ -36,8 +37,9 @@ class CServer {
   // Opens the log and the listening socket and announces "listening on PORT".
   [[nodiscard]] bool Start(std::string& error);
 
-  // Serves clients until stopFd becomes readable or the client count is reached.
-  // Returns the process exit code.
+  // Serves clients until stopFd becomes readable or the client count is reached. On a stop,
+  // the lines already in the connection's buffers are read and logged first: the client's
+  // system acknowledged them, so they count as received. Returns the process exit code.
   int Run(int stopFd);
 
  private:
@@ -50,7 +52,8 @@ class CServer {
   };
 
   void Accept();
-  void ReadClient();
+  // Reads what the client sent; false when the connection ended.
+  bool ReadClient();
   void HandleLine(const std::string& raw);
   void Queue(int64_t dueUs, std::string bytes, std::string shown, bool close);
   void Pump();
@@ -64,6 +67,7 @@ class CServer {
   CReplyScript& m_script;
   int m_listenFd = -1;
   int m_logFd = -1;
+  int m_recordFd = -1;
 
   // The current connection.
   int m_client = -1;
