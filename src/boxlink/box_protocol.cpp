@@ -315,10 +315,17 @@ void HandleBoxMessage(COstraBox& box, const std::string& logPrefix, BoxMessageKi
       break;
     case BoxMessageKind::kEpcRewindStart:
       PostBoxLog(log, 78, kMsgBoxEpcRewindStart, prefix, data);
+      (void)box.ReadHistory()->BeginReplay();
       break;
-    case BoxMessageKind::kEpcRewindDone:
+    case BoxMessageKind::kEpcRewindDone: {
       PostBoxLog(log, 25, kMsgBoxEpcRewindDone, prefix, data);
+      int recovered = 0;
+      int replayed = 0;
+      if (box.ReadHistory()->EndReplay(&recovered, &replayed)) {
+        log.PostLogMsg(0, kMsgReadsRecovered, box.BoxNumber(), recovered, replayed);
+      }
       break;
+    }
     case BoxMessageKind::kChannelState:
       PostBoxLog(log, 0, kMsgBoxInvalidInput, prefix, line.c_str());
       break;
@@ -358,6 +365,27 @@ std::string TodayRangeParameter(std::time_t now) {
   };
   return dashed(TodayCompact(now)) + "_00:00:00.000," + dashed(DateFromToday(1, now)) +
          "_00:00:00.000";
+}
+
+std::string BoxDateTimeText(std::int64_t unixMs) {
+  std::int64_t seconds = unixMs >= 0 ? unixMs / 1000 : (unixMs - 999) / 1000;
+  auto millis = static_cast<int>(unixMs - seconds * 1000);
+  auto when = static_cast<std::time_t>(seconds);
+  std::tm local{};
+  if (localtime_r(&when, &local) == nullptr) {
+    return "0000-00-00_00:00:00.000";
+  }
+  return StrF("%04d-%02d-%02d_%02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+              local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
+}
+
+std::string RecoveryRangeParameter(const CChrono& lastRecorded, std::int64_t nowUnixMs) {
+  if (!lastRecorded.IsSet()) {
+    return TodayRangeParameter(static_cast<std::time_t>(nowUnixMs / 1000));
+  }
+  std::int64_t last =
+      static_cast<std::int64_t>(lastRecorded.Seconds()) * 1000 + lastRecorded.Millis();
+  return BoxDateTimeText(last - kReplayLeadMs) + "," + BoxDateTimeText(nowUnixMs + kReplayTailMs);
 }
 
 }  // namespace lapora

@@ -100,5 +100,13 @@ std::string GateTimeParameter(double seconds);
 // packDataSection / rewindData restricted to today: "YYYY-MM-DD_00:00:00.000," + tomorrow in
 // the same form.
 std::string TodayRangeParameter(std::time_t now);
+// An instant as the box writes it, in local time: "YYYY-MM-DD_HH:MM:SS.mmm".
+std::string BoxDateTimeText(std::int64_t unixMs);
+// The rewindData range asked for after a lost connection: from kReplayLeadMs before the box
+// time of the last recorded detection to kReplayTailMs past now (so that a box clock a little
+// ahead of the PC's loses nothing); the range of today when nothing was recorded from the box.
+inline constexpr std::int64_t kReplayLeadMs = 5000;
+inline constexpr std::int64_t kReplayTailMs = 60000;
+std::string RecoveryRangeParameter(const CChrono& lastRecorded, std::int64_t nowUnixMs);
 
 }  // namespace lapora

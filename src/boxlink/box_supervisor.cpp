@@ -80,6 +80,9 @@ void BoxSupervisor::OnBoxPingError(int boxNumber) {
   Logger& log = m_services.log;
   bool beingStopped = box->IsStopWanted();
   log.PostLogF(0, "APP PING ERROR for box %d. StopBoxThread", boxNumber);
+  if (!beingStopped) {
+    box->NoteConnectionLost();
+  }
   CleanUpBoxThread(*box);
   if (m_services.sound != nullptr) {
     m_services.sound->PlaySoundResource(kSoundBoxError);

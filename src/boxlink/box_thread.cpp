@@ -227,6 +227,11 @@ void COstraBox::StopBoxThread(const std::function<void()>& pump, StopKind kind) 
   if (m_thread.joinable()) {
     m_thread.join();
   }
+  if (kind == StopKind::kFinal) {
+    // The operator ended the connection: what the box reads meanwhile is not ours to fetch.
+    // Taken back once the thread has ended, so that a loss it found last cannot restore it.
+    m_replayAfterLoss = false;
+  }
 }
 
 void COstraBox::RequestClearLast() {
@@ -356,6 +361,7 @@ void COstraBox::ReadingLoop(const std::string& prefix) {
       if (stopRequested) {
         expectedEnd();
       } else {
+        NoteConnectionLost();  // before the report that has the box started again
         m_services.events.Post(BoxStatusEvent{m_number, 1});
         log.PostAlert(StrF(Tr(kMsgBoxReceptionFailed).c_str(), prefix.c_str()), false);
       }
@@ -373,6 +379,26 @@ void COstraBox::ReadingLoop(const std::string& prefix) {
   }
   // Stopped between two reads: the same end as a read cut by the stop.
   expectedEnd();
+}
+
+void COstraBox::AskForMissedReads(const std::string& prefix) {
+  m_readHistory.DropReplay();  // one cut short by the loss is not finished on this connection
+  if (m_stop || !m_replayAfterLoss.exchange(false) ||
+      m_services.settings.BAutoRecover.load() == 0) {
+    return;
+  }
+  Logger& log = m_services.log;
+  std::string range =
+      RecoveryRangeParameter(m_readHistory.LastRecorded(), m_services.clock.NowUnixMs());
+  log.PostLogMsg(0, kMsgAskingForMissedReads, prefix.c_str(), range.c_str());
+  // Expected before the command leaves: the box may answer at once.
+  m_readHistory.ExpectReplay();
+  std::string error;
+  if (!SendCommand(*this, "rewindData", range, &error)) {
+    m_readHistory.DropReplay();
+    log.PostLogMsg(0, kMsgErrorSendingRewindData, prefix.c_str(), error.c_str());
+    NoteConnectionLost();  // still missing: asked for on the next connection
+  }
 }
 
 bool COstraBox::InitialiseForRound(const std::string& prefix, int round) {
@@ -412,6 +438,7 @@ void COstraBox::BoxThread(int connectRound) {
     m_lastDetections.ClearLast();
     m_counters.Reset();
     m_readingPaused = false;
+    AskForMissedReads(prefix);
     ReadingLoop(prefix);
 
     m_transport->Close();

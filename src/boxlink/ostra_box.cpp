@@ -41,6 +41,11 @@ void COstraBox::SetTransport(std::unique_ptr<CComBox> transport) {
 
 void COstraBox::ConfigureTransport(const std::string& detectorId, const std::string& address,
                                    int port) {
+  if (m_transport != nullptr &&
+      (m_transport->Address() != address || m_transport->PortValue() != port)) {
+    m_readHistory.Clear();
+    m_replayAfterLoss = false;
+  }
   bool serial = IsSerialAddress(address);
   if (m_transport == nullptr || m_transport->IsSerial() != serial) {
     if (serial) {

@@ -59,6 +59,7 @@ class COstraBox : public IntakeBox {
   std::string ConnectionName() const override;
   std::string DetectorLabel() const override;
   CLastBoxDetectionList& LastDetections() override { return m_lastDetections; }
+  CBoxReadHistory* ReadHistory() override { return &m_readHistory; }
 
   // Main thread. Empties the last-detections list: at once when no box thread runs, otherwise
   // the box thread does it before it handles its next line (the list is that thread's own).
@@ -71,7 +72,8 @@ class COstraBox : public IntakeBox {
   CComBox* Transport() const { return m_transport.get(); }
   void SetTransport(std::unique_ptr<CComBox> transport);
   // Makes the transport a serial one for a serial address and a TCP one otherwise (keeping
-  // the current one when it is already of that kind), then stores the settings in it.
+  // the current one when it is already of that kind), then stores the settings in it. A new
+  // address or port names another box: the read history and a pending replay are forgotten.
   void ConfigureTransport(const std::string& detectorId, const std::string& address, int port);
 
   // Protocol state.
@@ -119,6 +121,11 @@ class COstraBox : public IntakeBox {
   // reported meanwhile must not start it again.
   bool IsStopWanted() const { return m_stopWanted; }
 
+  // The connection was lost (not ended by a stop): the next connection asks the box, when
+  // BAutoRecover is set, to replay the reads it stored from shortly before the last recorded
+  // one. A final stop takes the request back. Any thread.
+  void NoteConnectionLost() { m_replayAfterLoss = true; }
+
   // The box thread's log prefix: "Box %d %s" (English) or "[%d] Boîtier %d %s" (French, with
   // the calling thread's number), with the box number and the transport's label.
   std::string BoxThreadLogPrefix() const;
@@ -140,6 +147,8 @@ class COstraBox : public IntakeBox {
   // The connection phase; false when the thread must end without reading.
   bool ConnectPhase(const std::string& prefix);
   void ReadingLoop(const std::string& prefix);
+  // Box thread, on a connection that follows a loss: sends rewindData for what was missed.
+  void AskForMissedReads(const std::string& prefix);
   // Pauses, waking early when the stop flag is set.
   void PauseMs(int milliseconds);
   bool OnOwnThread() const;
@@ -159,6 +168,8 @@ class COstraBox : public IntakeBox {
   std::atomic<int> m_packState{kPackStateUnknown};
 
   CLastBoxDetectionList m_lastDetections;  // box thread only (main thread while none runs)
+  CBoxReadHistory m_readHistory;           // box thread only (main thread while none runs)
+  std::atomic<bool> m_replayAfterLoss{false};
   std::atomic<bool> m_clearLastRequested{false};
   BoxThreadCounters m_counters;  // box thread only
 

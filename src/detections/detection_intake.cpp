@@ -268,19 +268,52 @@ void DetectionIntake::HandleDetectionLine(IntakeBox& box, const std::string& log
                                           const std::string& payload, const std::string& rawLine,
                                           std::uint64_t readTickMs, BoxThreadCounters& counters) {
   ++counters.handled;
+  CBoxReadHistory* history = box.ReadHistory();
+  const bool replayed = history != nullptr && history->InReplay();
   std::string chip;
   std::string bib;
   std::string message;
   CChrono absTime;
   CChrono raceTime;
-  if (ParseDetection(payload, chip, bib, absTime, raceTime, message)) {
-    if (RecordDetection(box, chip, bib, absTime, raceTime) == 1) {
+  const bool parsed = ParseDetection(payload, chip, bib, absTime, raceTime, message);
+  // A read is known by its chip and box date-time, whether the chip table knows the chip or not.
+  const bool identified = history != nullptr && !chip.empty() && absTime.IsSet();
+  if (replayed && identified && history->Contains(chip, absTime)) {
+    // Delivered before the connection was lost: neither recorded nor reported twice. The
+    // repeat filter still hears of it, so that a missed read right behind it stays a repeat.
+    if (parsed) {
+      CLastBoxDetectionList& last = box.LastDetections();
+      const CBoxDetection* previous = last.FindLast(bib);
+      if (previous == nullptr || previous->absTime < absTime) {
+        last.RememberLast(bib, absTime);
+      }
+    }
+    ++counters.ignored;
+    history->CountReplayed(false);
+  } else if (parsed) {
+    const bool recorded = RecordDetection(box, chip, bib, absTime, raceTime) == 1;
+    if (recorded) {
       ++counters.recorded;
     } else {
       ++counters.ignored;
     }
+    if (identified) {
+      history->Remember(chip, absTime);
+      if (recorded) {
+        history->NoteRecorded(absTime);
+      }
+    }
+    if (replayed) {
+      history->CountReplayed(recorded);
+    }
   } else {
     ++counters.invalid;
+    if (identified) {
+      history->Remember(chip, absTime);
+    }
+    if (replayed) {
+      history->CountReplayed(false);
+    }
     if (!message.empty()) {
       m_log.PostLog(0,
                     StrF(Text<kMsgPrefixedMessage>().c_str(), logPrefix.c_str(), message.c_str()));

@@ -64,7 +64,8 @@ class DetectionIntake final : public RecordReleaseSink {
 
   // "date_time,chip": the chip, its bib text, the box's absolute time and the race time of day
   // (day-corrected by the race-day dates). False with *message set when the text is malformed or
-  // the chip is unknown while unknown chips are discarded.
+  // the chip is unknown while unknown chips are discarded; an unknown chip still leaves the chip
+  // and the absolute time filled.
   [[nodiscard]] bool ParseDetection(const std::string& text, std::string& chip, std::string& bib,
                                     CChrono& absTime, CChrono& raceTime, std::string& message);
   // Repeat filter, log line, and for a kept detection: store and sound, then, once its line is
@@ -84,7 +85,9 @@ class DetectionIntake final : public RecordReleaseSink {
 
   // The box thread's handling of one detection line read at readTickMs (Clock::TickMs): parse,
   // record, count, and every 200 lines post the mean handling time. logPrefix is the box
-  // thread's log prefix, payload the detection text, rawLine the whole line as read.
+  // thread's log prefix, payload the detection text, rawLine the whole line as read. A box with
+  // a read history gets every read remembered there; while it replays the reads asked for
+  // after a loss, a read it delivered before is counted and not recorded again.
   void HandleDetectionLine(IntakeBox& box, const std::string& logPrefix, const std::string& payload,
                            const std::string& rawLine, std::uint64_t readTickMs,
                            BoxThreadCounters& counters);

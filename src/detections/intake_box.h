@@ -1,11 +1,13 @@
 // What the detection intake needs of a box: its number, its connection name, its detector
-// label and its last-detections list. Box slots and the temporary box of a replay both
-// implement it. Thread-safety is the implementer's: the intake calls it from one thread at a time.
+// label, its last-detections list and, for a box slot, the history of its reads. Box slots and
+// the temporary box of a replay both implement it. Thread-safety is the implementer's: the intake
+// calls it from one thread at a time.
 #pragma once
 
 #include <string>
 #include <utility>
 
+#include "detections/box_read_history.h"
 #include "detections/last_box_detection_list.h"
 
 namespace lapora {
@@ -20,6 +22,8 @@ class IntakeBox {
   // The detector label that names the detection point in the records.
   virtual std::string DetectorLabel() const = 0;
   virtual CLastBoxDetectionList& LastDetections() = 0;
+  // The reads the box delivered during the run; null for a box that keeps none.
+  virtual CBoxReadHistory* ReadHistory() { return nullptr; }
 };
 
 // A box made of fixed values, with a list of its own: the temporary box of a replay.

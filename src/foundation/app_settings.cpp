@@ -62,6 +62,7 @@ void ReadStartupSettings(SettingsStore& store, AppSettings& s, const Folders& fo
   ReadBack(store, settings, "GBoxReconnectSeconds", s.GBoxReconnectSeconds);
   ReadBack(store, settings, "GDaysToAdd", s.GDaysToAdd);
   ReadBack(store, settings, "GSyncDetections", s.GSyncDetections);
+  ReadBack(store, settings, "BAutoRecover", s.BAutoRecover);
 
   UpdateRaceDayDates(s, now);
 

@@ -40,6 +40,9 @@ struct AppSettings {
   std::atomic<int> GBoxDiscoverySeconds{10};
   // Each group commit of the incoming-detections file ends with fdatasync (advanced dialog).
   std::atomic<int> GSyncDetections{1};
+  // A box found again after a lost connection is asked to replay the reads it stored
+  // meanwhile (advanced dialog).
+  std::atomic<int> BAutoRecover{1};
   // [DirectConnection]
   std::atomic<int> Port{8283};
   std::string Host{"localhost"};

@@ -105,4 +105,17 @@ inline constexpr Message kMsgThreadStopped{"+ %s : Thread stopped", "+ %s : Arr�
 inline constexpr Message kMsgClearDetectionsCache{"+ %s : Clear detections cache",
                                                   "+ %s : Effacement du cache des détections"};
 
+// The replay of a box's stored reads after a lost connection. Prefix, range.
+inline constexpr Message kMsgAskingForMissedReads{
+    "+ %s : Connection back after a loss: sending command rewindData with parameter %s",
+    "+ %s : Connexion rétablie après une perte : envoi commande rewindData avec le paramètre %s"};
+// Prefix, error text.
+inline constexpr Message kMsgErrorSendingRewindData{
+    "## %s : Error sending command rewindData: %s",
+    "## %s : Erreur envoi de commande rewindData : %s"};
+// Box number, reads recorded from the replay, reads replayed.
+inline constexpr Message kMsgReadsRecovered{
+    "+ Box %d: %d of %d replayed reads recovered after the reconnection",
+    "+ Boîtier %d : %d lectures récupérées sur %d rejouées après la reconnexion"};
+
 }  // namespace lapora

@@ -114,6 +114,10 @@ inline constexpr Message kMsgAdvancedSyncDetections{
     "nothing; slower on some disks)",
     "Mettre chaque détection en sûreté sur le disque avant de l'afficher et de l'envoyer\n(une "
     "coupure de courant ne perd rien ; plus lent sur certains disques)"};
+inline constexpr Message kMsgAdvancedAutoRecover{
+    "When a box comes back after a lost connection,\nhave it replay the reads it made meanwhile",
+    "Quand un boîtier revient après une perte de connexion,\nlui faire rejouer les lectures faites "
+    "entre-temps"};
 inline constexpr Message kMsgAdvancedFactory{"Restore factory settings",
                                              "Restaurer valeurs d'usine"};
 

@@ -179,15 +179,15 @@ IntegerCheck CheckIntegerField(std::string_view text, int minimum, int maximum) 
 
 AdvancedValues AdvancedOpeningValues(const AppSettings& settings) {
   return {settings.GVarnexIgnoreInputMsDelta, settings.GVarnexIgnoreOutputMsDelta,
-          settings.GVarnexReadMsDelta, settings.GSyncDetections != 0};
+          settings.GVarnexReadMsDelta, settings.GSyncDetections != 0, settings.BAutoRecover != 0};
 }
 
 AdvancedValues AdvancedFactoryValues() {
-  return {50, 300, 1, true};
+  return {50, 300, 1, true, true};
 }
 
 AdvancedOkResult AdvancedOk(AppSettings& settings, const std::array<std::string, 3>& texts,
-                            bool syncDetections) {
+                            bool syncDetections, bool autoRecover) {
   static constexpr std::array<std::pair<int, int>, 3> kRanges{{
       {kIgnoreInputMin, kIgnoreInputMax},
       {kIgnoreOutputMin, kIgnoreOutputMax},
@@ -208,6 +208,7 @@ AdvancedOkResult AdvancedOk(AppSettings& settings, const std::array<std::string,
   settings.GVarnexIgnoreOutputMsDelta = values[1];
   settings.GVarnexReadMsDelta = values[2];
   settings.GSyncDetections = syncDetections ? 1 : 0;
+  settings.BAutoRecover = autoRecover ? 1 : 0;
   result.accepted = true;
   return result;
 }
@@ -394,6 +395,7 @@ void WriteConfigurationSettings(SettingsStore& store, AppSettings& s, std::time_
   (void)store.WriteSettingInt(settings, "GVarnexIgnoreOutputMsDelta", s.GVarnexIgnoreOutputMsDelta);
   (void)store.WriteSettingInt(settings, "GVarnexReadMsDelta", s.GVarnexReadMsDelta);
   (void)store.WriteSettingBool(settings, "GSyncDetections", s.GSyncDetections != 0);
+  (void)store.WriteSettingBool(settings, "BAutoRecover", s.BAutoRecover != 0);
   (void)store.WriteSettingText(settings, "GVarnexExportFile", s.GVarnexExportFile);
   (void)store.WriteSettingInt(settings, "BLogDetections", s.BLogDetections);
   (void)store.WriteSettingInt(direct, "Port", s.Port);

@@ -115,12 +115,14 @@ struct ConfigurationOkResult {
   int slotIndex = -1;  // 0..3 for the slot fields
 };
 
-// The values of the advanced dialog: three numbers and the sync check box.
+// The values of the advanced dialog: three numbers and the two check boxes (sync of the
+// incoming-detections file, replay of a box's reads after a lost connection).
 struct AdvancedValues {
   int ignoreInputMsDelta = 50;
   int ignoreOutputMsDelta = 300;
   int readMsDelta = 1;
   bool syncDetections = true;
+  bool autoRecover = true;
   bool operator==(const AdvancedValues&) const = default;
 };
 
@@ -150,7 +152,7 @@ inline constexpr int kReadDeltaMax = 20;
 AdvancedValues AdvancedOpeningValues(const AppSettings& settings);
 AdvancedValues AdvancedFactoryValues();
 AdvancedOkResult AdvancedOk(AppSettings& settings, const std::array<std::string, 3>& texts,
-                            bool syncDetections);
+                            bool syncDetections, bool autoRecover);
 
 // The export file chosen in the save dialog, with ".kol" appended unless it already ends so
 // (letter case ignored).
@@ -222,10 +224,10 @@ class ConfigurationSession {
 };
 
 // The settings writes after the configuration dialog was confirmed, in this order:
-// GVarnexIgnoreInputMsDelta, GVarnexIgnoreOutputMsDelta, GVarnexReadMsDelta, GVarnexExportFile,
-// BLogDetections, DirectConnection Port, Host, ReconnectSeconds, BCatchUp, GBoxReconnectSeconds,
-// GDaysToAdd; then the race-day dates are recomputed for now; then GVarnexBeepDetections,
-// GVarnexBeepWhenQuit, GVarnexIgnoreUnknownTags as booleans.
+// GVarnexIgnoreInputMsDelta, GVarnexIgnoreOutputMsDelta, GVarnexReadMsDelta, GSyncDetections,
+// BAutoRecover, GVarnexExportFile, BLogDetections, DirectConnection Port, Host, ReconnectSeconds,
+// BCatchUp, GBoxReconnectSeconds, GDaysToAdd; then the race-day dates are recomputed for now;
+// then GVarnexBeepDetections, GVarnexBeepWhenQuit, GVarnexIgnoreUnknownTags as booleans.
 void WriteConfigurationSettings(SettingsStore& store, AppSettings& settings, std::time_t now);
 // What follows an accepted session: the working slots copied into the box slots, the settings
 // written, the four slots saved.

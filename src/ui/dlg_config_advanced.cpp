@@ -82,11 +82,14 @@ CDlgConfigAdvanced::CDlgConfigAdvanced(AppSettings& settings, QWidget* parent)
   }
   m_sync = new QCheckBox(ToQt(kMsgAdvancedSyncDetections), this);
   grid->addWidget(m_sync, 3, 0, 1, 3);
+  m_autoRecover = new QCheckBox(ToQt(kMsgAdvancedAutoRecover), this);
+  grid->addWidget(m_autoRecover, 4, 0, 1, 3);
   AdvancedValues values = AdvancedOpeningValues(m_settings);
   m_fields[0]->setValue(values.ignoreInputMsDelta);
   m_fields[1]->setValue(values.ignoreOutputMsDelta);
   m_fields[2]->setValue(values.readMsDelta);
   m_sync->setChecked(values.syncDetections);
+  m_autoRecover->setChecked(values.autoRecover);
 
   auto* buttons = new QDialogButtonBox(this);
   m_factory = buttons->addButton(ToQt(kMsgAdvancedFactory), QDialogButtonBox::ResetRole);
@@ -111,6 +114,7 @@ void CDlgConfigAdvanced::RestoreFactorySettings() {
   m_fields[1]->setValue(factory.ignoreOutputMsDelta);
   m_fields[2]->setValue(factory.readMsDelta);
   m_sync->setChecked(factory.syncDetections);
+  m_autoRecover->setChecked(factory.autoRecover);
 }
 
 void CDlgConfigAdvanced::accept() {
@@ -118,7 +122,8 @@ void CDlgConfigAdvanced::accept() {
   for (std::size_t i = 0; i < texts.size(); ++i) {
     texts[i] = FromQt(m_fields[i]->cleanText());
   }
-  AdvancedOkResult result = AdvancedOk(m_settings, texts, m_sync->isChecked());
+  AdvancedOkResult result =
+      AdvancedOk(m_settings, texts, m_sync->isChecked(), m_autoRecover->isChecked());
   if (!result.accepted) {
     m_showWarning(ToQt(result.message));
     if (result.field >= 0 && result.field < 3) {

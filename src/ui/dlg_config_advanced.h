@@ -1,5 +1,6 @@
 // The advanced configuration dialog: the three timing values with their up-down controls, the
-// sync of the incoming-detections file and the factory values. Its OK runs AdvancedOk, which stores
+// sync of the incoming-detections file, the replay of a box's reads after a lost connection and
+// the factory values. Its OK runs AdvancedOk, which stores
 // the values in the settings at once; a refused value is shown and keeps the focus. Qt thread only.
 #pragma once
 
@@ -29,6 +30,7 @@ class CDlgConfigAdvanced : public QDialog {
   QSpinBox* OutputDeltaBox() const { return m_fields[1]; }
   QSpinBox* ReadDeltaBox() const { return m_fields[2]; }
   QCheckBox* SyncDetectionsBox() const { return m_sync; }
+  QCheckBox* AutoRecoverBox() const { return m_autoRecover; }
   QPushButton* FactoryButton() const { return m_factory; }
   QPushButton* OkButton() const { return m_ok; }
   QPushButton* CancelButton() const { return m_cancel; }
@@ -42,6 +44,7 @@ class CDlgConfigAdvanced : public QDialog {
   std::function<void(const QString&)> m_showWarning;
   QSpinBox* m_fields[3] = {};
   QCheckBox* m_sync = nullptr;
+  QCheckBox* m_autoRecover = nullptr;
   QPushButton* m_factory = nullptr;
   QPushButton* m_ok = nullptr;
   QPushButton* m_cancel = nullptr;

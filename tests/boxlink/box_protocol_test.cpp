@@ -358,5 +358,33 @@ TEST(CommandParametersTest, DatesTimesAndTheRangeOfToday) {
             "2012-12-31_00:00:00.000,2013-01-01_00:00:00.000");
 }
 
+// The replay asked for after a loss: 5 s before the last recorded read, a minute past now, in
+// the box's own date-time form, across midnight and the year's end.
+TEST(CommandParametersTest, RangeOfTheReplayAfterALoss) {
+  auto at = [](int year, int month, int day, int hour, int minute, int second) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&local));
+  };
+  std::int64_t lastRead = at(2012, 5, 13, 10, 23, 45);
+  EXPECT_EQ(RecoveryRangeParameter(CChrono(static_cast<std::int32_t>(lastRead), 120),
+                                   at(2012, 5, 13, 10, 30, 0) * 1000 + 5),
+            "2012-05-13_10:23:40.120,2012-05-13_10:31:00.005");
+  lastRead = at(2013, 1, 1, 0, 0, 3);
+  EXPECT_EQ(RecoveryRangeParameter(CChrono(static_cast<std::int32_t>(lastRead), 0),
+                                   at(2012, 12, 31, 23, 59, 30) * 1000 + 999),
+            "2012-12-31_23:59:58.000,2013-01-01_00:00:30.999");
+  // Nothing recorded yet from the box: today.
+  std::int64_t now = at(2012, 5, 13, 14, 5, 9);
+  EXPECT_EQ(RecoveryRangeParameter(CChrono(), now * 1000),
+            TodayRangeParameter(static_cast<std::time_t>(now)));
+}
+
 }  // namespace
 }  // namespace lapora

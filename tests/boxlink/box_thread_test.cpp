@@ -5,10 +5,12 @@
 #include <cerrno>
 #include <chrono>
 
+#include "boxlink/box_protocol.h"
 #include "boxlink/box_supervisor.h"
 #include "boxlink/ostra_box.h"
 #include "boxlink/tcp_com_box.h"
 #include "foundation/chrono.h"
+#include "platform/process.h"
 #include "resources/messages_boxlink.h"
 #include "support/boxlink_support.h"
 #include "support/vanishing_peer.h"
@@ -36,6 +38,9 @@ std::string Tail(const Message& message) {
 class BoxThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // As the program does before its threads start: local times are then converted on the box
+    // threads and the test's own without glibc reloading the zone under them.
+    PinLocalTimeZone();
     h.settings.GVarnexConnectionTimeout = 1;
     box.ConfigureTransport("31", "127.0.0.1", peer.Port());
     h.onStatus = [this](int number, int failed) { supervisor.OnBoxStatus(number, failed); };
@@ -280,6 +285,108 @@ TEST_F(BoxThreadTest, AStopWaitsOnlyForTheThreadItStopped) {
   EXPECT_TRUE(h.HasLog(Tail(kMsgThreadStoppedNoConnect))) << h.AllLogs();
   // Once the stop is over, the box can be started again.
   EXPECT_TRUE(box.StartBoxThread());
+}
+
+const std::string kRestarted = "APP FOUND UNEXPECTED CNX ERROR for box 1 and will restart";
+
+// The date of TodayDetection's reads, "YYYY-MM-DD".
+std::string TodayDashed() {
+  return TodayDetection("").substr(0, 10);
+}
+
+// An epc line of the read of chip at this time of today.
+std::string EpcLine(int sequence, const std::string& time, const std::string& chip) {
+  return StrF("57@epc@%04d@", sequence) + TodayDashed() + "_" + time + "," + chip + ";";
+}
+
+TEST_F(BoxThreadTest, ALostBoxReplaysFromJustBeforeItsLastRecordedReadAndOnlyMissedReadsCount) {
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  peer.Send(EpcLine(1, "10:23:40.000", "E1") + EpcLine(2, "10:23:45.120", "E2"));
+  peer.ReceiveCommands(4);
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 2; })) << h.AllLogs();
+
+  peer.CloseClient();  // lost: the box thread is started again and reconnects
+  ASSERT_TRUE(h.WaitForLog(kRestarted)) << h.AllLogs();
+  ASSERT_TRUE(peer.Accept());
+  peer.ClearReceived();
+  std::int64_t before = SystemClock().NowUnixMs();
+  peer.Send("57@heartBeat@0003@x;");
+  std::string commands = peer.ReceiveCommands(5);
+  std::int64_t after = SystemClock().NowUnixMs();
+  // The channels first, then the replay from 5 s before the last recorded read to a minute
+  // past the PC's clock.
+  std::string rewind = "57@rewindData@0008@" + TodayDashed() + "_10:23:40.120,";
+  ASSERT_EQ(commands.rfind("57@readerOpen@0004@1;", 0), 0u) << commands;
+  std::size_t at = commands.find("57@rewindData@");
+  ASSERT_NE(at, std::string::npos) << commands;
+  EXPECT_EQ(commands.substr(at, rewind.size()), rewind);
+  std::string end = commands.substr(at + rewind.size(), 23);
+  EXPECT_GE(end, BoxDateTimeText(before + 60000));
+  EXPECT_LE(end, BoxDateTimeText(after + 60000));
+  EXPECT_EQ(commands.substr(at + rewind.size() + 23), ";");
+
+  peer.Send("57@epc_rewind_start@0004@5;" +
+            EpcLine(5, "10:23:45.120", "E2") +  // delivered before the loss
+            EpcLine(6, "10:23:45.140", "E2") +  // missed, but a repeat of the one before
+            EpcLine(7, "10:23:46.000", "E3") + EpcLine(8, "10:23:47.000", "E2") +
+            "57@epc@0009@unreadable;57@epc_rewind_done@0010@5;");
+  const std::string recovered = StrF(Tr(kMsgReadsRecovered).c_str(), 1, 2, 5);
+  ASSERT_TRUE(h.WaitForLog(recovered)) << h.AllLogs();
+  ASSERT_EQ(h.records.RecordCount(), 4u);
+  std::vector<CKolResult> records = h.records.Snapshot();
+  EXPECT_EQ(records[2].bibText, "E3");
+  EXPECT_EQ(records[3].bibText, "E2");
+  EXPECT_EQ(records[3].timeText, "10:23:47.00");
+
+  // A replay the operator asks for from the box menu is taken as it comes.
+  peer.Send("57@epc_rewind_start@0011@1;" + EpcLine(12, "10:23:40.000", "E1") +
+            "57@epc_rewind_done@0013@1;");
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 5; })) << h.AllLogs();
+  h.Pump();
+  EXPECT_EQ(h.CountLogs(recovered), 1);
+}
+
+TEST_F(BoxThreadTest, OnlyALossWithTheSettingOnAsksForTheMissedReads) {
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  peer.Send("57@heartBeat@0001@x;");
+  peer.ReceiveCommands(4);
+  // Lost before anything was recorded from the box: the replay covers today.
+  peer.CloseClient();
+  ASSERT_TRUE(h.WaitForLog(kRestarted)) << h.AllLogs();
+  ASSERT_TRUE(peer.Accept());
+  peer.ClearReceived();
+  std::time_t now = std::time(nullptr);
+  peer.Send("57@heartBeat@0002@x;");
+  EXPECT_EQ(peer.ReceiveCommands(5).substr(84),
+            "57@rewindData@0008@" + TodayRangeParameter(now) + ";");
+
+  // Lost again, and the operator disconnects the box while it is coming back: connected
+  // again by the operator, it is not asked for a replay.
+  peer.CloseClient();
+  ASSERT_TRUE(h.PumpUntil([&] { return h.CountLogs(kRestarted) == 2; })) << h.AllLogs();
+  ASSERT_TRUE(peer.Accept());  // and nothing sent: the box thread waits for a first line
+  box.StopBoxThread([&] { h.Pump(); });
+  ASSERT_TRUE(box.StartBoxThread());
+  ASSERT_TRUE(peer.Accept());
+  peer.ClearReceived();
+  peer.Send(EpcLine(3, "10:23:45.120", "E1"));
+  // Recorded once the channels are open, after anything the connection sends first.
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 1; })) << h.AllLogs();
+  EXPECT_EQ(peer.ReceiveCommands(5, 200ms),
+            "57@readerOpen@0009@1;57@readerOpen@0010@2;57@readerOpen@0011@3;57@readerOpen@0012@4;");
+
+  // A loss with the setting off.
+  h.settings.BAutoRecover = 0;
+  peer.CloseClient();
+  ASSERT_TRUE(h.PumpUntil([&] { return h.CountLogs(kRestarted) == 3; })) << h.AllLogs();
+  ASSERT_TRUE(peer.Accept());
+  peer.ClearReceived();
+  peer.Send(EpcLine(4, "10:23:46.120", "E2"));
+  ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 2; })) << h.AllLogs();
+  EXPECT_EQ(peer.ReceiveCommands(5, 200ms).find("rewindData"), std::string::npos);
+  EXPECT_EQ(h.CountLogs(Tail(kMsgAskingForMissedReads)), 1);
 }
 
 // A box whose connection dies without a word (a pulled cable): nothing arrives and nothing is

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -253,6 +254,7 @@ TEST(HeadlessProgram, FirstRunCreatesTheSettingsAndTheLogThenExits) {
                           "SleepMilliAfterSetTime=2000",
                           "GBoxReconnectSeconds=30",
                           "GDaysToAdd=0",
+                          "BAutoRecover=1",
                           "BAbsClock=0",
                           "LogWinLevel=50",
                           "LogFileLevel=75",
@@ -913,6 +915,134 @@ TEST(HeadlessProgram, FullDiskMidRaceAlertsOnceThenCatchesUp) {
     }
   }
   EXPECT_EQ(bibs.size(), static_cast<std::size_t>(kRunners));
+}
+
+// The lines of a text file without their line ends.
+std::vector<std::string> TextLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The link to the box breaks for ten seconds in the middle of a race while the box goes on
+// reading, storing what it reads and sending none of it when the link is back, as a real box
+// does. The ledger: every read the box made (its data file) is in the incoming-detections
+// file exactly once, though the replay asked for after the reconnection repeats reads that
+// were recorded before the break; the operator's own disconnection later asks for no replay.
+TEST(HeadlessProgram, ABoxOutageMidRaceEndsWithEveryReadRecordedOnce) {
+  constexpr int kRunners = 20;
+  constexpr int kReads = 2 * kRunners;  // two laps
+  TempDir dir;
+  testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+                                {"--tcp",
+                                 "0",
+                                 "--race",
+                                 "--runners",
+                                 std::to_string(kRunners),
+                                 "--spread",
+                                 "10",
+                                 "--laps",
+                                 "2",
+                                 "--realtime",
+                                 "--store-offline",
+                                 "--loop",
+                                 "--start-delay-ms",
+                                 "0",
+                                 "--drop-after",
+                                 "8",
+                                 "--drops",
+                                 "1",
+                                 "--outage-seconds",
+                                 "10",
+                                 "--chip-table",
+                                 dir.File("ChipTable.dtb"),
+                                 "--data-file",
+                                 dir.File("box-data.txt"),
+                                 "--session-log",
+                                 dir.File("sessions.txt")});
+  ASSERT_NO_FATAL_FAILURE(DeclareRaceBox(sim, dir));
+
+  Program run({"--data-dir", dir.path(), "--connect"});
+  ASSERT_FALSE(sim.WaitEvent("disconnected: dropped after 8 detections").empty()) << run.Output();
+  std::string rewind = sim.WaitEvent("rewind: ", std::chrono::seconds(40));
+  ASSERT_FALSE(rewind.empty()) << run.Output();
+  const int replayed = std::atoi(rewind.c_str());
+  ASSERT_FALSE(sim.WaitEvent("race done: sent ", std::chrono::seconds(30)).empty());
+  ASSERT_TRUE(run.WaitForOutput("detection: ", kReads)) << run.Output();
+
+  // The operator's disconnection and connection: the box is back without a replay.
+  run.Type("box 1 disconnect\n");
+  ASSERT_FALSE(sim.WaitEvent("disconnected: closed by peer").empty());
+  run.Type("box 1 connect\n");
+  ASSERT_EQ(sim.WaitEvent("command: 57@readerOpen@0012@"), "4;")
+      << testing::JoinLines(sim.Lines()) << run.Output();
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+  ASSERT_FALSE(sim.WaitEvent("disconnected: closed by peer").empty());
+  EXPECT_EQ(std::count_if(sim.Lines().begin(), sim.Lines().end(),
+                          [](const std::string& line) {
+                            return line.rfind("command: ", 0) == 0 &&
+                                   line.find("@rewindData@") != std::string::npos;
+                          }),
+            1);
+
+  // What the box made, and how much of it went out live (the count at the last disconnection).
+  std::map<std::string, std::string> bibOfChip;
+  for (const std::string& line : TextLines(dir.File("ChipTable.dtb"))) {
+    std::istringstream fields(line);
+    std::string bib;
+    std::string chip;
+    fields >> bib >> chip;
+    bibOfChip[chip] = bib;
+  }
+  std::multiset<std::string> made;  // "bib time" with the time in hundredths, as recorded
+  for (const std::string& read : TextLines(dir.File("box-data.txt"))) {
+    ASSERT_EQ(read.size(), 24 + bibOfChip.begin()->first.size()) << read;
+    made.insert(bibOfChip[read.substr(24)] + " " + read.substr(11, 11));
+  }
+  std::vector<std::string> sessions = TextLines(dir.File("sessions.txt"));
+  ASSERT_EQ(sessions.size(), 6u);  // three connections
+  std::istringstream last(sessions.back());
+  std::string stamp;
+  std::string what;
+  int sentLive = 0;
+  last >> stamp >> what >> sentLive;
+  ASSERT_EQ(what, "disconnected");
+
+  std::multiset<std::string> recorded;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File("logfiles"))) {
+    if (entry.path().extension() != ".dat") {
+      continue;
+    }
+    for (const std::string& line : TextLines(entry.path().string())) {
+      std::istringstream fields(line);
+      std::vector<std::string> field(5);
+      for (std::string& f : field) {
+        std::getline(fields, f, '\t');
+      }
+      recorded.insert(field[2] + " " + field[4]);
+    }
+  }
+  EXPECT_EQ(made.size(), static_cast<std::size_t>(kReads));
+  EXPECT_EQ(recorded, made);
+  // Some reads reached the program only through the replay, and the replay repeated reads it
+  // had already recorded.
+  const int recovered = kReads - sentLive;
+  EXPECT_GT(recovered, 0);
+  EXPECT_GT(replayed, recovered);
+  EXPECT_TRUE(run.WaitForOutput(Utf8(StrF(Tr(kMsgReadsRecovered).c_str(), 1, recovered, replayed))))
+      << run.Output();
+  RecordProperty("reads_made", kReads);
+  RecordProperty("reads_sent_live", sentLive);
+  RecordProperty("reads_replayed", replayed);
+  RecordProperty("reads_recovered", recovered);
 }
 
 // A run that stopped in the middle of a line (a power cut) left a torn last line: the next

@@ -391,6 +391,59 @@ TEST_F(DetectionIntakeTest, MeanTimeEveryTwoHundredLines) {
   EXPECT_EQ(counters.handled, 0);
 }
 
+// A box slot's intake: every read goes to the box's history, and while the box replays what it
+// stored during a lost connection, the reads it delivered before count as replayed and nothing
+// else: not recorded, not reported again (an unknown chip included), yet the repeat filter
+// hears of them.
+TEST_F(DetectionIntakeTest, AReplayAfterALossTakesOnlyWhatWasMissed) {
+  class SlotBox : public CTemporaryIntakeBox {
+   public:
+    SlotBox() : CTemporaryIntakeBox(1, kConnection, "FIN") {}
+    CBoxReadHistory* ReadHistory() override { return &history; }
+    CBoxReadHistory history;
+  } box;
+  m_settings.GVarnexIgnoreInputMsDelta = 50;
+  m_settings.GVarnexIgnoreUnknownTags = 1;
+  BoxThreadCounters counters;
+  auto handle = [&](const std::string& text) {
+    m_intake.HandleDetectionLine(box, "P", text, "57@epc@0001@" + text, 1000, counters);
+  };
+  handle(DetectionText("E2003412", 0));
+  handle(DetectionText("E2003412", -5000));  // the box clock was set back
+  handle(DetectionText("EEEE", 100));        // unknown chip: reported, not recorded
+  ASSERT_EQ(m_records.RecordCount(), 2u);
+  EXPECT_EQ(box.history.Count(), 3u);
+  CChrono firstRead;
+  ASSERT_TRUE(firstRead.ParseBoxDateTime("20120513", "10:23:45.120"));
+  EXPECT_EQ(box.history.LastRecorded(), firstRead - CChrono(5, 0));
+
+  // A new connection starts with an empty repeat memory.
+  box.LastDetections().ClearLast();
+  box.history.ExpectReplay();
+  ASSERT_TRUE(box.history.BeginReplay());
+  handle(DetectionText("E2003412", -5000));
+  handle(DetectionText("E2003412", 0));
+  handle(DetectionText("E2003412", 30));  // missed, but a repeat of the read before
+  handle(DetectionText("EEEE", 100));
+  handle(DetectionText("E2003412", 200));  // missed
+  handle("unreadable");
+  int recovered = -1;
+  int replayed = -1;
+  ASSERT_TRUE(box.history.EndReplay(&recovered, &replayed));
+  EXPECT_EQ(recovered, 1);
+  EXPECT_EQ(replayed, 6);
+  ASSERT_EQ(m_records.RecordCount(), 3u);
+  EXPECT_EQ(m_records.Snapshot().back().timeText, "10:23:45.32");
+  EXPECT_EQ(box.history.LastRecorded(), firstRead + CChrono(0, 200));
+  Drain();
+  int unknownReports = 0;
+  for (const LogLineEvent& line : m_logs) {
+    unknownReports += line.text.find("[EEEE]") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(unknownReports, 1);
+  EXPECT_FALSE(box.history.EndReplay(&recovered, &replayed));  // one end per replay
+}
+
 TEST(DetectionTexts, CounterAndItem) {
   if (BuildLanguage() == Language::kFrench) {
     EXPECT_EQ(DetectionCounterText(0), Utf8ToCp1252("Aucune détection enregistrée"));

@@ -82,6 +82,7 @@ TEST_F(StartupTest, FirstStartWritesEveryKeyWithItsDefaultInOrder) {
                 "GBoxReconnectSeconds=30\r\n"
                 "GDaysToAdd=0\r\n"
                 "GSyncDetections=1\r\n"
+                "BAutoRecover=1\r\n"
                 "BAbsClock=0\r\n"
                 "LogWinLevel=50\r\n"
                 "LogFileLevel=75\r\n"

@@ -318,13 +318,15 @@ TEST(BoxSimTest, UsageIsDocumentedAndBadOptionsAreRefused) {
   BoxSim help({"--help"});
   EXPECT_EQ(help.WaitExit(), 0);
   std::string text = help.AllOutput();
-  for (const char* option : {"--tcp", "--pty", "--race", "--play", "--drop-after", "--loop",
-                             "--send-log", "--chip-table", "--line-end", "--silent"}) {
+  for (const char* option :
+       {"--tcp", "--pty", "--race", "--play", "--drop-after", "--loop", "--send-log",
+        "--chip-table", "--line-end", "--silent", "--store-offline", "--outage-seconds"}) {
     EXPECT_NE(text.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(BoxSim({"--tcp", "0", "--no-such-option"}).WaitExit(), 2);
   EXPECT_EQ(BoxSim({"--tcp", "0", "--pty"}).WaitExit(), 2);
   EXPECT_EQ(BoxSim({"--tcp", "0", "--line-end", "x"}).WaitExit(), 2);
+  EXPECT_EQ(BoxSim({"--tcp", "0", "--race", "--store-offline"}).WaitExit(), 2);
 }
 
 TEST(BoxSimTest, FirstLineIsAHeartBeatCarryingTheDeviceId) {
@@ -601,6 +603,84 @@ TEST(BoxSimTest, DroppedConnectionResumesWithTheUnsentReadsAfterRefusal) {
   EXPECT_NE(sim.WaitEvent("race done: sent 10 detections"), "");
   EXPECT_EQ(std::set<std::string>(received.begin(), received.end()).size(), 10u);
   EXPECT_EQ(FileLines(dir.File("data.txt")), received);
+}
+
+// A box that stores its reads as it makes them: the race goes on through an outage, what was
+// made meanwhile is never sent live, and a rewind replays every read of the data file.
+TEST(BoxSimTest, ReadsMadeWhileNoPcListensComeOnlyThroughARewind) {
+  testing::TempDir dir;
+  BoxSim sim({"--tcp",
+              "0",
+              "--race",
+              "--runners",
+              "10",
+              "--spread",
+              "4",
+              "--realtime",
+              "--store-offline",
+              "--drop-after",
+              "3",
+              "--drops",
+              "1",
+              "--outage-seconds",
+              "1",
+              "--loop",
+              "--start-delay-ms",
+              "0",
+              "--heartbeat-ms",
+              "0",
+              "--status-ms",
+              "0",
+              "--data-file",
+              dir.File("data.txt")});
+  int port = sim.Port();
+  std::vector<std::string> live;
+  {
+    // Accepted at once: the outage follows a drop, not the start.
+    Peer pc(Peer::ConnectTcp(port));
+    ASSERT_TRUE(pc.ok());
+    std::string line;
+    while (!(line = pc.Line()).empty()) {
+      if (Fields(line)[1] == "epc") {
+        live.push_back(Fields(line)[3]);
+      }
+    }
+    ASSERT_EQ(live.size(), 3u);
+  }
+  ASSERT_NE(sim.WaitEvent("refusing connections for 1 s"), "");
+  ASSERT_NE(sim.WaitEvent("accepting connections"), "");
+  Peer again(Peer::ConnectTcp(port));
+  ASSERT_TRUE(again.ok());
+  std::string stored = sim.WaitEvent("stored while disconnected: ");
+  ASSERT_NE(stored, "") << sim.AllOutput();
+  int offline = std::atoi(stored.c_str() + std::strlen("stored while disconnected: "));
+  // The reads due during the second of outage at least (one every 400 ms).
+  EXPECT_GE(offline, 2);
+  std::string done = sim.WaitEvent("race done: sent ");
+  ASSERT_NE(done, "");
+
+  again.Send("57@rewindData@0100@;");
+  std::string line;
+  while (!(line = again.Line()).empty() && Fields(line)[1] != "rewindData") {
+    if (Fields(line)[1] == "epc") {
+      live.push_back(Fields(line)[3]);
+    }
+  }
+  again.LineOf("epc_rewind_start");
+  std::vector<std::string> replayed;
+  while ((line = again.Line()).find("@epc_rewind_done@") == std::string::npos) {
+    ASSERT_EQ(Fields(line)[1], "epc") << line;
+    replayed.push_back(Fields(line)[3]);
+  }
+
+  std::vector<std::string> made = FileLines(dir.File("data.txt"));
+  EXPECT_EQ(made.size(), 10u);
+  EXPECT_EQ(replayed, made);
+  EXPECT_EQ(done, "race done: sent " + std::to_string(live.size()) + " detections");
+  // Every read sent live once, the others only stored.
+  std::set<std::string> sent(live.begin(), live.end());
+  EXPECT_EQ(sent.size(), live.size());
+  EXPECT_EQ(live.size() + static_cast<std::size_t>(offline), made.size());
 }
 
 TEST(BoxSimTest, GarbageSplitWritesAndStall) {

@@ -289,24 +289,26 @@ TEST_F(ConfigurationSessionTest, OkChecksRangesAndSlotsBeforeStoringAnything) {
 TEST(AdvancedConfigurationTest, FactoryValuesRangesAndStoring) {
   AppSettings settings;
   settings.GVarnexIgnoreInputMsDelta = 120;
-  EXPECT_EQ(AdvancedOpeningValues(settings), (AdvancedValues{120, 300, 1, true}));
-  EXPECT_EQ(AdvancedFactoryValues(), (AdvancedValues{50, 300, 1, true}));
+  settings.BAutoRecover = 0;
+  EXPECT_EQ(AdvancedOpeningValues(settings), (AdvancedValues{120, 300, 1, true, false}));
+  EXPECT_EQ(AdvancedFactoryValues(), (AdvancedValues{50, 300, 1, true, true}));
 
-  AdvancedOkResult result = AdvancedOk(settings, {"0", "49", "1"}, false);
+  AdvancedOkResult result = AdvancedOk(settings, {"0", "49", "1"}, false, true);
   EXPECT_FALSE(result.accepted);
   EXPECT_EQ(result.field, 1);
   EXPECT_EQ(result.message, Range(50, 5000));
-  result = AdvancedOk(settings, {"0", "50", "21"}, false);
+  result = AdvancedOk(settings, {"0", "50", "21"}, false, true);
   EXPECT_EQ(result.field, 2);
   EXPECT_EQ(result.message, Range(1, 20));
-  result = AdvancedOk(settings, {"5001", "50", "1"}, false);
+  result = AdvancedOk(settings, {"5001", "50", "1"}, false, true);
   EXPECT_EQ(result.field, 0);
-  // Refusals store nothing, the check box included.
+  // Refusals store nothing, the check boxes included.
   EXPECT_EQ(settings.GVarnexIgnoreInputMsDelta, 120);
   EXPECT_EQ(settings.GSyncDetections, 1);
+  EXPECT_EQ(settings.BAutoRecover, 0);
 
-  EXPECT_TRUE(AdvancedOk(settings, {"0", "5000", "20"}, false).accepted);
-  EXPECT_EQ(AdvancedOpeningValues(settings), (AdvancedValues{0, 5000, 20, false}));
+  EXPECT_TRUE(AdvancedOk(settings, {"0", "5000", "20"}, false, true).accepted);
+  EXPECT_EQ(AdvancedOpeningValues(settings), (AdvancedValues{0, 5000, 20, false, true}));
 }
 
 class ConfigurationCommitTest : public ::testing::Test {
@@ -366,7 +368,7 @@ TEST_F(ConfigurationCommitTest, AdvancedOkThenCancelKeepsValuesButWritesNothing)
   std::string before = ReadFile(store.SettingsFile());
   {
     ConfigurationSession session(h.settings, TakeWorkingSlots(slots));
-    ASSERT_TRUE(AdvancedOk(h.settings, {"75", "400", "5"}, true).accepted);
+    ASSERT_TRUE(AdvancedOk(h.settings, {"75", "400", "5"}, true, true).accepted);
     // The configuration dialog is cancelled: nothing is committed.
   }
   EXPECT_EQ(h.settings.GVarnexIgnoreInputMsDelta, 75);
@@ -379,7 +381,7 @@ TEST_F(ConfigurationCommitTest, SettingsFileAfterOkInItsOrder) {
   TempDir fresh;
   SettingsStore file{fresh.File("Lapora.ini")};
   AppSettings& s = h.settings;
-  ASSERT_TRUE(AdvancedOk(s, {"60", "350", "2"}, false).accepted);
+  ASSERT_TRUE(AdvancedOk(s, {"60", "350", "2"}, false, false).accepted);
   ConfigurationSession session(s, TakeWorkingSlots(slots));
   ConfigurationFields fields = session.OpeningFields();
   fields.exportFile = "/data/race.kol";
@@ -404,6 +406,7 @@ TEST_F(ConfigurationCommitTest, SettingsFileAfterOkInItsOrder) {
             "GVarnexIgnoreOutputMsDelta=350\r\n"
             "GVarnexReadMsDelta=2\r\n"
             "GSyncDetections=0\r\n"
+            "BAutoRecover=0\r\n"
             "GVarnexExportFile=/data/race.kol\r\n"
             "BLogDetections=0\r\n"
             "GBoxReconnectSeconds=0\r\n"

@@ -13,6 +13,15 @@
 
 namespace lapora::testing {
 
+// The lines, each with its line end: the output of a simulator shown in a failure.
+inline std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& line : lines) {
+    all += line + "\n";
+  }
+  return all;
+}
+
 class SimulatorProcess {
  public:
   SimulatorProcess(const std::string& program, std::vector<std::string> args) {

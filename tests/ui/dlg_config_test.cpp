@@ -98,6 +98,7 @@ class DlgConfigTest : public QObject {
     m_settings.GVarnexIgnoreOutputMsDelta = 300;
     m_settings.GVarnexReadMsDelta = 1;
     m_settings.GSyncDetections = 1;
+    m_settings.BAutoRecover = 1;
   }
 
   void opensWithTheSettingsAndTheSlots() {
@@ -398,34 +399,50 @@ class DlgConfigTest : public QObject {
     QCOMPARE(m_settings.GVarnexIgnoreInputMsDelta.load(), 50);
   }
 
-  // The advanced dialog as the operator gets it, through its exec(): the sync check box shows
-  // the setting, the factory values tick it again, and OK stores it.
-  void advancedSyncCheckBoxThroughItsExec() {
+  // The advanced dialog as the operator gets it, through its exec(): its two check boxes (the
+  // sync of the incoming file, the replay after a lost box connection) show their settings, the
+  // factory values tick them again, and OK stores each one.
+  void advancedCheckBoxesThroughItsExec() {
     m_settings.GSyncDetections = 0;
+    m_settings.BAutoRecover = 0;
     auto dialog = MakeDialog({});
     bool shownUnticked = false;
     int result = ExecWith(*dialog, [&](CDlgConfig& shown) {
       auto ticked = WhenDialogShown<CDlgConfigAdvanced>([&](CDlgConfigAdvanced& advanced) {
-        shownUnticked = !advanced.SyncDetectionsBox()->isChecked();
+        shownUnticked =
+            !advanced.SyncDetectionsBox()->isChecked() && !advanced.AutoRecoverBox()->isChecked();
         advanced.FactoryButton()->click();
         advanced.OkButton()->click();
       });
       shown.AdvancedButton()->click();
       QVERIFY(*ticked);
       QCOMPARE(m_settings.GSyncDetections.load(), 1);
+      QCOMPARE(m_settings.BAutoRecover.load(), 1);
 
-      auto unticked = WhenDialogShown<CDlgConfigAdvanced>([](CDlgConfigAdvanced& advanced) {
-        QTest::mouseClick(advanced.SyncDetectionsBox(), Qt::LeftButton, {},
-                          QPoint(8, advanced.SyncDetectionsBox()->height() / 2));
+      auto click = [](QCheckBox* box) {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+      };
+      auto syncUnticked = WhenDialogShown<CDlgConfigAdvanced>([&](CDlgConfigAdvanced& advanced) {
+        click(advanced.SyncDetectionsBox());
         advanced.OkButton()->click();
       });
       shown.AdvancedButton()->click();
-      QVERIFY(*unticked);
+      QVERIFY(*syncUnticked);
+      QCOMPARE(m_settings.GSyncDetections.load(), 0);
+      QCOMPARE(m_settings.BAutoRecover.load(), 1);
+
+      auto recoverUnticked = WhenDialogShown<CDlgConfigAdvanced>([&](CDlgConfigAdvanced& advanced) {
+        click(advanced.AutoRecoverBox());
+        advanced.OkButton()->click();
+      });
+      shown.AdvancedButton()->click();
+      QVERIFY(*recoverUnticked);
       shown.CancelButton()->click();
     });
     QCOMPARE(result, kRejected);
     QVERIFY(shownUnticked);
     QCOMPARE(m_settings.GSyncDetections.load(), 0);
+    QCOMPARE(m_settings.BAutoRecover.load(), 0);
   }
 
   void advancedFactoryValuesAndRangeCheck() {

@@ -208,7 +208,7 @@ bool CBoxSimulator::Setup() {
       return false;
     }
   }
-  if (m_o.useTcp ? !OpenListener() : !OpenPty()) {
+  if (m_o.useTcp ? !OpenListener(m_o.refuseSeconds) : !OpenPty()) {
     return false;
   }
   if (m_o.exitAfterSeconds > 0) {
@@ -217,7 +217,7 @@ bool CBoxSimulator::Setup() {
   return true;
 }
 
-bool CBoxSimulator::OpenListener() {
+bool CBoxSimulator::OpenListener(double refuseSeconds) {
   // Bound but not listening: a connection attempt is refused, as by a box that is not up,
   // while the port stays ours.
   m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -248,11 +248,11 @@ bool CBoxSimulator::OpenListener() {
   m_port = ntohs(address.sin_port);
   m_listening = false;
   m_acceptFrom = SteadyMillis();
-  if (m_o.refuseSeconds > 0) {
-    m_acceptFrom += static_cast<int64_t>(m_o.refuseSeconds * 1000.0);
-    Event("refusing connections for %g s", m_o.refuseSeconds);
-  }
-  if (m_o.refuseSeconds <= 0) {
+  m_refusing = refuseSeconds > 0;
+  if (m_refusing) {
+    m_acceptFrom += static_cast<int64_t>(refuseSeconds * 1000.0);
+    Event("refusing connections for %g s", refuseSeconds);
+  } else {
     // Listening before the port is announced, so that a peer may connect as soon as it reads it.
     if (listen(m_listenFd, 8) != 0) {
       Event("error: listen: %s", std::strerror(errno));
@@ -358,7 +358,8 @@ void CBoxSimulator::Loop() {
         break;
       }
       m_listening = true;
-      if (m_o.refuseSeconds > 0) {
+      if (m_refusing) {
+        m_refusing = false;
         Event("accepting connections");
       }
     }
@@ -368,6 +369,9 @@ void CBoxSimulator::Loop() {
       if (poll(&probe, 1, 0) >= 0 && (probe.revents & POLLHUP) == 0) {
         StartSession(m_ptyMaster, m_ptyPath);
       }
+    }
+    if (!m_connected && m_o.storeOffline) {
+      ProduceOffline();
     }
     if (m_connected) {
       Produce(now);
@@ -440,6 +444,11 @@ int64_t CBoxSimulator::NextWake(int64_t now) const {
   if (m_o.usePty && !m_connected) {
     consider(m_nextPeerCheck);
   }
+  if (!m_connected && m_o.storeOffline && m_raceStarted && m_source && !m_source->Done() &&
+      AnyChannelOpen()) {
+    int64_t due = m_raceStartSys + m_source->NextOffsetMs() - SystemMillis();
+    consider(now + std::max<int64_t>(due, 0));
+  }
   if (!m_connected || m_o.silent) {
     return wake;
   }
@@ -498,6 +507,10 @@ void CBoxSimulator::StartSession(int fd, const std::string& peer) {
   m_rateStart = m_sessionStart + m_o.startDelayMs;
   m_rateQueued = 0;
   Event("connected %s", peer.c_str());
+  if (m_offlineReads > 0) {
+    Event("stored while disconnected: %lld reads", static_cast<long long>(m_offlineReads));
+    m_offlineReads = 0;
+  }
   LogSession("connected", peer);
 }
 
@@ -513,10 +526,16 @@ void CBoxSimulator::LogSession(const char* what, const std::string& detail) {
 }
 
 void CBoxSimulator::EndSession(const std::string& reason, bool dropped) {
-  // Reads not fully written are kept by the box and sent first on the next connection.
+  // Reads not fully written are kept by the box and sent first on the next connection; a box
+  // that stores its reads as it makes them leaves them in its store.
   std::deque<SourceItem> unsent;
+  size_t storedUnsent = 0;
   for (const OutLine& line : m_lines) {
     if (!line.isRead) {
+      continue;
+    }
+    if (m_o.storeOffline) {
+      ++storedUnsent;
       continue;
     }
     std::string text = m_out.substr(line.start - m_outBase, line.end - line.start);
@@ -540,7 +559,7 @@ void CBoxSimulator::EndSession(const std::string& reason, bool dropped) {
     m_nextPeerCheck = SteadyMillis() + kPtyPeerCheckMs;
   }
   m_fd = -1;
-  Event("disconnected: %s (%zu reads unsent)", reason.c_str(), unsent.size());
+  Event("disconnected: %s (%zu reads unsent)", reason.c_str(), unsent.size() + storedUnsent);
   LogSession("disconnected", reason);
   if (dropped) {
     ++m_dropsDone;
@@ -549,10 +568,11 @@ void CBoxSimulator::EndSession(const std::string& reason, bool dropped) {
     m_stop = true;
     return;
   }
-  if (dropped && m_o.useTcp && m_o.refuseSeconds > 0) {
+  double refuseSeconds = m_o.outageSeconds > 0 ? m_o.outageSeconds : m_o.refuseSeconds;
+  if (dropped && m_o.useTcp && refuseSeconds > 0) {
     close(m_listenFd);
     m_listenFd = -1;
-    if (!OpenListener()) {
+    if (!OpenListener(refuseSeconds)) {
       m_stop = true;
     }
   }
@@ -918,6 +938,9 @@ bool CBoxSimulator::QueueNextRead() {
     m_backlog.pop_front();
   } else {
     m_source->Next(m_raceStartSys + m_clock.OffsetMillis(), m_item);
+    if (m_o.storeOffline && m_item.isRead) {
+      StoreRead(m_item.payload.data(), m_item.payload.size());
+    }
   }
   if (m_item.wholeLine) {
     uint32_t payloadPos = 0;
@@ -993,16 +1016,39 @@ void CBoxSimulator::LineWritten(const OutLine& line) {
   size_t length = line.end - line.start - m_o.lineEnd.size();
   const char* payload = text + line.payloadPos;
   size_t payloadLength = length - line.payloadPos;
-  m_stored.append(payload, payloadLength).push_back('\n');
-  ++m_storedCount;
-  if (m_dataFile != nullptr) {
-    std::fwrite(payload, 1, payloadLength, m_dataFile);
-    std::fputc('\n', m_dataFile);
+  if (!m_o.storeOffline) {
+    StoreRead(payload, payloadLength);
   }
   if (m_sendLog != nullptr) {
     std::fprintf(m_sendLog, "%lld ", static_cast<long long>(SystemMicros()));
     std::fwrite(text, 1, length, m_sendLog);
     std::fputc('\n', m_sendLog);
+  }
+}
+
+void CBoxSimulator::StoreRead(const char* payload, size_t length) {
+  m_stored.append(payload, length).push_back('\n');
+  ++m_storedCount;
+  if (m_dataFile != nullptr) {
+    std::fwrite(payload, 1, length, m_dataFile);
+    std::fputc('\n', m_dataFile);
+  }
+}
+
+void CBoxSimulator::ProduceOffline() {
+  // The race goes on while no PC listens: the reads due are made and stored, never sent.
+  if (!m_raceStarted || !m_source || !AnyChannelOpen()) {
+    return;
+  }
+  bool stored = false;
+  while (!m_source->Done() && m_raceStartSys + m_source->NextOffsetMs() <= SystemMillis()) {
+    m_source->Next(m_raceStartSys + m_clock.OffsetMillis(), m_item);
+    StoreRead(m_item.payload.data(), m_item.payload.size());
+    ++m_offlineReads;
+    stored = true;
+  }
+  if (stored && m_dataFile != nullptr) {
+    std::fflush(m_dataFile);
   }
 }
 

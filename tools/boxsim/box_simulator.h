@@ -47,7 +47,8 @@ class CBoxSimulator {
   };
 
   bool Setup();
-  bool OpenListener();
+  // Binds the port; listens at once, or after refuseSeconds (refused meanwhile).
+  bool OpenListener(double refuseSeconds);
   bool OpenPty();
   void StartHttp();
   void StopHttp();
@@ -64,6 +65,10 @@ class CBoxSimulator {
   void Produce(int64_t now);
   void ProduceDetections(int64_t now);
   bool QueueNextRead();
+  // Keeps a read in the box's store (and the data file).
+  void StoreRead(const char* payload, size_t length);
+  // Makes and stores the reads due while no PC is connected (--store-offline).
+  void ProduceOffline();
   void QueueReport(const std::string& keyword, const std::string& payload);
   void QueueLine(const std::string& text, bool isRead, bool whole, uint32_t payloadPos);
   void QueueGarbage();
@@ -89,6 +94,7 @@ class CBoxSimulator {
   // Transport.
   int m_listenFd = -1;
   bool m_listening = false;
+  bool m_refusing = false;
   int m_port = 0;
   int64_t m_acceptFrom = 0;
   int m_ptyMaster = -1;
@@ -118,6 +124,7 @@ class CBoxSimulator {
   std::string m_gateTime = "1.0";
   std::string m_stored;  // every read kept by the box, one payload per line
   int64_t m_storedCount = 0;
+  int64_t m_offlineReads = 0;  // stored since the last connection ended
   std::deque<PendingPack> m_packs;
 
   // Timers and counters.

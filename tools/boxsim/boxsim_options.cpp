@@ -72,6 +72,9 @@ Box:
                             (default 5000, 0: none)
   --date-offset-days D      the box clock runs D days ahead of the system clock
   --channels-closed         the four reader channels start stopped (readerOpen starts reading)
+  --store-offline           as a real box: every read is stored when made, reads made while no
+                            PC is connected (or not yet written when a connection ends) are
+                            never sent live, only replayed by rewindData; needs --realtime
 
 Detections (one of):
   --race                    generate a race with the options below
@@ -106,6 +109,7 @@ Faults:
   --drop-after N            close each connection after N detection lines
   --drops M                 drop only the first M connections (default: every one)
   --refuse-seconds S        refuse connections for S seconds at start and after each drop
+  --outage-seconds S        refuse connections for S seconds after each drop only
   --split-writes            write every line in two pieces, --split-pause-ms apart (default 2)
   --garbage-every N         send a malformed line after every N detection lines
   --stall-after N           after N detection lines, send nothing for --stall-seconds S
@@ -193,6 +197,7 @@ bool ParseOptions(int argc, char** argv, Options& o, bool& helpShown, std::strin
       {"--drop-after", int64Opt(o.dropAfter, 1)},
       {"--drops", intOpt(o.drops, 1)},
       {"--refuse-seconds", doubleOpt(o.refuseSeconds, 0.0)},
+      {"--outage-seconds", doubleOpt(o.outageSeconds, 0.0)},
       {"--split-pause-ms", intOpt(o.splitPauseMs, 0)},
       {"--garbage-every", int64Opt(o.garbageEvery, 1)},
       {"--stall-after", int64Opt(o.stallAfter, 1)},
@@ -209,6 +214,7 @@ bool ParseOptions(int argc, char** argv, Options& o, bool& helpShown, std::strin
       {"--channels-closed", &o.channelsClosed},
       {"--split-writes", &o.splitWrites},
       {"--pack-fail", &o.packFail},
+      {"--store-offline", &o.storeOffline},
       {"--exit-when-done", &o.exitWhenDone},
       {"--loop", &o.loop},
   };
@@ -247,6 +253,10 @@ bool ParseOptions(int argc, char** argv, Options& o, bool& helpShown, std::strin
   }
   if (o.realtime && !o.race) {
     error = "--realtime needs --race";
+    return false;
+  }
+  if (o.storeOffline && !o.realtime) {
+    error = "--store-offline needs --realtime";
     return false;
   }
   if (!o.chipTable.empty() && !o.race) {

@@ -58,6 +58,8 @@ struct Options {
   int64_t dropAfter = 0;
   int drops = 0;  // 0: every connection is dropped after dropAfter
   double refuseSeconds = 0.0;
+  double outageSeconds = 0.0;  // refused after a drop only
+  bool storeOffline = false;
   bool splitWrites = false;
   int splitPauseMs = 2;
   int64_t garbageEvery = 0;
