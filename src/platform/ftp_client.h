@@ -54,11 +54,18 @@ struct FtpResult {
   int replyCode = 0;           // the last FTP reply code (0: none)
   int curlCode = 0;            // the libcurl result code (0: none)
   std::string message;         // the layer's text of the failure, at most kMaxMessage characters
+  // The server could not be reached, stopped answering or broke the connection, or it refused
+  // for now (a 4xx reply): the same upload may work later. A refusal for good (a 5xx reply such
+  // as a wrong password) and a local failure are not.
+  bool serverUnavailable = false;
 };
 
 class CFtpClient {
  public:
   static constexpr std::size_t kMaxMessage = 254;
+  // Every network step has a deadline, so that a server that never answers cannot hold the
+  // caller: the connection with its greeting and login, each reply of the server, and the data
+  // (less than 1 byte/s over the response time-out ends the transfer).
   static constexpr long kDefaultConnectTimeoutSeconds = 30;
   static constexpr long kDefaultResponseTimeoutSeconds = 60;
 
@@ -70,8 +77,10 @@ class CFtpClient {
   // Called on the uploading thread when the transfer command is about to be sent.
   void SetTransferStartHook(std::function<void()> hook) { m_onTransferStart = std::move(hook); }
   void SetConnectTimeoutSeconds(long seconds) { m_connectTimeout = seconds; }
+  void SetResponseTimeoutSeconds(long seconds) { m_responseTimeout = seconds; }
 
-  // Runs the whole plan. Names holding a line break or "/" are refused before connecting (they
+  // Runs the whole plan. A set cancel flag is seen within about a second, in every step. Names
+  // holding a line break or "/" are refused before connecting (they
   // would inject commands or leave the folder).
   [[nodiscard]] FtpResult Upload(const FtpUploadPlan& plan);
 
@@ -80,6 +89,7 @@ class CFtpClient {
   const std::atomic<bool>* m_cancel = nullptr;
   std::function<void()> m_onTransferStart;
   long m_connectTimeout = kDefaultConnectTimeoutSeconds;
+  long m_responseTimeout = kDefaultResponseTimeoutSeconds;
 };
 
 }  // namespace lapora
