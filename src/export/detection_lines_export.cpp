@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <utility>
 
 #include "detections/recorded_detections.h"
@@ -88,6 +89,9 @@ std::string FinalMessage(const ExportOptions& options, const ExportOutcome& outc
     text += outcome.ftpLaunched ? Tr(kMsgExportFtpLaunched)
                                 : Tr(kMsgExportFtpLaunchError) + outcome.ftpError;
   }
+  for (const std::string& warning : outcome.warnings) {
+    text += "\n\n" + warning;
+  }
   return text;
 }
 
@@ -141,8 +145,28 @@ int ReadPeriodText(const std::string& text) {
   return EffectiveExportPeriod(value);
 }
 
+bool HandicapKeyHolds(const std::string& label) {
+  return label.find_first_of("=\r\n") == std::string::npos &&
+         (label.empty() || (label.back() != ' ' && label.back() != '\t'));
+}
+
+std::string HandicapKeyProblem(const std::string& label, const std::vector<std::string>& labels) {
+  if (!HandicapKeyHolds(label)) {
+    return StrF(Tr(kMsgExportHandicapNotStorable).c_str(), label.c_str());
+  }
+  for (const std::string& other : labels) {
+    if (other != label && EqualsNoCase(other, label)) {
+      return StrF(Tr(kMsgExportHandicapShared).c_str(), label.c_str(), other.c_str());
+    }
+  }
+  return {};
+}
+
 CChrono ReadDetectorHandicap(const SettingsStore& store, const std::string& label) {
   CChrono handicap;
+  if (!HandicapKeyHolds(label)) {
+    return handicap;
+  }
   std::string text =
       store.ReadSettingText(kExportLinesSection, kHandicapKeyPrefix + label, kNoHandicapText);
   if (!handicap.ParseTimeHundredths(text)) {
@@ -153,7 +177,8 @@ CChrono ReadDetectorHandicap(const SettingsStore& store, const std::string& labe
 
 bool WriteDetectorHandicap(SettingsStore& store, const std::string& label,
                            const CChrono& handicap) {
-  return store.WriteSettingText(kExportLinesSection, kHandicapKeyPrefix + label,
+  return HandicapKeyHolds(label) &&
+         store.WriteSettingText(kExportLinesSection, kHandicapKeyPrefix + label,
                                 handicap.FormatHundredths());
 }
 
@@ -219,10 +244,35 @@ std::string ExportTargetFolder(const std::string& folder, const std::string& gen
   return zip ? folder + "/" + SafeFileNamePart(genericName) : folder;
 }
 
+std::vector<std::string> ExportNameParts(const std::vector<std::string>& labels) {
+  std::vector<std::string> parts(labels.size());
+  std::set<std::string> taken;  // lower case: a name taken in any letter case
+  std::vector<std::size_t> later;
+  // The labels that are names as they stand come first, so that none of them ever changes
+  // because another label appeared.
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    std::string safe = SafeFileNamePart(labels[i]);
+    if (safe == labels[i] && taken.insert(ToLowerAscii(safe)).second) {
+      parts[i] = std::move(safe);
+    } else {
+      later.push_back(i);
+    }
+  }
+  for (std::size_t i : later) {
+    std::string safe = SafeFileNamePart(labels[i]);
+    std::string part = safe;
+    for (int n = 2; !taken.insert(ToLowerAscii(part)).second; ++n) {
+      part = safe + "~" + std::to_string(n);
+    }
+    parts[i] = std::move(part);
+  }
+  return parts;
+}
+
 std::string ExportFileName(const std::string& targetFolder, const std::string& genericName,
-                           const std::string& label, int passage, int displayType) {
+                           const std::string& labelPart, int passage, int displayType) {
   return StrF("%s/%s-%s-%d%s", targetFolder.c_str(), SafeFileNamePart(genericName).c_str(),
-              SafeFileNamePart(label).c_str(), passage, DisplayTypeSuffix(displayType));
+              SafeFileNamePart(labelPart).c_str(), passage, DisplayTypeSuffix(displayType));
 }
 
 std::string ExportArchivePath(const std::string& folder, const std::string& genericName) {
@@ -243,7 +293,13 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
   if (!error.empty()) {
     outcome.errors.push_back(error);
   }
+  std::vector<std::string> labels;
   for (const CStatLineEntry& line : lines) {
+    labels.push_back(line.label);
+  }
+  const std::vector<std::string> nameParts = ExportNameParts(labels);
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    const CStatLineEntry& line = lines[index];
     CWorkResultList kept;
     error.clear();
     PassStatistics stats = ComputePassStatistics(DetectorSubList(detections, line.label),
@@ -252,6 +308,12 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
       outcome.errors.push_back(error);
     }
     const CChrono handicap = ReadDetectorHandicap(env.store, line.label);
+    if (displayType != kDisplayClockTime) {
+      std::string problem = HandicapKeyProblem(line.label, labels);
+      if (!problem.empty()) {
+        outcome.warnings.push_back(std::move(problem));
+      }
+    }
     error.clear();
     std::vector<CWorkResultList> passages = ExtractPassages(kept, &error);
     if (!error.empty()) {
@@ -261,7 +323,8 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
     passages.resize(static_cast<std::size_t>(stats.maxPasses));
     for (int n = 1; n <= stats.maxPasses; ++n) {
       const CWorkResultList& passage = passages[static_cast<std::size_t>(n) - 1];
-      std::string name = ExportFileName(target, options.genericName, line.label, n, displayType);
+      std::string name =
+          ExportFileName(target, options.genericName, nameParts[index], n, displayType);
       bool ok =
           displayType == kDisplayClockTime
               ? WriteDetectionLines(name, passage, false)

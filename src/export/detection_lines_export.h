@@ -61,9 +61,19 @@ int EffectiveExportPeriod(int storedMinutes);
 // The period edit read as "%d" reads it; unreadable or below 1 gives 2.
 int ReadPeriodText(const std::string& text);
 
-// The handicap of a detector: unset when missing or unreadable.
+// The handicap of a detector: unset when missing or unreadable, or when its label cannot be a
+// settings key.
 CChrono ReadDetectorHandicap(const SettingsStore& store, const std::string& label);
+// False when the label cannot be a settings key or the settings file could not be written.
 bool WriteDetectorHandicap(SettingsStore& store, const std::string& label, const CChrono& handicap);
+// Whether "Handicap-" + label can be a settings key of its own: a label holding "=" or a line
+// break, or ending with a blank (keys are trimmed, so it would name another detector's key),
+// cannot.
+bool HandicapKeyHolds(const std::string& label);
+// Why a detector's handicap is not its own in the settings, as a warning for the operator;
+// empty when it is. labels: the other detectors shown or exported with it (settings keys ignore
+// letter case, so "D1" and "d1" share one handicap).
+std::string HandicapKeyProblem(const std::string& label, const std::vector<std::string>& labels);
 
 // "\"-separated labels and back (empty parts are dropped).
 std::vector<std::string> SplitFtpServersList(const std::string& list);
@@ -79,9 +89,16 @@ std::string FtpTargetToolTip(const std::string& list);
 std::string SafeFileNamePart(const std::string& text);
 // folder + "/" + name, or the export sub-folder folder + "/" + name when ZIP is on.
 std::string ExportTargetFolder(const std::string& folder, const std::string& genericName, bool zip);
-// target + "/" + name + "-" + label + "-" + n + suffix.
+// The part of the export file names that stands for each detector, for labels in ascending
+// order: SafeFileNamePart of the label, made distinct. Distinct labels that would give one name
+// ("a/b" and "a_b", or "D1" and "d1" on a file system or FTP server that ignores letter case)
+// would overwrite each other's files: a label that is a safe name as it stands keeps it, the
+// others get "~2", "~3"... in label order when theirs is taken. The same labels always give the
+// same names.
+std::vector<std::string> ExportNameParts(const std::vector<std::string>& labels);
+// target + "/" + name + "-" + labelPart + "-" + n + suffix (both parts made safe).
 std::string ExportFileName(const std::string& targetFolder, const std::string& genericName,
-                           const std::string& label, int passage, int displayType);
+                           const std::string& labelPart, int passage, int displayType);
 // The export sub-folder followed by ".zip".
 std::string ExportArchivePath(const std::string& folder, const std::string& genericName);
 
@@ -118,6 +135,9 @@ struct ExportOutcome {
   int ftpJobs = 0;       // upload jobs queued
   // Allocation failures of the statistics, to show as message boxes (unless silent).
   std::vector<std::string> errors;
+  // Detectors whose handicap is not their own in the settings (passage and compact times only):
+  // the export used what the settings give them. Also in the final message.
+  std::vector<std::string> warnings;
   // The final message to show (information; a warning when failed); empty when silent or when
   // there was nothing to export.
   std::string message;

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <new>
 
 #include "detections/recorded_detections.h"
 #include "foundation/text.h"
+#include "platform/atomic_file.h"
 #include "resources/messages_export.h"
 
 namespace lapora {
@@ -136,16 +136,14 @@ void SetError(std::string* error, const Message& message) {
   }
 }
 
-// The writers' common part: opens path for writing (replacing it), writes the header of the
-// compact form, then one line per valid element, numbered from 1. False when the file cannot
-// be opened or the lines could not all be written.
+// The writers' common part: composes the header of the compact form, then one line per valid
+// element, numbered from 1, and puts the file in place whole: written under a temporary name
+// beside it and renamed, so that a reader (an upload of the previous export, another program)
+// sees the old file or the new one, never a part. False when the file could not be written
+// (the old file is then left as it was, and no temporary file stays).
 template <typename LineFn>
 bool WriteExportFile(const std::string& path, const CWorkResultList& detections, bool compact,
                      LineFn&& line) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    return false;
-  }
   std::string text;
   if (compact) {
     text =
@@ -159,9 +157,8 @@ bool WriteExportFile(const std::string& path, const CWorkResultList& detections,
     }
     line(text, ++number, *detection);
   }
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  // A full disk is seen at the latest when the file is closed: it is not a written file.
-  return (std::fclose(file) == 0) && written;
+  // Export files are made again at every export: readers need them whole, not synced.
+  return WriteFileAtomically(path, text, nullptr, FileRights::kKeep, FileDurability::kWhole);
 }
 
 void AppendCompactLine(std::string& text, const std::string& bib, const std::string& time) {

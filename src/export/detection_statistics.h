@@ -110,10 +110,11 @@ PassStatistics ComputePassStatistics(const CWorkResultList& detections, const CC
 std::vector<CWorkResultList> ExtractPassages(const CWorkResultList& kept,
                                              std::string* error = nullptr);
 
-// Writes an export file, replacing any file of that name; lines end with CR LF; elements whose
-// valid flag is 0 are skipped and the line numbers count the others. Not compact: detection
-// lines with the time text as recorded. Compact: the two header lines, then bib, compact time
-// and an empty comment. False when the file cannot be opened (nothing written).
+// Writes an export file, replacing any file of that name whole (a reader sees the old file or
+// the new one, never a part); lines end with CR LF; elements whose valid flag is 0 are skipped
+// and the line numbers count the others. Not compact: detection lines with the time text as
+// recorded. Compact: the two header lines, then bib, compact time and an empty comment. False
+// when the file cannot be written (the old file stays as it was).
 bool WriteDetectionLines(const std::string& path, const CWorkResultList& detections, bool compact);
 // The same two forms with the time minus the handicap (FormatHundredths, or FormatCompact in
 // the compact form). A time text that cannot be read as a time of day is not shifted: the

@@ -90,14 +90,29 @@ HandicapRetiming CExportLinesDialogModel::RetimingFor(std::size_t row) const {
   return retiming;
 }
 
-void CExportLinesDialogModel::SetHandicap(std::size_t row, const CChrono& handicap) {
-  CStatLineEntry& line = m_rows.at(row);
-  line.handicap = handicap;
-  (void)WriteDetectorHandicap(m_env.store, line.label, handicap);
+std::string CExportLinesDialogModel::SetHandicap(std::size_t row, const CChrono& handicap) {
+  const std::string label = m_rows.at(row).label;
+  std::vector<std::string> labels;
+  for (const CStatLineEntry& line : m_rows) {
+    labels.push_back(line.label);
+  }
+  std::string warning;
+  if (HandicapKeyHolds(label) && !WriteDetectorHandicap(m_env.store, label, handicap)) {
+    warning = StrF(Tr(kMsgExportHandicapNotWritten).c_str(), label.c_str(),
+                   m_env.store.SettingsFile().c_str());
+  } else {
+    warning = HandicapKeyProblem(label, labels);
+  }
+  for (CStatLineEntry& line : m_rows) {
+    if (EqualsNoCase(line.label, label)) {
+      line.handicap = ReadDetectorHandicap(m_env.store, line.label);
+    }
+  }
+  return warning;
 }
 
-void CExportLinesDialogModel::ResetHandicap(std::size_t row) {
-  SetHandicap(row, CChrono());
+std::string CExportLinesDialogModel::ResetHandicap(std::size_t row) {
+  return SetHandicap(row, CChrono());
 }
 
 void CExportLinesDialogModel::SetFtpServers(const std::vector<std::string>& labels) {

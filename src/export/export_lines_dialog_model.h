@@ -58,9 +58,12 @@ class CExportLinesDialogModel {
 
   // The re-timing of a row's handicap from its best passage (passage number 1).
   HandicapRetiming RetimingFor(std::size_t row) const;
-  // Stores a row's new handicap at once ("Handicap-" + label) and shows it in the row.
-  void SetHandicap(std::size_t row, const CChrono& handicap);
-  void ResetHandicap(std::size_t row);
+  // Stores a row's new handicap at once ("Handicap-" + label); the rows then show what the
+  // settings hold, which the exports will use. The warning to show when the handicap is not the
+  // detector's own (its label cannot be a key, the file could not be written, or another row's
+  // label differs only in letter case); empty otherwise.
+  [[nodiscard]] std::string SetHandicap(std::size_t row, const CChrono& handicap);
+  [[nodiscard]] std::string ResetHandicap(std::size_t row);
 
   // The FTP targets: "\"-joined labels, written at once when they change.
   const std::string& FtpServersList() const { return m_ftpServersList; }

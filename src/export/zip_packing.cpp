@@ -10,6 +10,7 @@
 #include <new>
 
 #include "foundation/folders.h"
+#include "platform/atomic_file.h"
 
 namespace lapora {
 
@@ -90,10 +91,16 @@ int ZipFiles(const std::vector<std::string>& sources, const std::string& archive
     std::fflush(stdout);
     return kZipNoMemory;
   }
-  zipFile zip = zipOpen(archive.c_str(), APPEND_STATUS_CREATE);
+  // The archive is made under a temporary name beside it and renamed once complete: an upload
+  // of the previous archive, or anyone else reading it, never sees a half-written one.
+  std::string temporary = CreateTemporaryBeside(archive);
+  zipFile zip = temporary.empty() ? nullptr : zipOpen(temporary.c_str(), APPEND_STATUS_CREATE);
   if (zip == nullptr) {
     std::printf("zpZipFile: Error opening %s\n", archive.c_str());
     std::fflush(stdout);
+    if (!temporary.empty()) {
+      std::remove(temporary.c_str());
+    }
     return kZipFailed;
   }
   int err = ZIP_OK;
@@ -112,10 +119,18 @@ int ZipFiles(const std::vector<std::string>& sources, const std::string& archive
   }
   std::fflush(stdout);
   if (err != ZIP_OK) {
-    // A half-written archive would look like a good one to whoever picks it up.
+    // The half-written archive goes, and so does the previous one: whoever picks it up would
+    // take it for this export's.
+    std::remove(temporary.c_str());
     std::remove(archive.c_str());
+    return err;
   }
-  return err;
+  if (!ReplaceWithTemporary(temporary, archive)) {
+    std::printf("zpZipFile: Error opening %s\n", archive.c_str());
+    std::fflush(stdout);
+    return kZipFailed;
+  }
+  return ZIP_OK;
 }
 
 int zpZipFile(const std::string& source, const std::string& archive) {

@@ -15,9 +15,10 @@ inline constexpr int kZipFailed = -1;      // archive not created, source unread
 inline constexpr int kZipNoMemory = -104;  // the copy buffer could not be had
 inline constexpr std::size_t kZipBlockSize = 8192;
 
-// One source file into a new archive (an existing one is replaced). 0 on success, else
-// kZipNoMemory, kZipFailed or the negative minizip code of the failing step; a failed archive
-// is removed, never left half-written.
+// One source file into a new archive. The archive is written under a temporary name beside it
+// and renamed over an existing one once complete, so that a reader sees the old archive or the
+// new one whole. 0 on success, else kZipNoMemory, kZipFailed or the negative minizip code of
+// the failing step; on failure neither the temporary file nor an older archive is left.
 [[nodiscard]] int zpZipFile(const std::string& source, const std::string& archive);
 // The same with one entry per source, in the order given.
 [[nodiscard]] int ZipFiles(const std::vector<std::string>& sources, const std::string& archive);

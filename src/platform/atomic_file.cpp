@@ -43,6 +43,44 @@ bool WriteAll(int fd, const std::string& content) {
   return true;
 }
 
+// A new file: readable by all, as a file made by fopen under the usual umask.
+constexpr mode_t kNewFileMode = 0644;
+
+// Creates "path.tmp-XXXXXX" (mode 0600 until changed) and returns its descriptor, or -1.
+int OpenTemporary(const std::string& path, std::string* temp, std::string* errorText) {
+  std::string pattern = path + ".tmp-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    SetError(errorText, pattern);
+    return -1;
+  }
+  temp->assign(name.data());
+  return fd;
+}
+
+// Writes content into an existing file that is not a regular file.
+bool WriteInPlace(const std::string& path, const std::string& content, std::string* errorText) {
+  int fd;
+  do {
+    fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetError(errorText, path);
+    return false;
+  }
+  bool ok = WriteAll(fd, content);
+  if (!ok) {
+    SetError(errorText, path);
+  }
+  if (close(fd) != 0 && ok) {
+    SetError(errorText, path);
+    ok = false;
+  }
+  return ok;
+}
+
 }  // namespace
 
 ReadFileResult ReadWholeFile(const std::string& path, std::string* content,
@@ -81,10 +119,10 @@ ReadFileResult ReadWholeFile(const std::string& path, std::string* content,
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content,
-                         std::string* errorText, FileRights rights) {
+                         std::string* errorText, FileRights rights, FileDurability durability) {
   std::string target = path;
   struct stat info {};
-  mode_t mode = 0644;
+  mode_t mode = kNewFileMode;
   if (lstat(path.c_str(), &info) == 0) {
     if (S_ISLNK(info.st_mode)) {
       char resolved[PATH_MAX];
@@ -98,23 +136,24 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
         return false;
       }
     }
+    if (!S_ISREG(info.st_mode)) {
+      // A device or a pipe cannot be replaced, only written to (a rename would put a plain
+      // file in its place).
+      return WriteInPlace(target, content, errorText);
+    }
     mode = info.st_mode & 07777;
   }
   if (rights == FileRights::kOwnerOnly) {
     mode = 0600;
   }
 
-  std::string pattern = target + ".tmp-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  // Made 0600 and given its final rights only once written.
-  int fd = mkostemp(name.data(), O_CLOEXEC);
+  std::string temp;
+  int fd = OpenTemporary(target, &temp, errorText);
   if (fd < 0) {
-    SetError(errorText, pattern);
     return false;
   }
-  std::string temp(name.data());
-  bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0 &&
+            (durability == FileDurability::kWhole || fsync(fd) == 0);
   if (!ok) {
     SetError(errorText, temp);
   }
@@ -122,14 +161,52 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
     SetError(errorText, temp);
     ok = false;
   }
-  if (ok && rename(temp.c_str(), target.c_str()) != 0) {
-    SetError(errorText, target);
+  if (!ok) {
+    unlink(temp.c_str());
+    return false;
+  }
+  return ReplaceWithTemporary(temp, target, errorText);
+}
+
+std::string CreateTemporaryBeside(const std::string& path, std::string* errorText) {
+  struct stat info {};
+  mode_t mode = kNewFileMode;
+  if (stat(path.c_str(), &info) == 0) {
+    if (!S_ISREG(info.st_mode)) {
+      errno = EEXIST;  // not a file a rename may take the place of
+      SetError(errorText, path);
+      return {};
+    }
+    mode = info.st_mode & 07777;
+  }
+  std::string temp;
+  int fd = OpenTemporary(path, &temp, errorText);
+  if (fd < 0) {
+    return {};
+  }
+  bool ok = fchmod(fd, mode) == 0;
+  if (!ok) {
+    SetError(errorText, temp);
+  }
+  if (close(fd) != 0 && ok) {
+    SetError(errorText, temp);
     ok = false;
   }
   if (!ok) {
     unlink(temp.c_str());
+    return {};
   }
-  return ok;
+  return temp;
+}
+
+bool ReplaceWithTemporary(const std::string& temporary, const std::string& path,
+                          std::string* errorText) {
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    SetError(errorText, path);
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool SyncParentFolder(const std::string& path) {

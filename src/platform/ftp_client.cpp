@@ -219,6 +219,27 @@ bool Append(SlistPtr& list, const std::string& command) {
   return true;
 }
 
+// The failures that say nothing about the upload itself, only that the server is not there
+// (or not now): no connection, no answer in time, a broken connection, a 4xx reply.
+bool ServerUnavailable(CURLcode code, const std::string& lastReply) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+      return true;
+    default:
+      return !lastReply.empty() && lastReply[0] == '4';
+  }
+}
+
 FtpResult Failure(FtpStep step, std::string message) {
   FtpResult result;
   result.failedStep = step;
@@ -528,10 +549,12 @@ FtpResult CFtpClient::Upload(const FtpUploadPlan& plan) {
   opt(curl_easy_setopt(h, CURLOPT_POSTQUOTE, commands.postquote.get()));
   opt(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
   opt(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, m_connectTimeout));
-  opt(curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, kDefaultResponseTimeoutSeconds));
+  opt(curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, m_responseTimeout));
+  // Active mode: the server's connection back for the data.
+  opt(curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, m_responseTimeout * 1000L));
   // A transfer that stalls ends instead of holding every later upload (and the exit) for ever.
   opt(curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L));
-  opt(curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kDefaultResponseTimeoutSeconds));
+  opt(curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, m_responseTimeout));
   opt(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer));
   // The debug stream is how the commands and replies are followed; nothing is printed.
   opt(curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &DebugCallback));
@@ -585,6 +608,8 @@ FtpResult CFtpClient::Upload(const FtpUploadPlan& plan) {
   result.curlCode = static_cast<int>(code);
   result.hostKey = session.hostKey;
   result.acceptKeyCommand = std::move(acceptKey);
+  result.serverUnavailable = session.readErrno == 0 && code != CURLE_ABORTED_BY_CALLBACK &&
+                             ServerUnavailable(code, session.lastReply);
   return result;
 }
 

@@ -98,11 +98,18 @@ struct FtpResult {
   SshHostKey hostKey = SshHostKey::kNotChecked;
   // With kUnknown or kChanged: the command that makes the server's current key a known one.
   std::string acceptKeyCommand;
+  // The server could not be reached, stopped answering or broke the connection, or it refused
+  // for now (a 4xx reply): the same upload may work later. A refusal for good (a 5xx reply such
+  // as a wrong password) and a local failure are not.
+  bool serverUnavailable = false;
 };
 
 class CFtpClient {
  public:
   static constexpr std::size_t kMaxMessage = 254;
+  // Every network step has a deadline, so that a server that never answers cannot hold the
+  // caller: the connection with its greeting and login, each reply of the server, and the data
+  // (less than 1 byte/s over the response time-out ends the transfer).
   static constexpr long kDefaultConnectTimeoutSeconds = 30;
   static constexpr long kDefaultResponseTimeoutSeconds = 60;
 
@@ -114,16 +121,18 @@ class CFtpClient {
   // Called on the uploading thread when the transfer command is about to be sent.
   void SetTransferStartHook(std::function<void()> hook) { m_onTransferStart = std::move(hook); }
   void SetConnectTimeoutSeconds(long seconds) { m_connectTimeout = seconds; }
+  void SetResponseTimeoutSeconds(long seconds) { m_responseTimeout = seconds; }
   // SFTP: the file of the known host keys. By default ~/.ssh/known_hosts of the user ($HOME
   // first), read at each upload.
   void SetKnownHostsPath(std::string path) { m_knownHostsPath = std::move(path); }
 
-  // Runs the whole plan. A site that ParseFtpSite does not read, and names holding a line break
-  // or "/", are refused before connecting (they would inject commands or leave the folder).
-  // FTP over TLS checks the server's certificate against the system's authorities and, when the
-  // environment variable CURL_CA_BUNDLE names a PEM file, against its certificates as well (a
-  // server with a certificate of its own). SFTP refuses a server whose key is not the one of
-  // its host in the known hosts.
+  // Runs the whole plan. A set cancel flag is seen within about a second, in every step. A site
+  // that ParseFtpSite does not read, and names holding a line break or "/", are refused before
+  // connecting (they would inject commands or leave the folder). FTP over TLS checks the
+  // server's certificate against the system's authorities and, when the environment variable
+  // CURL_CA_BUNDLE names a PEM file, against its certificates as well (a server with a
+  // certificate of its own). SFTP refuses a server whose key is not the one of its host in the
+  // known hosts.
   [[nodiscard]] FtpResult Upload(const FtpUploadPlan& plan);
 
  private:
@@ -132,6 +141,7 @@ class CFtpClient {
   std::function<void()> m_onTransferStart;
   long m_connectTimeout = kDefaultConnectTimeoutSeconds;
   std::string m_knownHostsPath;
+  long m_responseTimeout = kDefaultResponseTimeoutSeconds;
 };
 
 }  // namespace lapora

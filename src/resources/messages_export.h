@@ -66,5 +66,13 @@ inline constexpr Message kMsgFtpJobDone{"++ Transfert FTP terminé [%s]",
                                         "++ Transfert FTP terminé [%s]"};
 inline constexpr Message kMsgFtpJobFailed{"++ Erreur transfert FTP [%s] : %s",
                                           "++ Erreur transfert FTP [%s] : %s"};
+// A server that could not be reached (its name, then the wait in seconds), and a waiting job
+// that a full queue dropped (remote name, server).
+inline constexpr Message kMsgFtpServerBackoff{
+    "++ FTP server %s cannot be reached: its transfers wait %d s before the next try",
+    "++ Serveur FTP %s injoignable : ses transferts attendent %d s avant le prochain essai"};
+inline constexpr Message kMsgFtpJobDropped{
+    "++ FTP transfer queue full: [%s] to %s gives way to newer transfers",
+    "++ File des transferts FTP pleine : [%s] vers %s cède la place aux transferts plus récents"};
 
 }  // namespace lapora

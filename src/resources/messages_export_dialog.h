@@ -64,6 +64,23 @@ inline constexpr Message kMsgExportNameMandatory{"Destination filename mandatory
 inline constexpr Message kMsgExportFolderMandatory{"Destination folder mandatory!",
                                                    "Nom de répertoire obligatoire !"};
 
+// A detector handicap that is not the detector's own in the settings file: said when it is set
+// and in the final message of an export that uses it.
+inline constexpr Message kMsgExportHandicapNotStorable{
+    "The handicap of detector [%s] cannot be stored: its name cannot be a settings key (it holds "
+    "\"=\" or a line break, or ends with a blank). Its files are written without a handicap.",
+    "Le handicap du détecteur [%s] ne peut pas être enregistré : son nom ne peut pas servir de "
+    "clé de réglage (il contient \"=\" ou un saut de ligne, ou finit par un blanc). Ses fichiers "
+    "sont écrits sans handicap."};
+inline constexpr Message kMsgExportHandicapShared{
+    "Detectors [%s] and [%s] share one handicap: settings keys do not tell upper case from lower "
+    "case.",
+    "Les détecteurs [%s] et [%s] partagent un même handicap : les clés de réglage ne distinguent "
+    "pas les majuscules des minuscules."};
+inline constexpr Message kMsgExportHandicapNotWritten{
+    "The handicap of detector [%s] could not be written to the settings file %s.",
+    "Le handicap du détecteur [%s] n'a pas pu être écrit dans le fichier de réglages %s."};
+
 // The final message of an export.
 inline constexpr Message kMsgExportDone{
     "Export de données terminé.\n\nLes fichiers suivants ont été créés :",

@@ -252,8 +252,12 @@ void CDlgExportDetectionLines::RunRetiming() {
   }
   CDlgRecalage retiming(m_model.RetimingFor(*row), this);
   if (retiming.exec() == QDialog::Accepted) {
-    m_model.SetHandicap(*row, retiming.Handicap());
-    m_handicap->setText(ToQt(retiming.Handicap().FormatHundredths()));
+    std::string warning = m_model.SetHandicap(*row, retiming.Handicap());
+    // What the settings now hold, which is what the exports will use.
+    m_handicap->setText(ToQt(m_model.Rows().at(*row).handicap.FormatHundredths()));
+    if (!warning.empty()) {
+      m_showMessage(ToQt(warning), QMessageBox::Warning);
+    }
   }
   Refilter();
 }
@@ -263,8 +267,11 @@ void CDlgExportDetectionLines::ResetHandicap() {
   if (!row || !m_ask(ToQt(kMsgExportResetQuestion))) {
     return;
   }
-  m_model.ResetHandicap(*row);
-  m_handicap->setText(QString::fromLatin1(kNoHandicapText));
+  std::string warning = m_model.ResetHandicap(*row);
+  m_handicap->setText(ToQt(m_model.Rows().at(*row).handicap.FormatHundredths()));
+  if (!warning.empty()) {
+    m_showMessage(ToQt(warning), QMessageBox::Warning);
+  }
   Refilter();
 }
 

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
 #include "resources/messages_export_dialog.h"
+#include "support/read_only_folder.h"
 #include "support/temp_dir.h"
 
 namespace lapora {
@@ -272,18 +275,64 @@ TEST_F(ExportLinesTest, HandicapIsRetimedAndResetAtOnce) {
   EXPECT_EQ(retiming.passNumber, 1);
   EXPECT_EQ(retiming.clockTime.FormatHundredths(), "10:15:30.27");
   ASSERT_FALSE(ApplyRetiming(retiming, "00:15:30.27"));
-  model.SetHandicap(0, retiming.handicap);
+  EXPECT_EQ(model.SetHandicap(0, retiming.handicap), "");
   EXPECT_EQ(store.ReadSettingText(kExportLinesSection, "Handicap-FIN", ""), "10:00:00.00");
   EXPECT_EQ(model.RowColumns(0)[5], "10:00:00.00");
   // A new "Filtrer" reads it back from the settings.
   ASSERT_FALSE(model.Filter("0:0:0"));
   EXPECT_EQ(model.Rows()[0].handicap.FormatHundredths(), "10:00:00.00");
-  model.ResetHandicap(0);
+  EXPECT_EQ(model.ResetHandicap(0), "");
   EXPECT_EQ(store.ReadSettingText(kExportLinesSection, "Handicap-FIN", ""), "00:00:00.00");
   // An unreadable stored handicap counts as none.
   ASSERT_TRUE(store.WriteSettingText(kExportLinesSection, "Handicap-FIN", "soon"));
   ASSERT_FALSE(model.Filter("0:0:0"));
   EXPECT_FALSE(model.Rows()[0].handicap.IsSet());
+}
+
+TEST_F(ExportLinesTest, HandicapThatIsNotTheDetectorsOwnIsReported) {
+  for (const char* label : {"D1", "D1 ", "FIN", "fin"}) {
+    Add(label, "12", "10:15:30.27");
+  }
+  ASSERT_TRUE(store.WriteSettingText(kExportLinesSection, "Handicap-D1", "01:00:00.00"));
+  CExportLinesDialogModel model(records, Env());
+  ASSERT_FALSE(model.Filter("0:0:0"));
+  std::vector<std::string> labels;
+  for (const CStatLineEntry& row : model.Rows()) {
+    labels.push_back(row.label);
+  }
+  ASSERT_EQ(labels, (std::vector<std::string>{"D1", "D1 ", "FIN", "fin"}));
+  CChrono ten;
+  ASSERT_TRUE(ten.ParseTimeHundredths("10:00:00.00"));
+
+  // "Handicap-D1 " would be read back as D1's key: refused, and D1 keeps its handicap.
+  EXPECT_EQ(model.SetHandicap(1, ten), StrF(Tr(kMsgExportHandicapNotStorable).c_str(), "D1 "));
+  EXPECT_EQ(store.ReadSettingText(kExportLinesSection, "Handicap-D1", ""), "01:00:00.00");
+  EXPECT_EQ(model.RowColumns(1)[5], "00:00:00.00");  // what the exports will use
+
+  // "fin" and "FIN" are one key: stored, but the operator is told, and both rows show it.
+  EXPECT_EQ(model.SetHandicap(3, ten), StrF(Tr(kMsgExportHandicapShared).c_str(), "fin", "FIN"));
+  EXPECT_EQ(model.RowColumns(2)[5], "10:00:00.00");
+  EXPECT_EQ(model.RowColumns(3)[5], "10:00:00.00");
+
+  // A settings file that cannot be written.
+  testing::ReadOnlyFolder locked(dir.File("locked"));
+  if (locked.Usable()) {
+    store.SetSettingsFile(locked.Path() + "/Lapora.ini");
+    EXPECT_EQ(model.ResetHandicap(0), StrF(Tr(kMsgExportHandicapNotWritten).c_str(), "D1",
+                                           (locked.Path() + "/Lapora.ini").c_str()));
+    store.SetSettingsFile(dir.File("Lapora.ini"));
+  }
+
+  // An export in passage times says which detectors had no handicap of their own; one in clock
+  // times, which uses none, does not.
+  std::string out = Out();
+  ExportOutcome outcome = Export(out, kDisplayPassageTime, false, false);
+  EXPECT_EQ(outcome.warnings,
+            (std::vector<std::string>{StrF(Tr(kMsgExportHandicapNotStorable).c_str(), "D1 "),
+                                      StrF(Tr(kMsgExportHandicapShared).c_str(), "FIN", "fin"),
+                                      StrF(Tr(kMsgExportHandicapShared).c_str(), "fin", "FIN")}));
+  EXPECT_TRUE(outcome.message.ends_with("\n\n" + outcome.warnings.back()));
+  EXPECT_TRUE(Export(out, kDisplayClockTime, false, false).warnings.empty());
 }
 
 TEST_F(ExportLinesTest, ZipLeavesOnlyTheArchiveWithOneEntryPerFile) {
@@ -472,6 +521,65 @@ TEST_F(ExportLinesTest, LabelsAndNamesCannotLeaveTheExportFolder) {
   EXPECT_EQ(ExportTargetFolder(out, "..", true), out + "/__");
   EXPECT_EQ(ExportArchivePath(out, "a/b"), out + "/a_b.zip");
   EXPECT_EQ(SafeFileNamePart("D1"), "D1");
+}
+
+TEST_F(ExportLinesTest, LabelsThatWouldShareAFileNameGetDistinctNames) {
+  // Sorted: "D1", "a/b", "a\\b", "a_b", "a_b~2", "d1".
+  for (const char* label : {"a_b", "a/b", "a\\b", "a_b~2", "D1", "d1"}) {
+    Add(label, "7", "10:00:00.00");
+  }
+  WriteServers();
+  store.WriteSettingText(kExportLinesSection, "FtpServersList", "A");
+  std::string out = Out();
+  ExportOutcome outcome = Export(out, 0, false, true);
+  // Labels that are names as they stand keep them; "d1" would overwrite "D1" where letter case
+  // does not count (a FAT stick, a Windows FTP server).
+  const std::vector<std::string> names{"export-D1-1.kol",    "export-a_b-1.kol",
+                                       "export-a_b~2-1.kol", "export-a_b~3-1.kol",
+                                       "export-a_b~4-1.kol", "export-d1~2-1.kol"};
+  EXPECT_EQ(Listing(out), names);
+  EXPECT_EQ(ReadFile(out + "/export-a_b-1.kol"), "1\ta_b\t7\t1\t10:00:00.00\t1\r\n");
+  EXPECT_EQ(ReadFile(out + "/export-a_b~3-1.kol"), "1\ta/b\t7\t1\t10:00:00.00\t1\r\n");
+  EXPECT_EQ(ReadFile(out + "/export-a_b~4-1.kol"), "1\ta\\b\t7\t1\t10:00:00.00\t1\r\n");
+  EXPECT_EQ(ReadFile(out + "/export-d1~2-1.kol"), "1\td1\t7\t1\t10:00:00.00\t1\r\n");
+  // Each file goes once.
+  std::vector<std::string> sent;
+  for (const auto& job : jobs) {
+    sent.push_back(job->remoteName);
+  }
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(sent, names);
+
+  // The next export gives every detector the same name again.
+  Add("a/b", "8", "11:00:00.00");
+  outcome = Export(out, 0, false, false);
+  EXPECT_EQ(Listing(out), names);
+  EXPECT_EQ(ReadFile(out + "/export-a_b~3-1.kol"),
+            "1\ta/b\t7\t1\t10:00:00.00\t1\r\n2\ta/b\t8\t1\t11:00:00.00\t1\r\n");
+}
+
+TEST_F(ExportLinesTest, ReplacedArchiveStaysWholeForWhoeverHasItOpen) {
+  Add("FIN", "12", "10:15:30.27");
+  std::string out = Out();
+  ASSERT_TRUE(Export(out, 0, true, false).zipped);
+  const std::string archive = out + "/export.zip";
+  const std::string archiveBefore = ReadFile(archive);
+  std::ifstream archiveReader(archive, std::ios::binary);  // an upload of it, under way
+  ASSERT_TRUE(archiveReader.is_open());
+  Add("FIN", "14", "10:15:50.00");
+  ASSERT_TRUE(Export(out, 0, true, false).zipped);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(archiveReader), {}), archiveBefore);
+  std::vector<ZipEntry> entries = ReadZip(archive);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_NE(entries[0].content.find("\t14\t"), std::string::npos);
+
+  // A file that cannot take its place (a folder holds its name) leaves no temporary file.
+  fs::create_directories(out + "/export-FIN-2.kol/x");
+  Add("FIN", "12", "11:15:30.27");
+  ExportOutcome outcome = Export(out, 0, false, false);
+  EXPECT_EQ(outcome.failedFiles, std::vector<std::string>{out + "/export-FIN-2.kol"});
+  EXPECT_EQ(Listing(out),
+            (std::vector<std::string>{"export-FIN-1.kol", "export-FIN-2.kol", "export.zip"}));
 }
 
 TEST_F(ExportLinesTest, ClosingWritesTheFieldsAndTheReadablePeriod) {

@@ -8,8 +8,10 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -17,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "export/detection_lines_export.h"
+#include "export/detection_statistics.h"
 #include "export/ftp_servers.h"
 #include "export/ftp_test_server.h"
 #include "foundation/events.h"
@@ -74,6 +78,41 @@ class RefusingPort {
   int m_port = 0;
 };
 
+// An FTP server that hangs before its greeting: connections to host:port are taken (by the
+// kernel, into the listening queue) and never answered. Another loopback address than the test
+// server's, on the same port, since a worker has one port for all its servers.
+constexpr char kSilentHost[] = "127.0.0.3";
+
+class SilentServer {
+ public:
+  SilentServer(const std::string& host, int port) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    (void)::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    m_listening = m_fd >= 0 && ::inet_pton(AF_INET, host.c_str(), &address.sin_addr) == 1 &&
+                  ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                  ::listen(m_fd, 16) == 0;
+  }
+  ~SilentServer() { Close(); }
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+
+  bool Listening() const { return m_listening; }
+  void Close() {
+    if (m_fd >= 0) {
+      ::close(m_fd);
+      m_fd = -1;
+    }
+  }
+
+ private:
+  int m_fd = -1;
+  bool m_listening = false;
+};
+
 // The test thread plays the main thread: it dispatches the worker's notifications.
 class FtpJobsTest : public ::testing::Test {
  protected:
@@ -105,18 +144,56 @@ class FtpJobsTest : public ::testing::Test {
         if (onNote) {
           onNote(*status);
         }
+      } else if (const auto* line = std::get_if<LogLineEvent>(&event)) {
+        logs.push_back(line->text);
       }
     });
   }
 
+  // Dispatches until condition() holds, or the deadline passed (the worker waits for its
+  // notifications to be handled, so a test that waits for it must dispatch meanwhile).
+  template <typename Condition>
+  bool DispatchUntil(Condition condition,
+                     std::chrono::seconds deadline = std::chrono::seconds(30)) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+      Dispatch();
+      if (condition()) {
+        return true;
+      }
+      if (std::chrono::steady_clock::now() >= end) {
+        return false;
+      }
+      (void)events.WaitForEvents(std::chrono::milliseconds(20));
+    }
+  }
+
+  // The notifications as "status remote-name".
+  std::vector<std::string> NoteList() const {
+    std::vector<std::string> list;
+    for (const FtpJobStatusEvent& note : notes) {
+      list.push_back(std::to_string(note.status) + " " + note.remoteName);
+    }
+    return list;
+  }
+
+  // A job for the server that never answers (see SilentServer).
+  std::unique_ptr<CFtpJob> SilentJob(const std::string& remoteName) {
+    auto job = Job(Local(remoteName, "for the silent server"), remoteName);
+    job->label = "Silent";
+    job->site = kSilentHost;
+    return job;
+  }
+
+  FtpWorkerOptions Options() const {
+    FtpWorkerOptions options;
+    options.port = server->Port();
+    return options;
+  }
+
   // Dispatches until count notifications came, or the deadline passed.
   bool WaitNotes(std::size_t count, std::chrono::seconds deadline = std::chrono::seconds(30)) {
-    auto end = std::chrono::steady_clock::now() + deadline;
-    while (notes.size() < count && std::chrono::steady_clock::now() < end) {
-      (void)events.WaitForEvents(std::chrono::milliseconds(100));
-      Dispatch();
-    }
-    return notes.size() >= count;
+    return DispatchUntil([&] { return notes.size() >= count; }, deadline);
   }
 
   std::string Local(const std::string& name, const std::string& content) {
@@ -130,6 +207,7 @@ class FtpJobsTest : public ::testing::Test {
   std::unique_ptr<FtpTestServer> server;
   EventQueue events;
   std::vector<FtpJobStatusEvent> notes;
+  std::vector<std::string> logs;
   std::function<void(const FtpJobStatusEvent&)> onNote;
 };
 
@@ -240,7 +318,7 @@ TEST_F(FtpJobsTest, FailuresEndTheJobWithTheirReasonAndLaterJobsStillRun) {
 
   CFtpWorker worker(events, server->Port());
   worker.Start();
-  auto wrongPassword = Job(path, "f.txt");
+  auto wrongPassword = Job(path, "denied.txt");
   wrongPassword->password = "wrong";
   worker.QueueFtpJob(std::move(wrongPassword));
   worker.QueueFtpJob(Job(path, "f.txt", "no-such-folder"));
@@ -381,6 +459,197 @@ TEST_F(FtpJobsTest, StopFtpJobsDropsQueuedJobsAndWaitsForTheRunningOne) {
   ASSERT_TRUE(WaitFor([&] { return !worker.IsBusy() && worker.QueuedJobs() == 0; }));
   Dispatch();
   EXPECT_LE(notes.size(), 2u);
+}
+
+TEST_F(FtpJobsTest, SilentServerWaitsInBackoffWhileTheHealthyOneGoesOn) {
+  SilentServer silent(kSilentHost, server->Port());
+  ASSERT_TRUE(silent.Listening());
+  FtpWorkerOptions options = Options();
+  options.connectTimeoutSeconds = 1;
+  options.responseTimeoutSeconds = 1;
+  options.firstBackoff = std::chrono::hours(1);
+  CFtpWorker worker(events, options);
+  worker.QueueFtpJob(SilentJob("s1.txt"));
+  worker.QueueFtpJob(Job(Local("h1.txt", "H1"), "h1.txt"));
+  worker.QueueFtpJob(SilentJob("s2.txt"));
+  worker.QueueFtpJob(Job(Local("h2.txt", "H2"), "h2.txt"));
+  worker.Start();
+
+  ASSERT_TRUE(DispatchUntil([&] { return notes.size() >= 6 && !worker.IsBusy(); }));
+  // The silent server costs one time-out; its second job waits without being tried.
+  EXPECT_EQ(NoteList(), (std::vector<std::string>{"1 s1.txt", "6 s1.txt", "1 h1.txt", "3 h1.txt",
+                                                  "1 h2.txt", "3 h2.txt"}));
+  EXPECT_FALSE(notes[1].errorText.empty());
+  EXPECT_EQ(ReadFile(root + "/h1.txt"), "H1");
+  EXPECT_EQ(ReadFile(root + "/h2.txt"), "H2");
+  EXPECT_EQ(logs, std::vector<std::string>{StrF(Tr(kMsgFtpServerBackoff).c_str(), "Silent", 3600)});
+  EXPECT_TRUE(worker.InBackoff(kSilentHost));
+  EXPECT_FALSE(worker.InBackoff("127.0.0.1"));
+  EXPECT_EQ(worker.QueuedJobs(), 2u);  // s1 waits for its next try, s2 for its first
+
+  // A newer s2 takes the waiting one's place; s3 is one more.
+  worker.QueueFtpJob(SilentJob("s2.txt"));
+  EXPECT_EQ(worker.QueuedJobs(), 2u);
+  worker.QueueFtpJob(SilentJob("s3.txt"));
+  EXPECT_EQ(worker.QueuedJobs(), 3u);
+  worker.StopFtpJobs([this] { Dispatch(); });
+  EXPECT_EQ(worker.QueuedJobs(), 0u);
+}
+
+TEST_F(FtpJobsTest, ServerThatFailedIsTriedAgainAndGetsItsFileOnceItAnswers) {
+  SilentServer silent(kSilentHost, server->Port());
+  ASSERT_TRUE(silent.Listening());
+  FtpWorkerOptions options = Options();
+  options.connectTimeoutSeconds = 1;
+  options.responseTimeoutSeconds = 1;
+  options.firstBackoff = std::chrono::milliseconds(200);
+  options.maxBackoff = std::chrono::milliseconds(400);
+  CFtpWorker worker(events, options);
+  worker.Start();
+  worker.QueueFtpJob(SilentJob("late.txt"));
+  ASSERT_TRUE(DispatchUntil([&] { return notes.size() >= 2; }));
+  EXPECT_EQ(notes[1].status, CFtpJob::kStatusError);
+
+  // The server comes back (a real one on the silent one's address).
+  silent.Close();
+  std::string backRoot = dir.File("backroot");
+  fs::create_directories(backRoot);
+  FtpTestServer back(backRoot, kSilentHost, server->Port());
+  ASSERT_EQ(back.Port(), server->Port());
+  ASSERT_TRUE(
+      DispatchUntil([&] { return !notes.empty() && notes.back().status == CFtpJob::kStatusDone; }));
+  EXPECT_EQ(ReadFile(backRoot + "/late.txt"), "for the silent server");
+  EXPECT_FALSE(worker.InBackoff(kSilentHost));
+  EXPECT_EQ(worker.QueuedJobs(), 0u);
+}
+
+TEST_F(FtpJobsTest, NewerFileReplacesTheWaitingJobAndAFullQueueDropsTheOldest) {
+  FtpWorkerOptions options = Options();
+  options.maxQueuedJobs = 3;
+  CFtpWorker worker(events, options);
+  std::string first = Local("first.txt", "first");
+  worker.QueueFtpJob(Job(Local("a.txt", "A"), "a.txt"));
+  worker.QueueFtpJob(Job(Local("b.txt", "B"), "b.txt"));
+  worker.QueueFtpJob(Job(first, "same.txt"));
+  worker.QueueFtpJob(Job(Local("second.txt", "second"), "same.txt"));
+  EXPECT_EQ(worker.QueuedJobs(), 3u);
+  // The same name in another folder is another file: the queue is full, a.txt gives way.
+  fs::create_directories(root + "/sub");
+  worker.QueueFtpJob(Job(first, "same.txt", "sub"));
+  worker.QueueFtpJob(Job(Local("c.txt", "C"), "c.txt"));
+  EXPECT_EQ(worker.QueuedJobs(), 3u);
+  Dispatch();
+  EXPECT_EQ(logs, (std::vector<std::string>{StrF(Tr(kMsgFtpJobDropped).c_str(), "a.txt", "Test"),
+                                            StrF(Tr(kMsgFtpJobDropped).c_str(), "b.txt", "Test")}));
+
+  worker.Start();
+  ASSERT_TRUE(WaitNotes(6));
+  EXPECT_EQ(NoteList(), (std::vector<std::string>{"1 same.txt", "3 same.txt", "1 same.txt",
+                                                  "3 same.txt", "1 c.txt", "3 c.txt"}));
+  EXPECT_EQ(ReadFile(root + "/same.txt"), "second");
+  EXPECT_EQ(ReadFile(root + "/sub/same.txt"), "first");
+  EXPECT_EQ(ReadFile(root + "/c.txt"), "C");
+  EXPECT_FALSE(fs::exists(root + "/a.txt"));
+  EXPECT_FALSE(fs::exists(root + "/b.txt"));
+}
+
+// With time-outs far beyond the test's own limit, only the stop can end this upload.
+TEST_F(FtpJobsTest, StopDoesNotWaitForAServerThatNeverAnswers) {
+  SilentServer silent(kSilentHost, server->Port());
+  ASSERT_TRUE(silent.Listening());
+  FtpWorkerOptions options = Options();
+  options.connectTimeoutSeconds = 3600;
+  options.responseTimeoutSeconds = 3600;
+  CFtpWorker worker(events, options);
+  worker.Start();
+  worker.QueueFtpJob(SilentJob("stuck.txt"));
+  ASSERT_TRUE(WaitNotes(1));
+  EXPECT_TRUE(worker.IsBusy());
+  worker.StopFtpJobs([this] { Dispatch(); });
+  EXPECT_FALSE(worker.IsBusy());
+  EXPECT_EQ(worker.QueuedJobs(), 0u);  // given up, not kept for another try
+  EXPECT_FALSE(worker.InBackoff(kSilentHost));
+}
+
+// Export files replaced by the next exports while their upload is held mid-file by the server:
+// every file the server shows under its final name is one export's file, whole, and the last
+// one is the newest.
+TEST_F(FtpJobsTest, FilesReplacedWhileTheirUploadRunsArePublishedWhole) {
+  std::string heldRoot = dir.File("heldroot");
+  fs::create_directories(heldRoot);
+  const std::string hold = dir.File("hold");
+  FtpTestServer held(heldRoot, "127.0.0.1", 0, hold);
+  ASSERT_NE(held.Port(), 0);
+  SettingsStore store(dir.File("Lapora.ini"));
+  ASSERT_TRUE(store.WriteSettingText(kExportLinesSection, "FtpServersList", "Held"));
+  WriteFile(dir.File("FtpServers.dat"), "Held\t127.0.0.1\talice\tsecret\t\r\n");
+  CFtpWorker worker(events, held.Port());
+  worker.Start();
+  ExportEnvironment env{
+      store, dir.path(), dir.File("FtpServers.dat"),
+      [&worker](std::unique_ptr<CFtpJob> job) { worker.QueueFtpJob(std::move(job)); }};
+  ExportOptions options;
+  options.folder = dir.File("out");
+  fs::create_directories(options.folder);
+  options.genericName = "race";
+  options.ftp = true;
+  options.silent = true;
+  const std::string remote = heldRoot + "/race-FIN-1.kol";
+
+  // About 6 MB, more than the sockets hold, so that the upload stops mid-file. Each version
+  // has times of its own and one more line: a mix of two versions is none of them.
+  const std::string padding(150, 'x');
+  std::vector<std::string> versions;
+  auto exportVersion = [&](int v) {
+    CWorkSnapshot snapshot;
+    for (int i = 0; i < 36000 + v; ++i) {
+      CKolResult record;
+      record.detectorLabel = "FIN";
+      record.bibText = std::to_string(i + 1) + "/" + padding;
+      record.timeText = StrF("%02d:%02d:%02d.%02d", 1 + i / 3600, i / 60 % 60, i % 60, v);
+      snapshot.push_back(CWorkResult::FromRecord(record));
+    }
+    ExportOutcome outcome = ExportDetectionLinesNow(ListOf(snapshot), options, env);
+    ASSERT_TRUE(outcome.ftpLaunched) << outcome.ftpError;
+    ASSERT_EQ(outcome.createdFiles.size(), 1u);
+    versions.push_back(ReadFile(outcome.createdFiles[0]));
+  };
+  std::vector<std::string> published;
+  fs::file_time_type lastSeen;
+  auto checkPublished = [&] {
+    std::error_code error;
+    fs::file_time_type written = fs::last_write_time(remote, error);
+    if (error || written == lastSeen) {
+      return;
+    }
+    lastSeen = written;
+    published.push_back(ReadFile(remote));
+    EXPECT_NE(std::find(versions.begin(), versions.end(), published.back()), versions.end())
+        << "a torn file of " << published.back().size() << " bytes was published";
+  };
+
+  WriteFile(hold, "");
+  exportVersion(0);
+  ASSERT_GT(versions[0].size(), 6'000'000u);
+  ASSERT_TRUE(DispatchUntil([&] { return fs::exists(remote + ".lock"); }));
+  for (int v = 1; v <= 3; ++v) {
+    exportVersion(v);
+  }
+  fs::remove(hold);
+  ASSERT_TRUE(DispatchUntil(
+      [&] {
+        checkPublished();
+        return worker.QueuedJobs() == 0 && !worker.IsBusy();
+      },
+      std::chrono::seconds(60)));
+  checkPublished();
+  // The upload under way when the files were replaced, then the one queued last, whose job took
+  // the place of the others.
+  EXPECT_EQ(NoteList(), (std::vector<std::string>{"1 race-FIN-1.kol", "3 race-FIN-1.kol",
+                                                  "1 race-FIN-1.kol", "3 race-FIN-1.kol"}));
+  ASSERT_FALSE(published.empty());
+  EXPECT_EQ(published.back(), versions.back());
+  EXPECT_FALSE(fs::exists(remote + ".lock"));
 }
 
 TEST(FtpJobTest, NewJobTakesTheFtpSettingsAndSetServerReplacesThem) {

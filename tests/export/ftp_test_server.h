@@ -1,6 +1,7 @@
 // A real FTP server for the upload tests: pyftpdlib run by the system's Python as a child
-// process, serving a folder to two users with write rights on a loopback address. For one
-// thread; the server is ended (SIGTERM) and reaped when the object goes.
+// process, serving a folder to two users with write rights on a loopback address, optionally
+// holding uploads mid-way. For one thread; the server is ended (SIGTERM) and reaped when the
+// object goes.
 #pragma once
 
 #include <signal.h>
@@ -38,15 +39,42 @@ inline constexpr char kFtpOtherPassword[] = "hunter2";
 class FtpTestServer {
  public:
   // Serves root on host; port 0 takes a free one. Port() is 0 when it did not start.
-  FtpTestServer(const std::string& root, const std::string& host = "127.0.0.1", int port = 0) {
+  // holdFile not empty: while a file of that path exists, the server reads no upload data
+  // (beyond one first chunk of each upload).
+  FtpTestServer(const std::string& root, const std::string& host = "127.0.0.1", int port = 0,
+                const std::string& holdFile = "") {
     std::string script = m_dir.File("ftpd.py");
     std::string portFile = m_dir.File("port");
     WriteFile(script, R"(import logging, os, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 logging.basicConfig(level=logging.ERROR)
 root, host, port, port_file = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+hold_path = sys.argv[5]
+
+class HeldDTPHandler(ThrottledDTPHandler):
+    # Reads no upload data while the hold file exists: after each chunk read (the throttle's
+    # hook), the channel rests until the file is gone. The client's sockets fill up and its
+    # upload stops mid-file until the test lets it go on.
+    read_limit = 1
+    auto_sized_buffers = False
+
+    def _resume_when_released(self):
+        if os.path.exists(hold_path):
+            self._throttler = self.ioloop.call_later(0.02, self._resume_when_released,
+                                                     _errback=self.handle_error)
+        else:
+            self.add_channel(events=self.ioloop.READ)
+
+    def _throttle_bandwidth(self, len_chunk, max_speed):
+        if os.path.exists(hold_path):
+            self.del_channel()
+            self._cancel_throttler()
+            self._resume_when_released()
+
+if hold_path:
+    FTPHandler.dtp_handler = HeldDTPHandler
 authorizer = DummyAuthorizer()
 authorizer.add_user("alice", "secret", root, perm="elradfmwMT")
 authorizer.add_user("bob", "hunter2", root, perm="elradfmwMT")
@@ -60,8 +88,8 @@ server.serve_forever()
 )");
     m_pid = ::fork();
     if (m_pid == 0) {
-      std::vector<std::string> args = {"/usr/bin/python3",   script,  root, host,
-                                       std::to_string(port), portFile};
+      std::vector<std::string> args = {"/usr/bin/python3",   script,   root,    host,
+                                       std::to_string(port), portFile, holdFile};
       std::vector<char*> argv;
       for (std::string& arg : args) {
         argv.push_back(arg.data());

@@ -2,8 +2,10 @@
 
 #include <filesystem>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/temp_dir.h"
 
@@ -36,7 +38,7 @@ TEST(AtomicFileTest, ReplacesWholeFilesAndReportsMissingOnes) {
 
 TEST(AtomicFileTest, FailedReplaceKeepsTheOldFileAndLeavesNothingBehind) {
   testing::TempDir dir;
-  // The target is a non-empty folder: the rename fails after the temporary file was written.
+  // The target is a folder: it can neither be replaced nor written to.
   fs::create_directories(dir.File("target/inside"));
   std::string error;
   EXPECT_FALSE(WriteFileAtomically(dir.File("target"), "new", &error));
@@ -47,6 +49,24 @@ TEST(AtomicFileTest, FailedReplaceKeepsTheOldFileAndLeavesNothingBehind) {
   EXPECT_FALSE(WriteFileAtomically(dir.File("missing/f.txt"), "x", &error));
   std::string content;
   EXPECT_EQ(ReadWholeFile(dir.File("target"), &content, &error), ReadFileResult::kFailed);
+}
+
+// A pipe (or a device) is written to, never replaced by a plain file.
+TEST(AtomicFileTest, PipeIsWrittenToNotReplaced) {
+  testing::TempDir dir;
+  const std::string path = dir.File("pipe");
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_TRUE(
+      WriteFileAtomically(path, "through", nullptr, FileRights::kKeep, FileDurability::kWhole));
+  char buffer[16] = {};
+  EXPECT_EQ(read(reader, buffer, sizeof buffer), 7);
+  EXPECT_STREQ(buffer, "through");
+  close(reader);
+  EXPECT_TRUE(fs::is_fifo(path));
+  EXPECT_TRUE(CreateTemporaryBeside(path).empty());  // nothing may be renamed over it
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 }  // namespace

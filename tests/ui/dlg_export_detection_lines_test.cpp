@@ -207,6 +207,31 @@ class DlgExportDetectionLinesTest : public QObject {
     QCOMPARE(result, kRejected);
   }
 
+  void handicapThatCannotBeStoredIsReported() {
+    Add("D=1", "12", "10:15:30.27");
+    auto model = MakeModel();
+    auto dialog = MakeDialog(*model);
+    int result = ExecWith(*dialog, [&](CDlgExportDetectionLines& shown) {
+      shown.GapEdit()->setText(QStringLiteral("0:0:0"));
+      shown.FilterButton()->click();
+      shown.DetectorList()->topLevelItem(0)->setSelected(true);
+      auto retimed = WhenDialogShown<CDlgRecalage>([](CDlgRecalage& retiming) {
+        retiming.TimeEdit()->setText(QStringLiteral("00:15:30.27"));
+        retiming.OkButton()->click();
+      });
+      shown.RetimingButton()->click();
+      QVERIFY(*retimed);
+      // Told, and shown the handicap the exports will really use.
+      QCOMPARE(m_messages,
+               QStringList{ToQt(StrF(Tr(kMsgExportHandicapNotStorable).c_str(), "D=1"))});
+      QCOMPARE(shown.HandicapLabel()->text(), QStringLiteral("00:00:00.00"));
+      QCOMPARE(shown.DetectorList()->topLevelItem(0)->text(5), QStringLiteral("00:00:00.00"));
+      QVERIFY(testing::ReadFile(m_store->SettingsFile()).find("D=1") == std::string::npos);
+      shown.CloseButton()->click();
+    });
+    QCOMPARE(result, kRejected);
+  }
+
   void folderFtpPickerAndExportNow() {
     testing::WriteFile(m_dir->File("FtpServers.dat"),
                        "A\tftp.a.example\tu\tp\t\r\nB\tftp.b.example\tu\tp\t\r\n");
