@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <limits>
 #include <new>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 #include "detections/recorded_detections.h"
 #include "foundation/text.h"
@@ -27,11 +30,11 @@ int CompareTimes(const CChrono& a, const CChrono& b) {
 }
 
 bool SameRunner(const CWorkResult& a, const CWorkResult& b) {
-  return a.runnerKey == b.runnerKey;
+  return a.RunnerKey() == b.RunnerKey();
 }
 
 int CompareByRunnerThenTime(const CWorkResult& a, const CWorkResult& b) {
-  int order = CompareTexts(a.runnerKey, b.runnerKey);
+  int order = CompareTexts(a.RunnerKey(), b.RunnerKey());
   if (order != 0) {
     return order;
   }
@@ -78,10 +81,7 @@ struct SortItem {
 };
 
 const std::string& RunnerKeyOf(const CWorkResult& work) {
-  return work.runnerKey;
-}
-const std::string& DetectorOf(const CWorkResult& work) {
-  return work.detectorLabel;
+  return work.RunnerKey();
 }
 
 template <int (*Compare)(const CWorkResult&, const CWorkResult&),
@@ -136,12 +136,22 @@ void SetError(std::string* error, const Message& message) {
   }
 }
 
+const CWorkResult& Element(const CWorkResult* work) {
+  return *work;
+}
+const CKolResult& Element(const CKolResult& record) {
+  return record;
+}
+
+// The text of a file is written in pieces of about this size: the export of all detections
+// would otherwise hold its whole text, tens of megabytes, beside the detections.
+constexpr std::size_t kWritePiece = 1 << 20;
+
 // The writers' common part: opens path for writing (replacing it), writes the header of the
 // compact form, then one line per valid element, numbered from 1. False when the file cannot
 // be opened or the lines could not all be written.
-template <typename LineFn>
-bool WriteExportFile(const std::string& path, const CWorkResultList& detections, bool compact,
-                     LineFn&& line) {
+template <typename List, typename LineFn>
+bool WriteExportFile(const std::string& path, const List& detections, bool compact, LineFn&& line) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     return false;
@@ -152,14 +162,20 @@ bool WriteExportFile(const std::string& path, const CWorkResultList& detections,
         "dossard\ttemps\tcommentaire\r\n"
         "dossard\tperformancen\tcommentaire\r\n";
   }
+  bool written = true;
   int number = 0;
-  for (const CWorkResult* detection : detections) {
-    if (detection->valid == 0) {
+  for (const auto& element : detections) {
+    const auto& detection = Element(element);
+    if (detection.valid == 0) {
       continue;
     }
-    line(text, ++number, *detection);
+    line(text, ++number, detection);
+    if (text.size() >= kWritePiece) {
+      written = written && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+      text.clear();
+    }
   }
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  written = written && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   // A full disk is seen at the latest when the file is closed: it is not a written file.
   return (std::fclose(file) == 0) && written;
 }
@@ -180,10 +196,12 @@ CWorkResult CWorkResult::FromRecord(const CKolResult& record) {
   int number = 0;
   if (ScanInt(record.bibText, &bibEnd, &number, IntOverflow::kRefuse)) {
     work.bibNumber = number;
-    work.runnerKey = std::to_string(work.bibNumber);
+    std::string key = std::to_string(work.bibNumber);
+    if (key != record.bibText) {
+      work.m_runnerKey = std::move(key);
+    }
   } else {
     work.bibNumber = 0;
-    work.runnerKey = record.bibText;
   }
   CChrono time;
   if (time.ParseTimeHundredths(record.timeText)) {
@@ -224,6 +242,9 @@ void SnapshotDetections(CRecordedDetections& records, const std::string& detecto
                         CWorkSnapshot& out) {
   bool all = detectorFilter.empty() || detectorFilter == "*";
   records.WithLock([&](CRecordedDetections::Locked& locked) {
+    if (all) {
+      out.reserve(out.size() + static_cast<std::size_t>(locked.CountValidRecords()));
+    }
     for (const CKolResult& record : locked.Records()) {
       if (record.valid == 0 || (!all && record.detectorLabel != detectorFilter)) {
         continue;
@@ -233,28 +254,84 @@ void SnapshotDetections(CRecordedDetections& records, const std::string& detecto
   });
 }
 
+bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string& detectorFilter,
+                                CWorkSnapshot& out, std::size_t slice) {
+  const bool all = detectorFilter.empty() || detectorFilter == "*";
+  const std::size_t kept = out.size();
+  slice = std::max<std::size_t>(slice, 1);
+  std::size_t total = 0;  // the records there when the walk starts
+  std::size_t next = 0;
+  std::int32_t lastId = 0;  // of the record before `next`: it is still there unless reset
+  bool reset = false;
+  do {
+    records.WithLock([&](CRecordedDetections::Locked& locked) {
+      const std::vector<CKolResult>& list = locked.Records();
+      if (next == 0) {
+        total = list.size();
+        out.reserve(kept + (all ? static_cast<std::size_t>(locked.CountValidRecords()) : 0));
+      } else if (list.size() < next || list[next - 1].id != lastId) {
+        reset = true;
+        return;
+      }
+      const std::size_t end = std::min(total, next + slice);
+      for (; next < end; ++next) {
+        const CKolResult& record = list[next];
+        if (record.valid != 0 && (all || record.detectorLabel == detectorFilter)) {
+          out.push_back(CWorkResult::FromRecord(record));
+        }
+      }
+      if (next > 0) {
+        lastId = list[next - 1].id;
+      }
+    });
+  } while (!reset && next < total);
+  if (reset) {
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(kept), out.end());
+    return false;
+  }
+  return true;
+}
+
 std::vector<CStatLineEntry> GroupByDetector(const CWorkResultList& detections, std::string* error) {
   std::vector<CStatLineEntry> lines;
   if (detections.empty()) {
     return lines;
   }
   try {
-    CWorkResultList sorted = detections;
-    SortBy<CompareByDetectorThenTime, DetectorOf>(sorted);
-    std::vector<CDetectorResList> groups;
-    for (const CWorkResult* work : sorted) {
-      if (groups.empty() || groups.back().label != work->detectorLabel) {
-        groups.push_back({work->detectorLabel, {}});
+    // One pass instead of a sort of the whole list: a detector's line only needs its count and
+    // its first detection in (time, bib) order, which is what the sort would put first. Among
+    // detections equal in both the sort gave any of them; this gives the first in list order.
+    struct Group {
+      std::int32_t count = 0;
+      const CWorkResult* first = nullptr;
+    };
+    std::unordered_map<std::string_view, std::size_t> index;
+    std::vector<std::pair<std::string_view, Group>> groups;
+    std::size_t last = 0;
+    for (const CWorkResult* work : detections) {
+      // Detections come mostly in runs of one detector, or a few detectors in turn.
+      if (groups.empty() || groups[last].first != work->detectorLabel) {
+        auto [at, added] = index.try_emplace(work->detectorLabel, groups.size());
+        if (added) {
+          groups.emplace_back(work->detectorLabel, Group{});
+        }
+        last = at->second;
       }
-      groups.back().results.push_back(work);
+      Group& group = groups[last].second;
+      ++group.count;
+      if (group.first == nullptr || CompareByTimeThenBib(*work, *group.first) < 0) {
+        group.first = work;
+      }
     }
+    std::sort(groups.begin(), groups.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     lines.reserve(groups.size());
-    for (const CDetectorResList& group : groups) {
+    for (const auto& [label, group] : groups) {
       CStatLineEntry line;
-      line.count = static_cast<std::int32_t>(group.results.size());
-      line.label = group.label;
-      line.bestBib = group.results.front()->bibText;
-      line.bestTime = group.results.front()->time;
+      line.count = group.count;
+      line.label = std::string(label);
+      line.bestBib = group.first->bibText;
+      line.bestTime = group.first->time;
       lines.push_back(std::move(line));
     }
   } catch (const std::bad_alloc&) {
@@ -364,6 +441,13 @@ bool WriteDetectionLines(const std::string& path, const CWorkResultList& detecti
                              compactTime = time.FormatCompact();
                            }
                            AppendCompactLine(text, work.bibText, compactTime);
+                         });
+}
+
+bool WriteRecordLines(const std::string& path, const std::vector<CKolResult>& records) {
+  return WriteExportFile(path, records, false,
+                         [](std::string& text, int number, const CKolResult& record) {
+                           text += FormatDetectionLine(number, record);
                          });
 }
 

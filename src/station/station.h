@@ -184,7 +184,9 @@ class Station {
   void RunConfigurationDialog();
   // The import of a box data file: the dialog, then the chosen replay, import or save.
   void RunImport();
+  // The background step: a due export runs on a thread of its own; the step never waits.
   void BackgroundExportTick();
+  const CBackgroundExport& BackgroundExport() const { return *m_backgroundExport; }
   bool ExportAllRecordedDetections();
 
   // The speech engine, null unless Scroll Lock was on when the window opened.
@@ -205,6 +207,8 @@ class Station {
   };
 
   bool CloseSequence();
+  // The exports' FTP step: queues to the upload worker from any thread.
+  std::function<void(std::unique_ptr<CFtpJob>)> UploadQueuer();
   // One slice of a wait: posted events, timers and repaints are handled, operator input is not.
   void PumpWhileWaiting();
   void HandleEvent(const Event& event);
