@@ -406,9 +406,10 @@ std::string RunPlannedExport(CRecordedDetections& records, const BackgroundExpor
   // A reset (the operator emptied the list) during the walk: the new list is taken instead.
   // Nothing is exported if resets keep coming, and that is no failure of the export.
   constexpr int kSnapshotAttempts = 5;
-  for (int attempt = 0;
-       attempt < kSnapshotAttempts && !SnapshotDetectionsInSlices(records, "", snapshot);
-       ++attempt) {
+  for (int attempt = 1; attempt <= kSnapshotAttempts; ++attempt) {
+    if (SnapshotDetectionsInSlices(records, "", snapshot)) {
+      break;
+    }
   }
   ExportOutcome result =
       ExportDetectionLinesNow(ListOf(snapshot), plan.options, plan.settings, progress);
