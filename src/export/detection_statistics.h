@@ -93,7 +93,7 @@ void SnapshotDetections(CRecordedDetections& records, const std::string& detecto
 
 // Records copied per taking of the records' lock by SnapshotDetectionsInSlices: a few
 // milliseconds' work, so that a box thread or the window thread never waits long for it.
-inline constexpr std::size_t kSnapshotSlice = 16384;
+inline constexpr std::size_t kSnapshotSlice = 8192;
 // As SnapshotDetections, for a snapshot taken beside the window and the box threads: the
 // records there when the walk starts are copied slice by slice, each taking of the lock
 // copying at most `slice` of them, each with its valid flag as it stands when its slice is
