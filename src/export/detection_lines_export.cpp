@@ -184,6 +184,7 @@ ExportSettingsCopy CopyExportSettings(const ExportEnvironment& env) {
   (void)LoadFtpServers(env.ftpServersPath, &copy.ftpServers, &loadError);
   copy.uploadTemplate = MakeFtpUploadJob(env.store);
   copy.queueFtpJob = env.queueFtpJob;
+  copy.exportTurn = env.exportTurn;
   return copy;
 }
 
@@ -286,6 +287,10 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
                                       const ExportOptions& options,
                                       const ExportSettingsCopy& settings,
                                       ExportProgress* progress) {
+  std::unique_lock<std::mutex> turn;
+  if (settings.exportTurn != nullptr) {
+    turn = std::unique_lock(*settings.exportTurn);
+  }
   ExportOutcome outcome;
   const int displayType = NormalizeDisplayType(options.displayType);
   const std::string target = ExportTargetFolder(options.folder, options.genericName, options.zip);

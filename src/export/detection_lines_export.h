@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -100,6 +101,10 @@ struct ExportEnvironment {
   std::string programFolder;   // the default export folder
   std::string ftpServersPath;  // FtpServers.dat
   FtpJobQueuer queueFtpJob;    // empty: the FTP step cannot launch
+  // Held by an export while it writes, packs and queues, so that two exports running at once
+  // (the dialog's and the background one) take turns rather than write the same files
+  // together. Null: none to take.
+  std::mutex* exportTurn = nullptr;
 };
 
 // What an export reads from the settings besides its options: the detector handicaps, the FTP
@@ -112,6 +117,7 @@ struct ExportSettingsCopy {
   std::vector<CFtpServer> ftpServers;  // FtpServers.dat
   CFtpJob uploadTemplate;              // a new upload job, with the [FtpSettings] server
   FtpJobQueuer queueFtpJob;            // empty: the FTP step cannot launch
+  std::mutex* exportTurn = nullptr;    // see ExportEnvironment
 };
 ExportSettingsCopy CopyExportSettings(const ExportEnvironment& env);
 // The handicap of a detector as ReadDetectorHandicap would have read it when the copy was made.

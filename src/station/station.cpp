@@ -454,7 +454,7 @@ void Station::OpenExportDetectionLinesDialog() {
   FlushBatches();
   CExportLinesDialogModel model(
       m_parts.records, ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
-                                         UploadQueuer()});
+                                         UploadQueuer(), &m_exportTurn});
   m_front.RunExportDetectionLinesDialog(model);
 }
 
@@ -463,8 +463,9 @@ void Station::BackgroundExportTick() {
       m_parts.store, m_parts.clock, [this]() -> CBackgroundExport::Start {
         // The settings are read here, on the window thread; the snapshot, the files, the
         // archive and the queueing of the uploads are the export thread's.
-        BackgroundExportPlan plan = PlanBackgroundExport(ExportEnvironment{
-            m_parts.store, m_parts.programFolder, FtpServersFilePath(), UploadQueuer()});
+        BackgroundExportPlan plan = PlanBackgroundExport(
+            ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
+                              UploadQueuer(), &m_exportTurn});
         if (!plan.error.empty()) {
           return {plan.error, {}};
         }

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -250,7 +251,9 @@ class Station {
   ImportDialogMemory m_importMemory;
   // The FTP upload worker: started when the window opens, stopped when it closes.
   std::unique_ptr<CFtpWorker> m_ftpWorker;
-  // The last background export time, for the whole run.
+  // The dialog's export and the background one take turns at writing.
+  std::mutex m_exportTurn;
+  // The last background export time and the running background export, for the whole run.
   std::unique_ptr<CBackgroundExport> m_backgroundExport;
   bool m_connectPressed = false;  // the toggle as last shown
   int m_manualDetectorIndex = 0;  // the detector chosen the last time the dialog was accepted

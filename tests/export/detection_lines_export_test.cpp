@@ -6,9 +6,11 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -474,6 +476,28 @@ TEST_F(ExportLinesTest, AnExportWorksWithTheSettingsAsTheyStoodWhenItStarted) {
   EXPECT_EQ(progress.detectors, 1);
   EXPECT_EQ(progress.detectorsDone, 1);
   EXPECT_EQ(progress.filesWritten, 1);
+}
+
+TEST_F(ExportLinesTest, ExportsRunningAtOnceTakeTurns) {
+  Add("FIN", "1", "10:00:00.00");
+  std::mutex turn;
+  ExportEnvironment env = Env();
+  env.exportTurn = &turn;
+  const ExportSettingsCopy copy = CopyExportSettings(env);
+  CWorkSnapshot snapshot;
+  SnapshotDetections(records, "", snapshot);
+  ExportOptions options;
+  options.folder = Out();
+  options.genericName = "export";
+  std::unique_lock another(turn);  // another export is writing
+  CExportRun run([&](ExportProgress& progress) {
+    ExportDetectionLinesNow(ListOf(snapshot), options, copy, &progress);
+  });
+  EXPECT_FALSE(run.WaitFor(std::chrono::milliseconds(200)));
+  EXPECT_FALSE(fs::exists(options.folder + "/export-FIN-1.kol"));
+  another.unlock();
+  run.WaitWithPump({});
+  EXPECT_TRUE(fs::exists(options.folder + "/export-FIN-1.kol"));
 }
 
 TEST_F(ExportLinesTest, UnwritableFolderIsReportedAsAFailure) {
