@@ -260,15 +260,22 @@ bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string&
   const std::size_t kept = out.size();
   slice = std::max<std::size_t>(slice, 1);
   std::size_t total = 0;  // the records there when the walk starts
+  std::size_t valid = 0;  // the valid ones among them then
   std::size_t next = 0;
   std::int32_t lastId = 0;  // of the record before `next`: it is still there unless reset
   bool reset = false;
+  // Under the lock a slice of records is only copied; their bibs and times are read once it
+  // is released. A thread waiting for the lock then finds it free while this one reads: were
+  // the lock taken again at once, a waiter woken by its release would keep finding it taken.
+  std::vector<CKolResult> copied;
+  copied.reserve(slice);
   do {
+    copied.clear();
     records.WithLock([&](CRecordedDetections::Locked& locked) {
       const std::vector<CKolResult>& list = locked.Records();
       if (next == 0) {
         total = list.size();
-        out.reserve(kept + (all ? static_cast<std::size_t>(locked.CountValidRecords()) : 0));
+        valid = static_cast<std::size_t>(locked.CountValidRecords());
       } else if (list.size() < next || list[next - 1].id != lastId) {
         reset = true;
         return;
@@ -277,14 +284,23 @@ bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string&
       for (; next < end; ++next) {
         const CKolResult& record = list[next];
         if (record.valid != 0 && (all || record.detectorLabel == detectorFilter)) {
-          out.push_back(CWorkResult::FromRecord(record));
+          copied.push_back(record);
         }
       }
       if (next > 0) {
         lastId = list[next - 1].id;
       }
     });
-  } while (!reset && next < total);
+    if (reset) {
+      break;
+    }
+    if (out.size() == kept && all) {
+      out.reserve(kept + valid);
+    }
+    for (const CKolResult& record : copied) {
+      out.push_back(CWorkResult::FromRecord(record));
+    }
+  } while (next < total);
   if (reset) {
     out.erase(out.begin() + static_cast<std::ptrdiff_t>(kept), out.end());
     return false;
