@@ -167,7 +167,10 @@ TEST_F(ExportStationTest, BackgroundExportLeavesTheWindowThreadFree) {
   int drainsWhileRunning = 0;  // batches of events handled with the export known to run
   while (station->BackgroundExport().IsRunning()) {
     std::size_t handled = 0;
-    timed([&] { handled = station->DrainEvents(); });
+    timed([&] {
+      handled = station->DrainEvents();
+      station->RefreshBoxStatesAndCounter();  // counts the records under their lock
+    });
     clock.Advance(1000);
     timed([&] { Step(); });
     ++stepsWhileRunning;
