@@ -494,13 +494,18 @@ std::optional<ManualEntry> ConsoleFrontEnd::RunManualEntryDialog(const ManualEnt
 
 void ConsoleFrontEnd::RunExportDetectionLinesDialog(CExportLinesDialogModel& model) {
   const ExportSettings& saved = model.Opened();
-  if (std::optional<std::string> warning = model.Filter(saved.delta)) {
+  // The rows and the files are computed on an export's thread; meanwhile the posted events
+  // (detections, log lines) go on being printed.
+  ExportWait pumping = [this](const CExportRun& run) {
+    run.WaitWithPump([this] { PumpEvents(); });
+  };
+  if (std::optional<std::string> warning = model.Filter(saved.delta, pumping)) {
     ShowMessage(*warning, MessageIcon::kExclamation);
     return;
   }
   Print("export: " + model.DataToExportText());
   CExportLinesDialogModel::ExportNowResult result = model.ExportNow(
-      saved.delta, saved.exportPath, saved.genericFilename, saved.zip, saved.ftpExport);
+      saved.delta, saved.exportPath, saved.genericFilename, saved.zip, saved.ftpExport, pumping);
   if (!result.warning.empty()) {
     ShowMessage(result.warning, MessageIcon::kExclamation);
     return;

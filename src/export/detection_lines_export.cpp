@@ -36,33 +36,29 @@ CWorkResultList DetectorSubList(const CWorkResultList& detections, const std::st
 
 // The FTP step: the uploads of every created file to every selected server that is defined,
 // file by file. The error text, or empty once launched.
-std::string QueueUploads(const std::vector<std::string>& files, const ExportEnvironment& env,
+std::string QueueUploads(const std::vector<std::string>& files, const ExportSettingsCopy& settings,
                          int* jobs) {
-  std::vector<std::string> labels =
-      SplitFtpServersList(env.store.ReadSettingText(kExportLinesSection, "FtpServersList", ""));
+  std::vector<std::string> labels = SplitFtpServersList(settings.ftpServersList);
   if (labels.empty()) {
     return Tr(kMsgExportNoServerSelected);
   }
-  std::vector<CFtpServer> servers;
-  std::string loadError;
-  (void)LoadFtpServers(env.ftpServersPath, &servers, &loadError);
-  if (servers.empty()) {
+  if (settings.ftpServers.empty()) {
     return Tr(kMsgExportNoServerDefined);
   }
-  if (!env.queueFtpJob) {
+  if (!settings.queueFtpJob) {
     return Tr(kMsgExportNoServerDefined);
   }
   for (const std::string& file : files) {
     for (const std::string& label : labels) {
-      const CFtpServer* server = FindFtpServer(servers, label);
+      const CFtpServer* server = FindFtpServer(settings.ftpServers, label);
       if (server == nullptr) {
         continue;  // a label no longer in the servers file
       }
-      auto job = std::make_unique<CFtpJob>(MakeFtpUploadJob(env.store));
+      auto job = std::make_unique<CFtpJob>(settings.uploadTemplate);
       job->SetServer(*server);
       job->SetLocalPath(file);
       job->SetRemoteName(FileNameOfPath(file));
-      env.queueFtpJob(std::move(job));
+      settings.queueFtpJob(std::move(job));
       ++*jobs;
     }
   }
@@ -162,17 +158,73 @@ std::string HandicapKeyProblem(const std::string& label, const std::vector<std::
   return {};
 }
 
-CChrono ReadDetectorHandicap(const SettingsStore& store, const std::string& label) {
+namespace {
+
+CChrono HandicapOfText(const std::string& text) {
   CChrono handicap;
-  if (!HandicapKeyHolds(label)) {
-    return handicap;
-  }
-  std::string text =
-      store.ReadSettingText(kExportLinesSection, kHandicapKeyPrefix + label, kNoHandicapText);
   if (!handicap.ParseTimeHundredths(text)) {
     handicap.Clear();
   }
   return handicap;
+}
+
+// The error text of a background run from its outcome: empty when everything was written,
+// packed and queued as asked.
+std::string BackgroundRunError(const ExportOptions& options, const ExportOutcome& outcome) {
+  std::vector<std::string> errors = outcome.errors;
+  if (!outcome.failedFiles.empty()) {
+    // The first file only: a count would make every run with one more passage a new error.
+    errors.push_back(StrF(Tr(kMsgBackgroundNotWritten).c_str(), outcome.failedFiles[0].c_str()));
+  }
+  if (options.zip && !outcome.createdFiles.empty() && !outcome.zipped) {
+    errors.push_back(
+        StrF(Tr(kMsgBackgroundZipFailed).c_str(), outcome.archivePath.c_str(), outcome.zipCode));
+  }
+  if (options.ftp && !outcome.createdFiles.empty() && !outcome.ftpLaunched) {
+    errors.push_back(StrF(Tr(kMsgBackgroundFtpNotLaunched).c_str(), outcome.ftpError.c_str()));
+  }
+  std::string text;
+  for (const std::string& error : errors) {
+    text += (text.empty() ? "" : " - ") + error;
+  }
+  return text;
+}
+
+}  // namespace
+
+CChrono ReadDetectorHandicap(const SettingsStore& store, const std::string& label) {
+  if (!HandicapKeyHolds(label)) {
+    return CChrono();
+  }
+  return HandicapOfText(
+      store.ReadSettingText(kExportLinesSection, kHandicapKeyPrefix + label, kNoHandicapText));
+}
+
+ExportSettingsCopy CopyExportSettings(const ExportEnvironment& env) {
+  ExportSettingsCopy copy;
+  copy.settingsText = env.store.ReadSettingsFileText();
+  copy.ftpServersList = env.store.ReadSettingText(kExportLinesSection, "FtpServersList", "");
+  std::string loadError;
+  (void)LoadFtpServers(env.ftpServersPath, &copy.ftpServers, &loadError);
+  copy.uploadTemplate = MakeFtpUploadJob(env.store);
+  copy.queueFtpJob = env.queueFtpJob;
+  copy.exportTurn = env.exportTurn;
+  return copy;
+}
+
+CChrono CopiedDetectorHandicap(const ExportSettingsCopy& settings, const std::string& label) {
+  if (!HandicapKeyHolds(label)) {
+    return CChrono();
+  }
+  std::string text;
+  if (!FindIniValue(settings.settingsText, kExportLinesSection, kHandicapKeyPrefix + label,
+                    &text)) {
+    text = kNoHandicapText;
+  }
+  if (text.size() > SettingsStore::kMaxText) {
+    text.resize(SettingsStore::kMaxText);  // as a read from the store cuts it
+  }
+  return HandicapOfText(text);
 }
 
 bool WriteDetectorHandicap(SettingsStore& store, const std::string& label,
@@ -281,6 +333,17 @@ std::string ExportArchivePath(const std::string& folder, const std::string& gene
 
 ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
                                       const ExportOptions& options, const ExportEnvironment& env) {
+  return ExportDetectionLinesNow(detections, options, CopyExportSettings(env));
+}
+
+ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
+                                      const ExportOptions& options,
+                                      const ExportSettingsCopy& settings,
+                                      ExportProgress* progress) {
+  std::unique_lock<std::mutex> turn;
+  if (settings.exportTurn != nullptr) {
+    turn = std::unique_lock(*settings.exportTurn);
+  }
   ExportOutcome outcome;
   const int displayType = NormalizeDisplayType(options.displayType);
   const std::string target = ExportTargetFolder(options.folder, options.genericName, options.zip);
@@ -292,6 +355,9 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
   std::vector<CStatLineEntry> lines = GroupByDetector(detections, &error);
   if (!error.empty()) {
     outcome.errors.push_back(error);
+  }
+  if (progress != nullptr) {
+    progress->detectors = static_cast<int>(lines.size());
   }
   std::vector<std::string> labels;
   for (const CStatLineEntry& line : lines) {
@@ -307,7 +373,7 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
     if (!error.empty()) {
       outcome.errors.push_back(error);
     }
-    const CChrono handicap = ReadDetectorHandicap(env.store, line.label);
+    const CChrono handicap = CopiedDetectorHandicap(settings, line.label);
     if (displayType != kDisplayClockTime) {
       std::string problem = HandicapKeyProblem(line.label, labels);
       if (!problem.empty()) {
@@ -330,6 +396,12 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
               ? WriteDetectionLines(name, passage, false)
               : WriteShiftedDetectionLines(name, passage, handicap, displayType == kDisplayLogica);
       (ok ? written : outcome.failedFiles).push_back(name);
+      if (ok && progress != nullptr) {
+        ++progress->filesWritten;
+      }
+    }
+    if (progress != nullptr) {
+      ++progress->detectorsDone;
     }
   }
   if (written.empty()) {
@@ -357,7 +429,7 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
     }
   }
   if (options.ftp) {
-    outcome.ftpError = QueueUploads(outcome.createdFiles, env, &outcome.ftpJobs);
+    outcome.ftpError = QueueUploads(outcome.createdFiles, settings, &outcome.ftpJobs);
     outcome.ftpLaunched = outcome.ftpError.empty();
   }
   if (!options.silent) {
@@ -366,40 +438,78 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
   return outcome;
 }
 
-std::string RunBackgroundExport(CRecordedDetections& records, const ExportEnvironment& env,
-                                ExportOutcome* outcome) {
+BackgroundExportPlan PlanBackgroundExport(const ExportEnvironment& env) {
+  BackgroundExportPlan plan;
   ExportSettings saved = ReadExportSettings(env.store, env.programFolder);
-  ExportOptions options;
+  ExportOptions& options = plan.options;
   if (!options.minimumGap.ParseTimeHundredths(saved.delta)) {
-    return "invalid minimum gap";
+    plan.error = StrF(Tr(kMsgBackgroundInvalidGap).c_str(), saved.delta.c_str());
+    return plan;
   }
   options.folder = std::string(TrimBlanks(saved.exportPath));
   options.genericName = std::string(TrimBlanks(saved.genericFilename));
   if (options.folder.empty()) {
-    return "no export folder";
+    plan.error = Tr(kMsgBackgroundNoFolder);
+    return plan;
   }
   if (options.genericName.empty()) {
-    return "no generic file name";
+    plan.error = Tr(kMsgBackgroundNoName);
+    return plan;
   }
   options.ftp = saved.ftpExport;
   options.zip = saved.zip;
   options.displayType = saved.displayType;
   options.silent = true;
   if (options.ftp && saved.ftpServersList.empty()) {
-    return "no FTP server selected";
+    plan.error = Tr(kMsgBackgroundNoFtpServer);
+    return plan;
+  }
+  plan.settings = CopyExportSettings(env);
+  return plan;
+}
+
+std::string RunPlannedExport(CRecordedDetections& records, const BackgroundExportPlan& plan,
+                             ExportOutcome* outcome, ExportProgress* progress) {
+  if (!plan.error.empty()) {
+    return plan.error;
   }
   CWorkSnapshot snapshot;
-  SnapshotDetections(records, "", snapshot);
-  ExportOutcome result = ExportDetectionLinesNow(ListOf(snapshot), options, env);
-  std::string error = result.failed ? "no export file could be written" : std::string();
+  // A reset (the operator emptied the list) during the walk: the new list is taken instead.
+  // Nothing is exported if resets keep coming, and that is no failure of the export.
+  constexpr int kSnapshotAttempts = 5;
+  for (int attempt = 1; attempt <= kSnapshotAttempts; ++attempt) {
+    if (SnapshotDetectionsInSlices(records, "", snapshot)) {
+      break;
+    }
+  }
+  ExportOutcome result =
+      ExportDetectionLinesNow(ListOf(snapshot), plan.options, plan.settings, progress);
+  std::string error = BackgroundRunError(plan.options, result);
   if (outcome != nullptr) {
     *outcome = std::move(result);
   }
   return error;
 }
 
+std::string RunBackgroundExport(CRecordedDetections& records, const ExportEnvironment& env,
+                                ExportOutcome* outcome) {
+  return RunPlannedExport(records, PlanBackgroundExport(env), outcome);
+}
+
+CBackgroundExport::CBackgroundExport(Logger* log) : m_log(log) {}
+
+CBackgroundExport::~CBackgroundExport() {
+  m_run.reset();  // waits for it
+}
+
 bool CBackgroundExport::BackgroundExportTick(const SettingsStore& store, const Clock& clock,
-                                             const std::function<void()>& run) {
+                                             const std::function<Start()>& prepare) {
+  if (m_run != nullptr) {
+    if (!m_run->Done()) {
+      return false;  // a run that falls due meanwhile is skipped
+    }
+    Collect();
+  }
   if (!store.ReadSettingBool(kBackgroundExportSection, "BExport", false)) {
     // Switched off: when it is switched on again, the first run comes one period later.
     m_lastExport.Clear();
@@ -419,11 +529,52 @@ bool CBackgroundExport::BackgroundExportTick(const SettingsStore& store, const C
   if (!(now > m_lastExport + interval)) {
     return false;
   }
-  if (run) {
-    run();
-  }
   m_lastExport = now;
+  Start start = prepare ? prepare() : Start{};
+  if (!start.work) {
+    Report(start.error);
+    return true;
+  }
+  ++m_runsStarted;
+  const Clock* endClock = &clock;
+  m_run =
+      std::make_unique<CExportRun>([this, work = std::move(start.work), endClock](ExportProgress&) {
+        m_runError = work();
+        m_runEndMs = endClock->NowUnixMs();
+      });
+  m_lastRunThread = m_run->ThreadId();
   return true;
+}
+
+void CBackgroundExport::WaitForRun(const std::function<void()>& pump) {
+  if (m_run == nullptr) {
+    return;
+  }
+  m_run->WaitWithPump(pump);
+  Collect();
+}
+
+void CBackgroundExport::Collect() {
+  m_run.reset();  // joins: what the run wrote is seen from here on
+  // The next period counts from the end of this run, not from its start: a run longer than
+  // the period is not followed by another at once.
+  m_lastExport.SetNow(m_runEndMs);
+  Report(m_runError);
+}
+
+void CBackgroundExport::Report(const std::string& error) {
+  if (m_log == nullptr) {
+    m_lastError = error;
+    return;
+  }
+  if (!error.empty()) {
+    if (error != m_lastError) {
+      m_log->PostLog(0, StrF(Tr(kMsgBackgroundExportFailed).c_str(), error.c_str()));
+    }
+  } else if (!m_lastError.empty()) {
+    m_log->PostLog(0, Tr(kMsgBackgroundExportWorks));
+  }
+  m_lastError = error;
 }
 
 bool ExportAllRecordedDetections(CRecordedDetections& records, const std::string& path, Logger& log,
@@ -433,11 +584,8 @@ bool ExportAllRecordedDetections(CRecordedDetections& records, const std::string
     if (locked.CountValidRecords() == 0) {
       return result;
     }
-    CWorkSnapshot work;
-    for (const CKolResult& record : locked.Records()) {
-      work.push_back(CWorkResult::FromRecord(record));
-    }
-    result = WriteDetectionLines(path, ListOf(work), false);
+    // Straight from the records: a work copy of each would double the memory for nothing.
+    result = WriteRecordLines(path, locked.Records());
     return result;
   });
   if (!written) {

@@ -1,17 +1,25 @@
 // The detection-lines export: one file per detector and passage number from a snapshot of the
 // recorded detections, in one of three time forms, optionally packed into one ZIP archive and
 // queued for upload to FTP servers; its settings, the periodic background export, and the
-// export of all recorded detections to one file. Main thread (the dialog's and the timers'):
-// only the snapshots and ExportAllRecordedDetections touch shared data, under the records lock.
+// export of all recorded detections to one file. The settings are read on the window thread;
+// the files are computed and written on an export's own thread (CExportRun) from a snapshot of
+// the recorded detections and a copy of the settings (ExportSettingsCopy). Only the snapshots
+// and ExportAllRecordedDetections touch shared data, under the records lock.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "export/detection_statistics.h"
+#include "export/export_run.h"
+#include "export/ftp_jobs.h"
+#include "export/ftp_servers.h"
 #include "foundation/chrono.h"
 
 namespace lapora {
@@ -21,7 +29,6 @@ class CRecordedDetections;
 class Logger;
 class SettingsStore;
 class SoundPlayer;
-struct CFtpJob;
 
 inline constexpr char kExportLinesSection[] = "ExportDetectionLines";
 inline constexpr char kBackgroundExportSection[] = "ExportDetectionLines.BackgroundExport";
@@ -102,7 +109,7 @@ std::string ExportFileName(const std::string& targetFolder, const std::string& g
 // The export sub-folder followed by ".zip".
 std::string ExportArchivePath(const std::string& folder, const std::string& genericName);
 
-// Takes the upload jobs of the FTP step; the taker owns them.
+// Takes the upload jobs of the FTP step; the taker owns them. Called on the export's thread.
 using FtpJobQueuer = std::function<void(std::unique_ptr<CFtpJob>)>;
 
 // What an export works with besides its detections.
@@ -111,7 +118,27 @@ struct ExportEnvironment {
   std::string programFolder;   // the default export folder
   std::string ftpServersPath;  // FtpServers.dat
   FtpJobQueuer queueFtpJob;    // empty: the FTP step cannot launch
+  // Held by an export while it writes, packs and queues, so that two exports running at once
+  // (the dialog's and the background one) take turns rather than write the same files
+  // together. Null: none to take.
+  std::mutex* exportTurn = nullptr;
 };
+
+// What an export reads from the settings besides its options: the detector handicaps, the FTP
+// targets and servers, and the server settings of new upload jobs. Copied on the window thread
+// before an export starts, so that an export running on its own thread never reads settings
+// the window may be writing meanwhile.
+struct ExportSettingsCopy {
+  std::string settingsText;            // the settings file as it stood: the handicaps
+  std::string ftpServersList;          // "\"-joined labels
+  std::vector<CFtpServer> ftpServers;  // FtpServers.dat
+  CFtpJob uploadTemplate;              // a new upload job, with the [FtpSettings] server
+  FtpJobQueuer queueFtpJob;            // empty: the FTP step cannot launch
+  std::mutex* exportTurn = nullptr;    // see ExportEnvironment
+};
+ExportSettingsCopy CopyExportSettings(const ExportEnvironment& env);
+// The handicap of a detector as ReadDetectorHandicap would have read it when the copy was made.
+CChrono CopiedDetectorHandicap(const ExportSettingsCopy& settings, const std::string& label);
 
 struct ExportOptions {
   CChrono minimumGap;
@@ -145,27 +172,81 @@ struct ExportOutcome {
 };
 
 // Writes the export files of the detections, packs them, queues their uploads and composes the
-// final message. Handicaps and the FTP servers list come from the settings.
+// final message, with the handicaps and the FTP targets of the settings copy. Any thread; the
+// progress, when given, is kept up to date.
+ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
+                                      const ExportOptions& options,
+                                      const ExportSettingsCopy& settings,
+                                      ExportProgress* progress = nullptr);
+// The same with the settings as they stand now (copied first, on the calling thread).
 ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
                                       const ExportOptions& options, const ExportEnvironment& env);
 
-// The background export from the saved settings only, silent: a fresh snapshot exported as the
-// dialog would. The error text (empty on success); *outcome gets the export's outcome when it ran.
+// A background export made ready on the window thread from the saved settings only.
+struct BackgroundExportPlan {
+  std::string error;  // why it cannot run (the rest is then not set)
+  ExportOptions options;
+  ExportSettingsCopy settings;
+};
+BackgroundExportPlan PlanBackgroundExport(const ExportEnvironment& env);
+// One planned run, on any thread: a snapshot taken in slices (taken again if the records were
+// reset meanwhile), exported silently. The error text (empty: everything was written, packed
+// and queued as asked); *outcome gets the export's outcome.
+std::string RunPlannedExport(CRecordedDetections& records, const BackgroundExportPlan& plan,
+                             ExportOutcome* outcome = nullptr, ExportProgress* progress = nullptr);
+// Planned and run at once, on the calling thread.
 std::string RunBackgroundExport(CRecordedDetections& records, const ExportEnvironment& env,
                                 ExportOutcome* outcome = nullptr);
 
-// The state of the one-second background step: the last export time (absolute).
+// The one-second background step and the run it starts on a thread of its own: the last export
+// time (absolute), the running export, and the last failure logged. Window thread only.
 class CBackgroundExport {
  public:
-  // Runs `run` when the background export is on and a period has passed since the last run;
-  // the first run comes one period after it was switched on (or the program started with it
-  // on). True when `run` was called.
+  // What the window thread gives for one run: an error text when it cannot run, else the work
+  // to run on the export's thread, which gives its error text (empty: it worked).
+  struct Start {
+    std::string error;
+    std::function<std::string()> work;
+  };
+
+  // log: where failures and the return to normal are logged, at level 0 (null: nowhere).
+  explicit CBackgroundExport(Logger* log = nullptr);
+  // Waits for a running export.
+  ~CBackgroundExport();
+  CBackgroundExport(const CBackgroundExport&) = delete;
+  CBackgroundExport& operator=(const CBackgroundExport&) = delete;
+
+  // The one-second step; it never waits for an export. An export that has ended is collected
+  // first: the period counts from its end, and its failure (once per distinct error) or its
+  // return to normal is logged. While an export runs, a run that falls due is skipped.
+  // Otherwise, when the background export is on and a period has passed since the last run
+  // (the first comes one period after it was switched on, or the program started with it on),
+  // prepare() is called and its work started. True when prepare() was called.
   bool BackgroundExportTick(const SettingsStore& store, const Clock& clock,
-                            const std::function<void()>& run);
+                            const std::function<Start()>& prepare);
+  // Waits for a running export and collects it; pump is called between short waits.
+  void WaitForRun(const std::function<void()>& pump = {});
+
+  // The export's thread is still at work (once it has ended, the next step collects it).
+  bool IsRunning() const { return m_run != nullptr && !m_run->Done(); }
   const CChrono& LastExportTime() const { return m_lastExport; }
+  int RunsStarted() const { return m_runsStarted; }
+  // The thread the last run was started on (none before the first).
+  std::thread::id LastRunThread() const { return m_lastRunThread; }
 
  private:
+  void Collect();
+  void Report(const std::string& error);
+
+  Logger* m_log;
   CChrono m_lastExport;
+  std::string m_lastError;  // of the last run, logged; empty when it worked
+  std::unique_ptr<CExportRun> m_run;
+  // Written by the run's thread before it ends, read once it has.
+  std::string m_runError;
+  std::int64_t m_runEndMs = 0;
+  int m_runsStarted = 0;
+  std::thread::id m_lastRunThread;
 };
 
 // Writes every valid recorded detection as detection lines (numbered from 1) to path, under the

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 #include "detections/recorded_detections.h"
 #include "foundation/text.h"
@@ -27,11 +30,11 @@ int CompareTimes(const CChrono& a, const CChrono& b) {
 }
 
 bool SameRunner(const CWorkResult& a, const CWorkResult& b) {
-  return a.runnerKey == b.runnerKey;
+  return a.RunnerKey() == b.RunnerKey();
 }
 
 int CompareByRunnerThenTime(const CWorkResult& a, const CWorkResult& b) {
-  int order = CompareTexts(a.runnerKey, b.runnerKey);
+  int order = CompareTexts(a.RunnerKey(), b.RunnerKey());
   if (order != 0) {
     return order;
   }
@@ -78,10 +81,7 @@ struct SortItem {
 };
 
 const std::string& RunnerKeyOf(const CWorkResult& work) {
-  return work.runnerKey;
-}
-const std::string& DetectorOf(const CWorkResult& work) {
-  return work.detectorLabel;
+  return work.RunnerKey();
 }
 
 template <int (*Compare)(const CWorkResult&, const CWorkResult&),
@@ -136,29 +136,51 @@ void SetError(std::string* error, const Message& message) {
   }
 }
 
+const CWorkResult& Element(const CWorkResult* work) {
+  return *work;
+}
+const CKolResult& Element(const CKolResult& record) {
+  return record;
+}
+
+// The text of a file is written in pieces of about this size: the export of all detections
+// would otherwise hold its whole text, tens of megabytes, beside the detections.
+constexpr std::size_t kWritePiece = 1 << 20;
+
 // The writers' common part: composes the header of the compact form, then one line per valid
 // element, numbered from 1, and puts the file in place whole: written under a temporary name
 // beside it and renamed, so that a reader (an upload of the previous export, another program)
 // sees the old file or the new one, never a part. False when the file could not be written
 // (the old file is then left as it was, and no temporary file stays).
-template <typename LineFn>
-bool WriteExportFile(const std::string& path, const CWorkResultList& detections, bool compact,
-                     LineFn&& line) {
-  std::string text;
-  if (compact) {
-    text =
-        "dossard\ttemps\tcommentaire\r\n"
-        "dossard\tperformancen\tcommentaire\r\n";
-  }
-  int number = 0;
-  for (const CWorkResult* detection : detections) {
-    if (detection->valid == 0) {
-      continue;
-    }
-    line(text, ++number, *detection);
-  }
+template <typename List, typename LineFn>
+bool WriteExportFile(const std::string& path, const List& detections, bool compact, LineFn&& line) {
   // Export files are made again at every export: readers need them whole, not synced.
-  return WriteFileAtomically(path, text, nullptr, FileRights::kKeep, FileDurability::kWhole);
+  return WriteFileInPieces(
+      path,
+      [&](const PieceWriter& write) {
+        std::string text;
+        if (compact) {
+          text =
+              "dossard\ttemps\tcommentaire\r\n"
+              "dossard\tperformancen\tcommentaire\r\n";
+        }
+        int number = 0;
+        for (const auto& element : detections) {
+          const auto& detection = Element(element);
+          if (detection.valid == 0) {
+            continue;
+          }
+          line(text, ++number, detection);
+          if (text.size() >= kWritePiece) {
+            if (!write(text)) {
+              return false;
+            }
+            text.clear();
+          }
+        }
+        return write(text);
+      },
+      nullptr, FileRights::kKeep, FileDurability::kWhole);
 }
 
 void AppendCompactLine(std::string& text, const std::string& bib, const std::string& time) {
@@ -177,10 +199,12 @@ CWorkResult CWorkResult::FromRecord(const CKolResult& record) {
   int number = 0;
   if (ScanInt(record.bibText, &bibEnd, &number, IntOverflow::kRefuse)) {
     work.bibNumber = number;
-    work.runnerKey = std::to_string(work.bibNumber);
+    std::string key = std::to_string(work.bibNumber);
+    if (key != record.bibText) {
+      work.m_runnerKey = std::move(key);
+    }
   } else {
     work.bibNumber = 0;
-    work.runnerKey = record.bibText;
   }
   CChrono time;
   if (time.ParseTimeHundredths(record.timeText)) {
@@ -221,6 +245,9 @@ void SnapshotDetections(CRecordedDetections& records, const std::string& detecto
                         CWorkSnapshot& out) {
   bool all = detectorFilter.empty() || detectorFilter == "*";
   records.WithLock([&](CRecordedDetections::Locked& locked) {
+    if (all) {
+      out.reserve(out.size() + static_cast<std::size_t>(locked.CountValidRecords()));
+    }
     for (const CKolResult& record : locked.Records()) {
       if (record.valid == 0 || (!all && record.detectorLabel != detectorFilter)) {
         continue;
@@ -230,28 +257,100 @@ void SnapshotDetections(CRecordedDetections& records, const std::string& detecto
   });
 }
 
+bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string& detectorFilter,
+                                CWorkSnapshot& out, std::size_t slice) {
+  const bool all = detectorFilter.empty() || detectorFilter == "*";
+  const std::size_t kept = out.size();
+  slice = std::max<std::size_t>(slice, 1);
+  std::size_t total = 0;  // the records there when the walk starts
+  std::size_t valid = 0;  // the valid ones among them then
+  std::size_t next = 0;
+  std::int32_t lastId = 0;  // of the record before `next`: it is still there unless reset
+  bool reset = false;
+  // Under the lock a slice of records is only copied; their bibs and times are read once it
+  // is released. A thread waiting for the lock then finds it free while this one reads: were
+  // the lock taken again at once, a waiter woken by its release would keep finding it taken.
+  std::vector<CKolResult> copied;
+  copied.reserve(slice);
+  do {
+    copied.clear();
+    records.WithLock([&](CRecordedDetections::Locked& locked) {
+      const std::vector<CKolResult>& list = locked.Records();
+      if (next == 0) {
+        total = list.size();
+        valid = static_cast<std::size_t>(locked.CountValidRecords());
+      } else if (list.size() < next || list[next - 1].id != lastId) {
+        reset = true;
+        return;
+      }
+      const std::size_t end = std::min(total, next + slice);
+      for (; next < end; ++next) {
+        const CKolResult& record = list[next];
+        if (record.valid != 0 && (all || record.detectorLabel == detectorFilter)) {
+          copied.push_back(record);
+        }
+      }
+      if (next > 0) {
+        lastId = list[next - 1].id;
+      }
+    });
+    if (reset) {
+      break;
+    }
+    if (out.size() == kept && all) {
+      out.reserve(kept + valid);
+    }
+    for (const CKolResult& record : copied) {
+      out.push_back(CWorkResult::FromRecord(record));
+    }
+  } while (next < total);
+  if (reset) {
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(kept), out.end());
+    return false;
+  }
+  return true;
+}
+
 std::vector<CStatLineEntry> GroupByDetector(const CWorkResultList& detections, std::string* error) {
   std::vector<CStatLineEntry> lines;
   if (detections.empty()) {
     return lines;
   }
   try {
-    CWorkResultList sorted = detections;
-    SortBy<CompareByDetectorThenTime, DetectorOf>(sorted);
-    std::vector<CDetectorResList> groups;
-    for (const CWorkResult* work : sorted) {
-      if (groups.empty() || groups.back().label != work->detectorLabel) {
-        groups.push_back({work->detectorLabel, {}});
+    // One pass instead of a sort of the whole list: a detector's line only needs its count and
+    // its first detection in (time, bib) order, which is what the sort would put first. Among
+    // detections equal in both the sort gave any of them; this gives the first in list order.
+    struct Group {
+      std::int32_t count = 0;
+      const CWorkResult* first = nullptr;
+    };
+    std::unordered_map<std::string_view, std::size_t> index;
+    std::vector<std::pair<std::string_view, Group>> groups;
+    std::size_t last = 0;
+    for (const CWorkResult* work : detections) {
+      // Detections come mostly in runs of one detector, or a few detectors in turn.
+      if (groups.empty() || groups[last].first != work->detectorLabel) {
+        auto [at, added] = index.try_emplace(work->detectorLabel, groups.size());
+        if (added) {
+          groups.emplace_back(work->detectorLabel, Group{});
+        }
+        last = at->second;
       }
-      groups.back().results.push_back(work);
+      Group& group = groups[last].second;
+      ++group.count;
+      if (group.first == nullptr || CompareByTimeThenBib(*work, *group.first) < 0) {
+        group.first = work;
+      }
     }
+    std::sort(groups.begin(), groups.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     lines.reserve(groups.size());
-    for (const CDetectorResList& group : groups) {
+    for (const auto& [label, group] : groups) {
       CStatLineEntry line;
-      line.count = static_cast<std::int32_t>(group.results.size());
-      line.label = group.label;
-      line.bestBib = group.results.front()->bibText;
-      line.bestTime = group.results.front()->time;
+      line.count = group.count;
+      line.label = std::string(label);
+      line.bestBib = group.first->bibText;
+      line.bestTime = group.first->time;
       lines.push_back(std::move(line));
     }
   } catch (const std::bad_alloc&) {
@@ -361,6 +460,13 @@ bool WriteDetectionLines(const std::string& path, const CWorkResultList& detecti
                              compactTime = time.FormatCompact();
                            }
                            AppendCompactLine(text, work.bibText, compactTime);
+                         });
+}
+
+bool WriteRecordLines(const std::string& path, const std::vector<CKolResult>& records) {
+  return WriteExportFile(path, records, false,
+                         [](std::string& text, int number, const CKolResult& record) {
+                           text += FormatDetectionLine(number, record);
                          });
 }
 

@@ -6,8 +6,8 @@
 // lock); the rest runs on the caller's thread over the snapshot.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -23,20 +23,26 @@ struct CWorkResult : CKolResult {
   // The bib text read as "%d" reads it (leading blanks, a sign, digits, the rest ignored); 0
   // when the text does not begin with a number (or with one too big for 32 bits).
   std::int32_t bibNumber = 0;
-  // What tells runners apart: the number of a bib text that begins with one, in plain digits
-  // ("012" and "12" are one runner), else the bib text itself ("A" and "B" are two runners, not
-  // one runner 0). For the usual bib texts, plain numbers, it is the bib text.
-  std::string runnerKey;
   // The time text read with ParseTimeHundredths; unset when it cannot be read (as the absolute
   // time texts of absolute-clock records).
   CChrono time;
 
   static CWorkResult FromRecord(const CKolResult& record);
+
+  // What tells runners apart: the number of a bib text that begins with one, in plain digits
+  // ("012" and "12" are one runner), else the bib text itself ("A" and "B" are two runners, not
+  // one runner 0). For the usual bib texts, plain numbers, it is the bib text.
+  const std::string& RunnerKey() const { return m_runnerKey.empty() ? bibText : m_runnerKey; }
+
+ private:
+  // Set only when the key differs from the bib text: a snapshot holds a million of these, and
+  // a second copy of every bib would cost 32 bytes each.
+  std::string m_runnerKey;
 };
 
-// The snapshot owns its work detections (a deque: they never move while it grows). Every other
-// list holds pointers into it.
-using CWorkSnapshot = std::deque<CWorkResult>;
+// The snapshot owns its work detections. It is filled before any pointer into it is taken (a
+// vector moves its elements when it grows); every other list holds pointers into it.
+using CWorkSnapshot = std::vector<CWorkResult>;
 using CWorkResultList = std::vector<const CWorkResult*>;
 
 // One detector's detections, in sorted order.
@@ -85,6 +91,16 @@ CWorkResultList ListOf(const CWorkSnapshot& snapshot);
 void SnapshotDetections(CRecordedDetections& records, const std::string& detectorFilter,
                         CWorkSnapshot& out);
 
+// Records copied per taking of the records' lock by SnapshotDetectionsInSlices: a few
+// milliseconds' work, so that a box thread or the window thread never waits long for it.
+inline constexpr std::size_t kSnapshotSlice = 8192;
+// As SnapshotDetections, for a snapshot taken beside the window and the box threads: the
+// records there when the walk starts are copied slice by slice, each taking of the lock
+// copying at most `slice` of them, each with its valid flag as it stands when its slice is
+// copied. False, and nothing appended, when the records were reset (emptied) during the walk.
+bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string& detectorFilter,
+                                CWorkSnapshot& out, std::size_t slice = kSnapshotSlice);
+
 // One line per detector, in ascending label order; none for an empty list. When memory for
 // sorting cannot be had, *error gets the text to show and the result is empty.
 std::vector<CStatLineEntry> GroupByDetector(const CWorkResultList& detections,
@@ -121,5 +137,8 @@ bool WriteDetectionLines(const std::string& path, const CWorkResultList& detecti
 // detection line keeps the recorded text and the compact line has an empty time.
 bool WriteShiftedDetectionLines(const std::string& path, const CWorkResultList& detections,
                                 const CChrono& handicap, bool compact);
+// The detection-line form of WriteDetectionLines straight from recorded detections, without
+// work copies (the export of all recorded detections, under the records' lock).
+bool WriteRecordLines(const std::string& path, const std::vector<CKolResult>& records);
 
 }  // namespace lapora

@@ -8,7 +8,17 @@
 
 namespace lapora {
 
-namespace {}  // namespace
+namespace {
+
+// Runs work on an export's own thread and waits for it as the caller asked.
+void RunOnExportThread(const CExportRun::Work& work, const ExportWait& wait) {
+  CExportRun run(work);
+  if (wait) {
+    wait(run);
+  }
+}  // the run is joined here in every case
+
+}  // namespace
 
 CExportLinesDialogModel::CExportLinesDialogModel(CRecordedDetections& records,
                                                  ExportEnvironment env)
@@ -19,30 +29,45 @@ CExportLinesDialogModel::CExportLinesDialogModel(CRecordedDetections& records,
   SnapshotDetections(records, "", m_snapshot);
 }
 
-std::optional<std::string> CExportLinesDialogModel::Filter(const std::string& gapText) {
+std::optional<std::string> CExportLinesDialogModel::Filter(const std::string& gapText,
+                                                           const ExportWait& wait) {
   CChrono gap;
   if (!gap.ParseTimeHundredths(gapText)) {
     return Tr(kMsgExportInvalidGap);
   }
-  m_rows.clear();
-  m_files = 0;
-  CWorkResultList all = ListOf(m_snapshot);
-  std::vector<CStatLineEntry> lines = GroupByDetector(all);
-  for (CStatLineEntry& line : lines) {
-    CWorkResultList sub;
-    for (const CWorkResult* work : all) {
-      if (work->detectorLabel == line.label) {
-        sub.push_back(work);
+  // The handicaps as they stand now, for whichever thread computes the rows.
+  const ExportSettingsCopy settings = CopyExportSettings(m_env);
+  std::vector<CStatLineEntry> rows;
+  int files = 0;
+  auto compute = [&](ExportProgress& progress) {
+    CWorkResultList all = ListOf(m_snapshot);
+    std::vector<CStatLineEntry> lines = GroupByDetector(all);
+    progress.detectors = static_cast<int>(lines.size());
+    for (CStatLineEntry& line : lines) {
+      CWorkResultList sub;
+      for (const CWorkResult* work : all) {
+        if (work->detectorLabel == line.label) {
+          sub.push_back(work);
+        }
       }
+      CWorkResultList kept;
+      PassStatistics stats = ComputePassStatistics(sub, gap, kept);
+      line.handicap = CopiedDetectorHandicap(settings, line.label);
+      line.count = static_cast<std::int32_t>(kept.size());
+      line.maxPasses = stats.maxPasses;
+      files += stats.maxPasses;
+      rows.push_back(std::move(line));
+      ++progress.detectorsDone;
     }
-    CWorkResultList kept;
-    PassStatistics stats = ComputePassStatistics(sub, gap, kept);
-    line.handicap = ReadDetectorHandicap(m_env.store, line.label);
-    line.count = static_cast<std::int32_t>(kept.size());
-    line.maxPasses = stats.maxPasses;
-    m_files += stats.maxPasses;
-    m_rows.push_back(std::move(line));
+  };
+  if (wait) {
+    RunOnExportThread(compute, wait);
+  } else {
+    ExportProgress progress;
+    compute(progress);
   }
+  m_rows = std::move(rows);
+  m_files = files;
   return std::nullopt;
 }
 
@@ -122,7 +147,7 @@ void CExportLinesDialogModel::SetFtpServers(const std::vector<std::string>& labe
 
 CExportLinesDialogModel::ExportNowResult CExportLinesDialogModel::ExportNow(
     const std::string& gapText, const std::string& folderText, const std::string& nameText,
-    bool zip, bool ftp) {
+    bool zip, bool ftp, const ExportWait& wait) {
   ExportNowResult result;
   if (m_rows.empty()) {
     return result;
@@ -150,7 +175,12 @@ CExportLinesDialogModel::ExportNowResult CExportLinesDialogModel::ExportNow(
   options.zip = zip;
   options.ftp = ftp;
   options.silent = false;
-  result.outcome = ExportDetectionLinesNow(ListOf(m_snapshot), options, m_env);
+  const ExportSettingsCopy settings = CopyExportSettings(m_env);
+  RunOnExportThread(
+      [&](ExportProgress& progress) {
+        result.outcome = ExportDetectionLinesNow(ListOf(m_snapshot), options, settings, &progress);
+      },
+      wait);
   result.ran = true;
   return result;
 }

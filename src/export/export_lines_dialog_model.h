@@ -2,22 +2,30 @@
 // opens, the rows of "Filtrer", their texts in the current display type, the "Données à
 // exporter :" text, the detector handicaps, the FTP targets, the checks of "Exporter
 // maintenant" and the writes of "Fermer". The Qt dialog and the console only show fields and
-// call these. Main thread only.
+// call these. Main thread only; the export itself (and the console's "Filtrer") runs on an
+// export's own thread while the caller waits as it chooses (ExportWait).
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "export/detection_lines_export.h"
 #include "export/detection_statistics.h"
+#include "export/export_run.h"
 #include "export/handicap_retiming.h"
 
 namespace lapora {
 
 class CRecordedDetections;
+
+// How the caller waits for work running on an export's own thread: called once on the calling
+// thread, it returns once run.Done() (showing progress, handling events meanwhile). Empty: a
+// plain wait.
+using ExportWait = std::function<void(const CExportRun& run)>;
 
 // The fields of the dialog as the operator left them.
 struct ExportDialogFields {
@@ -41,8 +49,9 @@ class CExportLinesDialogModel {
   const ExportEnvironment& Environment() const { return m_env; }
   const CWorkSnapshot& Snapshot() const { return m_snapshot; }
 
-  // "Filtrer": the warning to show when the gap cannot be read (the rows are then kept).
-  std::optional<std::string> Filter(const std::string& gapText);
+  // "Filtrer": the warning to show when the gap cannot be read (the rows are then kept). With a
+  // wait, the rows are computed on an export's thread while the caller waits with it.
+  std::optional<std::string> Filter(const std::string& gapText, const ExportWait& wait = {});
   // The rows, in label order, each with its kept count, maxPasses and handicap.
   const std::vector<CStatLineEntry>& Rows() const { return m_rows; }
   int FileCount() const { return m_files; }
@@ -82,9 +91,11 @@ class CExportLinesDialogModel {
     ExportOutcome outcome;  // when it ran
   };
   // "Exporter maintenant" with the fields as shown: the checks in order (rows, gap, name,
-  // folder, FTP targets), then the export of the snapshot, not silent.
+  // folder, FTP targets), then the export of the snapshot, not silent, on an export's own
+  // thread while the caller waits with `wait`.
   ExportNowResult ExportNow(const std::string& gapText, const std::string& folderText,
-                            const std::string& nameText, bool zip, bool ftp);
+                            const std::string& nameText, bool zip, bool ftp,
+                            const ExportWait& wait = {});
 
   // "Fermer": writes the fields (the period read with "%d": unreadable or below 1 gives 2).
   void Close(const ExportDialogFields& fields);

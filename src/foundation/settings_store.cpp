@@ -194,6 +194,15 @@ bool SettingsStore::ReadRaw(std::string_view section, std::string_view key,
   return FindIniValue(content, section, key, value);
 }
 
+std::string SettingsStore::ReadSettingsFileText() const {
+  std::lock_guard lock(m_fileMutex);
+  std::string content;
+  if (m_path.empty() || ReadWholeFile(m_path, &content) != ReadFileResult::kRead) {
+    content.clear();
+  }
+  return content;
+}
+
 int SettingsStore::ReadSettingInt(std::string_view section, std::string_view key,
                                   int defaultValue) const {
   std::string value;

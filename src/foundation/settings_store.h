@@ -45,6 +45,9 @@ class SettingsStore {
                               std::string_view defaultValue) const;
   // "[left,top,right,bottom]"; all zeros unless all four numbers scan.
   SettingsRect ReadSettingRect(std::string_view section, std::string_view key) const;
+  // The whole file as it stands (empty when missing or unreadable): a copy that another thread
+  // reads with FindIniValue while this store goes on being written.
+  std::string ReadSettingsFileText() const;
 
   // Each write goes to the file at once. Failures change nothing on disk and are not reported
   // to the operator; the result says whether the file now holds the value. Names holding a

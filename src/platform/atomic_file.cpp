@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include <errno.h>
@@ -28,7 +29,7 @@ std::string ParentFolder(const std::string& path) {
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-bool WriteAll(int fd, const std::string& content) {
+bool WriteAll(int fd, std::string_view content) {
   size_t done = 0;
   while (done < content.size()) {
     ssize_t n = write(fd, content.data() + done, content.size() - done);
@@ -58,27 +59,6 @@ int OpenTemporary(const std::string& path, std::string* temp, std::string* error
   }
   temp->assign(name.data());
   return fd;
-}
-
-// Writes content into an existing file that is not a regular file.
-bool WriteInPlace(const std::string& path, const std::string& content, std::string* errorText) {
-  int fd;
-  do {
-    fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    SetError(errorText, path);
-    return false;
-  }
-  bool ok = WriteAll(fd, content);
-  if (!ok) {
-    SetError(errorText, path);
-  }
-  if (close(fd) != 0 && ok) {
-    SetError(errorText, path);
-    ok = false;
-  }
-  return ok;
 }
 
 }  // namespace
@@ -120,9 +100,17 @@ ReadFileResult ReadWholeFile(const std::string& path, std::string* content,
 
 bool WriteFileAtomically(const std::string& path, const std::string& content,
                          std::string* errorText, FileRights rights, FileDurability durability) {
+  return WriteFileInPieces(
+      path, [&content](const PieceWriter& write) { return write(content); }, errorText, rights,
+      durability);
+}
+
+bool WriteFileInPieces(const std::string& path, const std::function<bool(const PieceWriter&)>& fill,
+                       std::string* errorText, FileRights rights, FileDurability durability) {
   std::string target = path;
   struct stat info {};
   mode_t mode = kNewFileMode;
+  bool inPlace = false;
   if (lstat(path.c_str(), &info) == 0) {
     if (S_ISLNK(info.st_mode)) {
       char resolved[PATH_MAX];
@@ -136,11 +124,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
         return false;
       }
     }
-    if (!S_ISREG(info.st_mode)) {
-      // A device or a pipe cannot be replaced, only written to (a rename would put a plain
-      // file in its place).
-      return WriteInPlace(target, content, errorText);
-    }
+    // A device or a pipe cannot be replaced, only written to (a rename would put a plain file
+    // in its place).
+    inPlace = !S_ISREG(info.st_mode);
     mode = info.st_mode & 07777;
   }
   if (rights == FileRights::kOwnerOnly) {
@@ -148,18 +134,34 @@ bool WriteFileAtomically(const std::string& path, const std::string& content,
   }
 
   std::string temp;
-  int fd = OpenTemporary(target, &temp, errorText);
-  if (fd < 0) {
-    return false;
+  int fd;
+  if (inPlace) {
+    do {
+      fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      SetError(errorText, target);
+      return false;
+    }
+  } else {
+    fd = OpenTemporary(target, &temp, errorText);
+    if (fd < 0) {
+      return false;
+    }
   }
-  bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0 &&
-            (durability == FileDurability::kWhole || fsync(fd) == 0);
+  const std::string& written = inPlace ? target : temp;
+  bool ok = fill([fd](std::string_view piece) { return WriteAll(fd, piece); });
+  ok = ok && (inPlace || fchmod(fd, mode) == 0) &&
+       (inPlace || durability == FileDurability::kWhole || fsync(fd) == 0);
   if (!ok) {
-    SetError(errorText, temp);
+    SetError(errorText, written);
   }
   if (close(fd) != 0 && ok) {
-    SetError(errorText, temp);
+    SetError(errorText, written);
     ok = false;
+  }
+  if (inPlace) {
+    return ok;
   }
   if (!ok) {
     unlink(temp.c_str());

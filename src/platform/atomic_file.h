@@ -4,7 +4,9 @@
 // two threads do not replace the same file at once.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace lapora {
 
@@ -32,6 +34,16 @@ enum class FileDurability { kSynced, kWhole };
                                        std::string* errorText = nullptr,
                                        FileRights rights = FileRights::kKeep,
                                        FileDurability durability = FileDurability::kSynced);
+
+// Writes one piece of a file; false once a write failed.
+using PieceWriter = std::function<bool(std::string_view)>;
+// WriteFileAtomically for content made in pieces, so that it need not be held whole: fill
+// writes the pieces in order and returns false to give up (the old file then stays).
+[[nodiscard]] bool WriteFileInPieces(const std::string& path,
+                                     const std::function<bool(const PieceWriter&)>& fill,
+                                     std::string* errorText = nullptr,
+                                     FileRights rights = FileRights::kKeep,
+                                     FileDurability durability = FileDurability::kSynced);
 
 // For content written by other means (a library that writes to a path): a new empty file beside
 // path ("path.tmp-XXXXXX", with the permissions of the existing file, or 0644) to be filled and

@@ -105,6 +105,29 @@ inline constexpr Message kMsgExportZipFailed{
     "\n\nThe ZIP archive %s could not be made (error %d): the files were kept.",
     "\n\nL'archive ZIP %s n'a pas pu être créée (erreur %d) : les fichiers ont été conservés."};
 
+// "Exporter maintenant" while the export runs: files written, detectors done and in all.
+inline constexpr Message kMsgExportProgress{"Exporting... %d file(s) written, detector %d of %d",
+                                            "Export en cours... %d fichier(s) écrit(s), "
+                                            "détecteur %d sur %d"};
+
+// The background export: its failures (once per distinct error) and its return to normal, in
+// the log at level 0, with the reasons they give.
+inline constexpr Message kMsgBackgroundExportFailed{"## Background export failed: %s",
+                                                    "## Echec de l'export automatique : %s"};
+inline constexpr Message kMsgBackgroundExportWorks{"+ Background export works again",
+                                                   "+ L'export automatique fonctionne de nouveau"};
+inline constexpr Message kMsgBackgroundInvalidGap{"invalid minimum gap [%s]",
+                                                  "écart minimum invalide [%s]"};
+inline constexpr Message kMsgBackgroundNoFolder{"no export folder", "pas de répertoire d'export"};
+inline constexpr Message kMsgBackgroundNoName{"no generic file name", "pas de nom générique"};
+inline constexpr Message kMsgBackgroundNoFtpServer{"FTP transfer without a server selected",
+                                                   "transfert FTP sans serveur choisi"};
+inline constexpr Message kMsgBackgroundNotWritten{"cannot write [%s]", "impossible d'écrire [%s]"};
+inline constexpr Message kMsgBackgroundZipFailed{"ZIP archive [%s] not made (error %d)",
+                                                 "archive ZIP [%s] non créée (erreur %d)"};
+inline constexpr Message kMsgBackgroundFtpNotLaunched{"FTP transfer not launched: %s",
+                                                      "transfert FTP non lancé : %s"};
+
 // The export of all recorded detections (main window button).
 inline constexpr Message kMsgExportAllDone{"+ Detections exported in file [%s]",
                                            "+ Export des détections effectué dans le fichier [%s]"};

@@ -121,10 +121,12 @@ Station::Station(StationParts parts, FrontEnd& front)
   m_boxSlots = std::make_unique<CBoxSlots>(*m_boxServices, m_parts.store, m_parts.records,
                                            m_incomingPath, std::move(boxHooks));
   m_ftpWorker = std::make_unique<CFtpWorker>(m_parts.events, m_parts.ftpPort);
-  m_backgroundExport = std::make_unique<CBackgroundExport>();
+  m_backgroundExport = std::make_unique<CBackgroundExport>(&m_parts.log);
 }
 
 Station::~Station() {
+  // A background export still running ends before the upload worker it queues jobs to.
+  m_backgroundExport.reset();
   // A notification on its way is handled so that the worker can end (after Close the worker is
   // idle and silent already).
   m_ftpWorker->Shutdown([this] { DrainEvents(); });
@@ -234,7 +236,10 @@ bool Station::CloseSequence() {
       return false;
     }
   }
-  // The running upload ends first; its notification, if already on its way, is handled.
+  // A background export still running ends first (with the window alive), and none starts
+  // again; then the running upload, whose notification, if already on its way, is handled.
+  m_front.StopTimer(kTimerExportStep);
+  m_backgroundExport->WaitForRun([this] { PumpWhileWaiting(); });
   m_ftpWorker->StopFtpJobs([this] { PumpWhileWaiting(); });
   m_front.StopTimer(kTimerConfigDialog);
   StopBoxThreads();
@@ -355,6 +360,13 @@ void Station::QueueFtpJob(std::unique_ptr<CFtpJob> job) {
   m_ftpWorker->QueueFtpJob(std::move(job));
 }
 
+std::function<void(std::unique_ptr<CFtpJob>)> Station::UploadQueuer() {
+  // Called on an export's thread: straight to the worker, whose queue takes jobs from any.
+  return [worker = m_ftpWorker.get()](std::unique_ptr<CFtpJob> job) {
+    worker->QueueFtpJob(std::move(job));
+  };
+}
+
 std::string Station::FtpServersFilePath() const {
   return m_parts.dataFolder + "/FtpServers.dat";
 }
@@ -456,20 +468,26 @@ void Station::OpenExportDetectionLinesDialog() {
   CommandScope scope(*this);
   FlushBatches();
   CExportLinesDialogModel model(
-      m_parts.records,
-      ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
-                        [this](std::unique_ptr<CFtpJob> job) { QueueFtpJob(std::move(job)); }});
+      m_parts.records, ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
+                                         UploadQueuer(), &m_exportTurn});
   m_front.RunExportDetectionLinesDialog(model);
 }
 
 void Station::BackgroundExportTick() {
-  (void)m_backgroundExport->BackgroundExportTick(m_parts.store, m_parts.clock, [this] {
-    // Its errors are shown nowhere: the operator asked for a silent periodic export.
-    (void)RunBackgroundExport(
-        m_parts.records,
-        ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
-                          [this](std::unique_ptr<CFtpJob> job) { QueueFtpJob(std::move(job)); }});
-  });
+  (void)m_backgroundExport->BackgroundExportTick(
+      m_parts.store, m_parts.clock, [this]() -> CBackgroundExport::Start {
+        // The settings are read here, on the window thread; the snapshot, the files, the
+        // archive and the queueing of the uploads are the export thread's.
+        BackgroundExportPlan plan = PlanBackgroundExport(
+            ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
+                              UploadQueuer(), &m_exportTurn});
+        if (!plan.error.empty()) {
+          return {plan.error, {}};
+        }
+        return {{}, [plan = std::move(plan), &records = m_parts.records] {
+                  return RunPlannedExport(records, plan);
+                }};
+      });
 }
 
 bool Station::ExportAllRecordedDetections() {

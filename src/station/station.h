@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -186,7 +187,9 @@ class Station {
   void RunConfigurationDialog();
   // The import of a box data file: the dialog, then the chosen replay, import or save.
   void RunImport();
+  // The background step: a due export runs on a thread of its own; the step never waits.
   void BackgroundExportTick();
+  const CBackgroundExport& BackgroundExport() const { return *m_backgroundExport; }
   bool ExportAllRecordedDetections();
 
   // The speech engine, null unless Scroll Lock was on when the window opened.
@@ -207,6 +210,8 @@ class Station {
   };
 
   bool CloseSequence();
+  // The exports' FTP step: queues to the upload worker from any thread.
+  std::function<void(std::unique_ptr<CFtpJob>)> UploadQueuer();
   // One slice of a wait: posted events, timers and repaints are handled, operator input is not.
   void PumpWhileWaiting();
   void HandleEvent(const Event& event);
@@ -251,7 +256,9 @@ class Station {
   ImportDialogMemory m_importMemory;
   // The FTP upload worker: started when the window opens, stopped when it closes.
   std::unique_ptr<CFtpWorker> m_ftpWorker;
-  // The last background export time, for the whole run.
+  // The dialog's export and the background one take turns at writing.
+  std::mutex m_exportTurn;
+  // The last background export time and the running background export, for the whole run.
   std::unique_ptr<CBackgroundExport> m_backgroundExport;
   bool m_connectPressed = false;  // the toggle as last shown
   std::string m_directTooltip;    // as last shown

@@ -6,11 +6,13 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -493,6 +495,60 @@ TEST_F(ExportLinesTest, FtpLaunchFailuresAreReportedNotCalledLaunched) {
   EXPECT_EQ(FtpTargetToolTip(""), Tr(kMsgExportNoFtpSettings));
 }
 
+TEST_F(ExportLinesTest, AnExportWorksWithTheSettingsAsTheyStoodWhenItStarted) {
+  WriteServers();
+  Add("FIN", "12", "10:15:30.27");
+  // Keys are matched without regard to case, as the settings store matches them.
+  store.WriteSettingText(kExportLinesSection, "handicap-fin", "10:00:00.00");
+  store.WriteSettingText(kExportLinesSection, "FtpServersList", "A");
+  store.WriteSettingText(kFtpSettingsSection, "Password", "secret");
+  ExportSettingsCopy copy = CopyExportSettings(Env());
+  // Meanwhile the window changes them: the running export does not see it.
+  ASSERT_TRUE(WriteDetectorHandicap(store, "FIN", CChrono()));
+  EXPECT_FALSE(ReadDetectorHandicap(store, "FIN").IsSet());
+  store.WriteSettingText(kExportLinesSection, "FtpServersList", "B");
+  WriteFile(dir.File("FtpServers.dat"), "");
+  EXPECT_EQ(CopiedDetectorHandicap(copy, "FIN"), CChrono(36000, 0));
+  EXPECT_FALSE(CopiedDetectorHandicap(copy, "KM5").IsSet());  // none stored
+  CWorkSnapshot snapshot;
+  SnapshotDetections(records, "", snapshot);
+  ExportOptions options;
+  options.displayType = kDisplayPassageTime;
+  options.folder = Out();
+  options.genericName = "export";
+  options.ftp = true;
+  ExportProgress progress;
+  ExportOutcome outcome = ExportDetectionLinesNow(ListOf(snapshot), options, copy, &progress);
+  EXPECT_EQ(ReadFile(options.folder + "/export-FIN-1.kol"), "1\tFIN\t12\t1\t00:15:30.27\t1\r\n");
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0]->site, "ftp.a.example");
+  EXPECT_EQ(progress.detectors, 1);
+  EXPECT_EQ(progress.detectorsDone, 1);
+  EXPECT_EQ(progress.filesWritten, 1);
+}
+
+TEST_F(ExportLinesTest, ExportsRunningAtOnceTakeTurns) {
+  Add("FIN", "1", "10:00:00.00");
+  std::mutex turn;
+  ExportEnvironment env = Env();
+  env.exportTurn = &turn;
+  const ExportSettingsCopy copy = CopyExportSettings(env);
+  CWorkSnapshot snapshot;
+  SnapshotDetections(records, "", snapshot);
+  ExportOptions options;
+  options.folder = Out();
+  options.genericName = "export";
+  std::unique_lock another(turn);  // another export is writing
+  CExportRun run([&](ExportProgress& progress) {
+    ExportDetectionLinesNow(ListOf(snapshot), options, copy, &progress);
+  });
+  EXPECT_FALSE(run.WaitFor(std::chrono::milliseconds(200)));
+  EXPECT_FALSE(fs::exists(options.folder + "/export-FIN-1.kol"));
+  another.unlock();
+  run.WaitWithPump({});
+  EXPECT_TRUE(fs::exists(options.folder + "/export-FIN-1.kol"));
+}
+
 TEST_F(ExportLinesTest, UnwritableFolderIsReportedAsAFailure) {
   Add("FIN", "12", "10:15:30.27");
   std::string missing = dir.File("no/such/folder");
@@ -610,7 +666,17 @@ TEST_F(ExportLinesTest, BackgroundTickRunsOnePeriodAfterSwitchingOn) {
   ManualClock clock(1'700'000'000'000);
   CBackgroundExport background;
   int runs = 0;
-  auto tick = [&] { return background.BackgroundExportTick(store, clock, [&] { ++runs; }); };
+  // Each run is waited for before the next step, as a window would find it ended a second later.
+  auto tick = [&] {
+    bool due = background.BackgroundExportTick(store, clock, [&] {
+      return CBackgroundExport::Start{{}, [&] {
+                                        ++runs;
+                                        return std::string();
+                                      }};
+    });
+    background.WaitForRun();
+    return due;
+  };
   EXPECT_FALSE(tick());  // off
   EXPECT_FALSE(background.LastExportTime().IsSet());
   store.WriteSettingBool(kBackgroundExportSection, "BExport", true);
@@ -689,6 +755,14 @@ TEST_F(ExportLinesTest, ExportAllWritesValidDetectionsLogsAndPlays) {
   EXPECT_EQ(LogTexts(),
             std::vector<std::string>{StrF(Tr(kMsgExportAllFailed).c_str(), bad.c_str())});
   EXPECT_EQ(sounds.played.size(), 1u);
+  // A file of several megabytes, written piece by piece, holds every line once, in order.
+  std::string expected = "1\tFIN\t1\t1\t10:00:00.00\t1\r\n2\tMID\t3\t1\t10:00:02.00\t1\r\n";
+  for (int n = 3; n <= 120'000; ++n) {
+    CKolResult record = Add("D" + std::to_string(n % 7), std::to_string(n), "11:00:00.00");
+    expected += FormatDetectionLine(n, record);
+  }
+  ASSERT_TRUE(ExportAllRecordedDetections(records, path, log, &sounds));
+  EXPECT_EQ(ReadFile(path), expected);
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "detections/recorded_detections.h"
@@ -57,16 +59,16 @@ std::vector<std::string> Times(const CWorkResultList& list) {
 TEST(DetectionStatistics, WorkResultReadsBibAndTime) {
   CWorkResult work = Work("  42abc", "10:15:30.27", "FIN", 17);
   EXPECT_EQ(work.bibNumber, 42);
-  EXPECT_EQ(work.runnerKey, "42");
+  EXPECT_EQ(work.RunnerKey(), "42");
   EXPECT_EQ(work.time, CChrono(36930, 270));
   EXPECT_EQ(work.id, 17);
   EXPECT_EQ(work.bibText, "  42abc");
 
   EXPECT_EQ(Work("-7", "1.2.3", "FIN").bibNumber, -7);
-  EXPECT_EQ(Work("007", "1.2.3", "FIN").runnerKey, "7");
+  EXPECT_EQ(Work("007", "1.2.3", "FIN").RunnerKey(), "7");
   EXPECT_EQ(Work("A12", "10:00:00.00", "FIN").bibNumber, 0);
-  EXPECT_EQ(Work("A12", "10:00:00.00", "FIN").runnerKey, "A12");
-  EXPECT_EQ(Work("99999999999", "", "FIN").runnerKey, "99999999999");  // too big for a number
+  EXPECT_EQ(Work("A12", "10:00:00.00", "FIN").RunnerKey(), "A12");
+  EXPECT_EQ(Work("99999999999", "", "FIN").RunnerKey(), "99999999999");  // too big for a number
   // The absolute time text of an absolute-clock record is no time of day.
   EXPECT_FALSE(Work("1", "1336897425.5", "FIN").time.IsSet());
 }
@@ -103,6 +105,72 @@ TEST(DetectionStatistics, SnapshotCopiesValidRecordsOfTheFilteredDetector) {
   EXPECT_TRUE(none.empty());
 }
 
+TEST(DetectionStatistics, SnapshotInSlicesTakesOneListWhileItGrowsAndIsReset) {
+  EventQueue events;
+  Logger log(events);
+  CRecordedDetections records(log);
+  std::vector<int> ids;
+  for (int n = 1; n <= 7; ++n) {
+    ids.push_back(records
+                      .AddDetectionRecord(n % 2 == 0 ? "KM5" : "FIN", std::to_string(n), CChrono(),
+                                          CChrono(36000 + n, 0), 0, false)
+                      .id);
+  }
+  ASSERT_TRUE(records.SetValid(ids[2], 0));
+  for (std::size_t slice : {1u, 2u, 3u, 100u}) {
+    for (const char* filter : {"", "FIN"}) {
+      CWorkSnapshot whole;
+      SnapshotDetections(records, filter, whole);
+      CWorkSnapshot sliced;
+      ASSERT_TRUE(SnapshotDetectionsInSlices(records, filter, sliced, slice));
+      EXPECT_EQ(Bibs(ListOf(sliced)), Bibs(ListOf(whole))) << slice << filter;
+    }
+  }
+
+  // Another thread records and resets all along: every snapshot is one list, a run of
+  // consecutive records of one generation, or nothing at all when a reset came in the middle.
+  records.ClearRecords();
+  std::atomic<bool> stop{false};
+  std::thread box([&] {
+    while (!stop) {
+      records.ClearRecords();
+      for (int n = 1; n <= 300 && !stop; ++n) {
+        (void)records.AddDetectionRecord("FIN", std::to_string(n), CChrono(), CChrono(36000, 0), 0,
+                                         false);
+      }
+    }
+  });
+  while (records.RecordCount() < 100) {
+    std::this_thread::yield();
+  }
+  int taken = 0;
+  int refused = 0;
+  int mixed = 0;  // records that do not follow the one before in the snapshot
+  while (taken < 20 || refused < 1) {
+    CWorkSnapshot snapshot;
+    snapshot.push_back(Work("kept", "", "FIN"));
+    if (!SnapshotDetectionsInSlices(records, "", snapshot, 7)) {
+      EXPECT_EQ(snapshot.size(), 1u);  // what was there before stays, nothing of the walk
+      ++refused;
+      continue;
+    }
+    ++taken;
+    for (std::size_t i = 1; i < snapshot.size(); ++i) {
+      if (snapshot[i].bibText != std::to_string(i) ||
+          (i >= 2 && snapshot[i].id != NextRecordId(snapshot[i - 1].id))) {
+        ++mixed;
+      }
+    }
+    if (taken + refused > 20000) {
+      break;  // no reset landed mid-walk: what is shown is the rest
+    }
+  }
+  stop = true;
+  box.join();
+  EXPECT_GE(taken, 20);
+  EXPECT_EQ(mixed, 0);
+}
+
 TEST(DetectionStatistics, ComparatorsUseByteOrderAndPutUnsetTimesLast) {
   CWorkResult ten = Work("10", "10:00:01.00", "A");
   CWorkResult nine = Work("9", "10:00:00.00", "A");
@@ -125,14 +193,16 @@ TEST(DetectionStatistics, GroupByDetectorGivesOneLinePerLabelWithItsEarliestDete
   CWorkSnapshot snapshot{
       Work("3", "10:05:00.00", "KM5"), Work("8", "10:01:00.00", "FIN"),
       Work("2", "10:00:30.00", "KM5"), Work("4", "bad", "FIN"), Work("5", "10:00:59.99", "FIN"),
+      // Equal times: the bib text decides, byte by byte.
+      Work("10", "10:00:59.99", "FIN"),
       // Labels alike in their first 7 characters are still told apart.
       Work("6", "10:00:10.00", "Passage-Nord"), Work("7", "10:00:20.00", "Passage-Est"),
       Work("9", "10:00:05.00", "Passage-Nord"), Work("1", "10:00:00.00", "Passage")};
   std::vector<CStatLineEntry> lines = GroupByDetector(ListOf(snapshot));
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0].label, "FIN");
-  EXPECT_EQ(lines[0].count, 3);
-  EXPECT_EQ(lines[0].bestBib, "5");
+  EXPECT_EQ(lines[0].count, 4);
+  EXPECT_EQ(lines[0].bestBib, "10");
   EXPECT_EQ(lines[0].bestTime, Time("10:00:59.99"));
   EXPECT_FALSE(lines[0].handicap.IsSet());
   EXPECT_EQ(lines[0].maxPasses, 0);
@@ -270,8 +340,8 @@ TEST(DetectionStatistics, ExtractPassagesTakesTheNthOfEachRunnerInTimeOrder) {
 // those sorted by time, then bib.
 CWorkResultList NthPassageAlone(const CWorkResultList& kept, int n) {
   auto byRunner = [](const CWorkResult* a, const CWorkResult* b) {
-    if (a->runnerKey != b->runnerKey) {
-      return a->runnerKey < b->runnerKey;
+    if (a->RunnerKey() != b->RunnerKey()) {
+      return a->RunnerKey() < b->RunnerKey();
     }
     return CompareByTimeThenBib(*a, *b) < 0;
   };
@@ -281,7 +351,7 @@ CWorkResultList NthPassageAlone(const CWorkResultList& kept, int n) {
   std::size_t begin = 0;
   while (begin < sorted.size()) {
     std::size_t end = begin + 1;
-    while (end < sorted.size() && sorted[end]->runnerKey == sorted[begin]->runnerKey) {
+    while (end < sorted.size() && sorted[end]->RunnerKey() == sorted[begin]->RunnerKey()) {
       ++end;
     }
     if (end - begin >= static_cast<std::size_t>(n)) {

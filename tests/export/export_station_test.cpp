@@ -1,13 +1,20 @@
 // The station's side of the detection-lines export: the one-second step runs the background
-// export, the button writes every recorded detection to the export file, the window menu opens
-// the dialog through the front end, and the console's "export" command runs it headless.
+// export on a thread of its own while the window thread goes on, skips a run that falls due
+// while one runs, logs failures once and the return to normal once, and a closing waits for a
+// running export; the button writes every recorded detection to the export file, the window
+// menu opens the dialog through the front end, and the console's "export" command runs it
+// headless.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "console/console_front_end.h"
 #include "export/detection_lines_export.h"
@@ -23,6 +30,37 @@ namespace lapora {
 namespace {
 
 namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr std::int64_t kPeriodMs = 2 * 60'000;  // the default period
+
+// Holds the records lock on a thread of its own until released: an export that needs it waits,
+// so that a test knows it is still running.
+class RecordsLockHolder {
+ public:
+  explicit RecordsLockHolder(CRecordedDetections& records) {
+    std::promise<void> held;
+    std::future<void> isHeld = held.get_future();
+    m_thread = std::thread([&records, &held, released = m_release.get_future()] {
+      records.WithLock([&](CRecordedDetections::Locked&) {
+        held.set_value();
+        released.wait();
+      });
+    });
+    isHeld.wait();
+  }
+  ~RecordsLockHolder() { Release(); }
+  void Release() {
+    if (m_thread.joinable()) {
+      m_release.set_value();
+      m_thread.join();
+    }
+  }
+
+ private:
+  std::promise<void> m_release;
+  std::thread m_thread;
+};
 
 class ExportStationTest : public ::testing::Test, public testing::StationRig {
  protected:
@@ -45,12 +83,32 @@ class ExportStationTest : public ::testing::Test, public testing::StationRig {
     ASSERT_TRUE(race.ParseTimeHundredths(time));
     (void)records.AddDetectionRecord(label, bib, CChrono(), race, 0, false);
   }
-  bool LogHas(const std::string& text) {
+  bool LogHas(const std::string& text) { return LogCount(text) > 0; }
+  long LogCount(const std::string& text) {
     station->DrainEvents();
     const auto& lines = station->LogLines();
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
       return line.find(text) != std::string::npos;
     });
+  }
+  // The one-second step, as the window's timer runs it.
+  void Step() { station->OnTimer(Station::kTimerExportStep); }
+  void WaitForTheExportThread() {
+    while (station->BackgroundExport().IsRunning()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  // A period later: the step starts a run, which is waited for and collected by the next step.
+  void RunOnePeriodLater() {
+    clock.Advance(kPeriodMs + 1000);
+    Step();
+    WaitForTheExportThread();
+    Step();
+  }
+  void SaveExportSettings(const std::string& folder) {
+    store.WriteSettingText(kExportLinesSection, "Delta", "0:0:0");
+    store.WriteSettingText(kExportLinesSection, "ExportPath", folder);
+    store.WriteSettingBool(kBackgroundExportSection, "BExport", true);
   }
 
   testing::RecordingFrontEnd front;
@@ -60,17 +118,162 @@ class ExportStationTest : public ::testing::Test, public testing::StationRig {
 
 TEST_F(ExportStationTest, ExportStepRunsTheBackgroundExportOnePeriodLater) {
   Add("FIN", "1", "10:00:00.00");
-  store.WriteSettingText(kExportLinesSection, "Delta", "0:0:0");
-  store.WriteSettingText(kExportLinesSection, "ExportPath", out);
-  store.WriteSettingBool(kBackgroundExportSection, "BExport", true);
-  station->OnTimer(Station::kTimerExportStep);
-  EXPECT_FALSE(fs::exists(out + "/export-FIN-1.kol"));
-  clock.Advance(2 * 60'000 + 1);
-  station->OnTimer(Station::kTimerExportStep);
-  EXPECT_TRUE(fs::exists(out + "/export-FIN-1.kol"));
+  SaveExportSettings(out);
+  Step();
+  EXPECT_EQ(station->BackgroundExport().RunsStarted(), 0);
+  clock.Advance(kPeriodMs + 1);
+  Step();
+  EXPECT_EQ(station->BackgroundExport().RunsStarted(), 1);
+  WaitForTheExportThread();
+  EXPECT_EQ(testing::ReadFile(out + "/export-FIN-1.kol"), "1\tFIN\t1\t1\t10:00:00.00\t1\r\n");
   ASSERT_EQ(front.timers.count(Station::kTimerExportStep), 1u);
   EXPECT_TRUE(front.timers[Station::kTimerExportStep].oneShot);
   EXPECT_EQ(front.messages.size(), 0u);  // silent
+}
+
+TEST_F(ExportStationTest, BackgroundExportLeavesTheWindowThreadFree) {
+  // 100 000 detections: 4 detectors, 500 runners, 50 passages 3 min apart.
+  for (int p = 0; p < 50; ++p) {
+    for (int r = 1; r <= 500; ++r) {
+      for (int d = 1; d <= 4; ++d) {
+        CChrono race(8 * 3600 + p * 180 + r % 120, static_cast<std::uint16_t>(d * 30));
+        (void)records.AddDetectionRecord("D" + std::to_string(d), std::to_string(r), CChrono(),
+                                         race, 0, false);
+      }
+    }
+  }
+  SaveExportSettings(out);
+  Step();
+  clock.Advance(kPeriodMs + 1);
+  // A box goes on recording, and its log lines reach the window, while the export runs.
+  std::atomic<bool> stop{false};
+  std::thread box([&] {
+    for (int n = 1; !stop; ++n) {
+      (void)records.AddDetectionRecord("D5", std::to_string(n), CChrono(), CChrono(36000, 0), 0,
+                                       false);
+      log.PostLog(0, "+ box line " + std::to_string(n));
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  SteadyClock::duration longest{};
+  auto timed = [&](auto&& work) {
+    SteadyClock::time_point start = SteadyClock::now();
+    work();
+    longest = std::max(longest, SteadyClock::now() - start);
+  };
+  timed([&] { Step(); });
+  ASSERT_EQ(station->BackgroundExport().RunsStarted(), 1);
+  int stepsWhileRunning = 0;
+  int drainsWhileRunning = 0;  // batches of events handled with the export known to run
+  while (station->BackgroundExport().IsRunning()) {
+    std::size_t handled = 0;
+    timed([&] {
+      handled = station->DrainEvents();
+      station->RefreshBoxStatesAndCounter();  // counts the records under their lock
+    });
+    clock.Advance(1000);
+    timed([&] { Step(); });
+    ++stepsWhileRunning;
+    if (handled > 0 && station->BackgroundExport().IsRunning()) {
+      ++drainsWhileRunning;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  stop = true;
+  box.join();
+  std::printf("longest window-thread stall while the export ran: %.1f ms over %d steps\n",
+              std::chrono::duration<double, std::milli>(longest).count(), stepsWhileRunning);
+  EXPECT_NE(station->BackgroundExport().LastRunThread(), std::thread::id());
+  EXPECT_NE(station->BackgroundExport().LastRunThread(), std::this_thread::get_id());
+  EXPECT_GT(drainsWhileRunning, 0);
+  Step();
+  // Every detector's last passage is there, with every runner.
+  for (int d = 1; d <= 4; ++d) {
+    std::string last = testing::ReadFile(out + "/export-D" + std::to_string(d) + "-50.kol");
+    EXPECT_EQ(std::count(last.begin(), last.end(), '\n'), 500) << d;
+  }
+  EXPECT_TRUE(LogHas("+ box line 1"));
+}
+
+TEST_F(ExportStationTest, ARunDueWhileOneRunsIsSkippedAndThePeriodCountsFromItsEnd) {
+  Add("FIN", "1", "10:00:00.00");
+  SaveExportSettings(out);
+  Step();
+  {
+    RecordsLockHolder holder(records);  // the run cannot take its snapshot yet
+    clock.Advance(kPeriodMs + 1000);
+    Step();  // the step itself never needs the records
+    ASSERT_EQ(station->BackgroundExport().RunsStarted(), 1);
+    clock.Advance(3 * kPeriodMs);
+    Step();
+    EXPECT_TRUE(station->BackgroundExport().IsRunning());
+    EXPECT_EQ(station->BackgroundExport().RunsStarted(), 1);
+  }
+  WaitForTheExportThread();
+  Step();  // collects the run, which ended 4 periods and a second after the clock started
+  EXPECT_TRUE(fs::exists(out + "/export-FIN-1.kol"));
+  clock.Advance(kPeriodMs);
+  Step();
+  EXPECT_EQ(station->BackgroundExport().RunsStarted(), 1);  // one whole period after its end
+  clock.Advance(1);
+  Step();
+  EXPECT_EQ(station->BackgroundExport().RunsStarted(), 2);
+  WaitForTheExportThread();
+}
+
+TEST_F(ExportStationTest, FailuresAreLoggedOncePerErrorAndTheReturnToNormalOnce) {
+  Add("FIN", "1", "10:00:00.00");
+  store.WriteSettingText(kExportLinesSection, "ExportPath", out);
+  store.WriteSettingBool(kBackgroundExportSection, "BExport", true);
+  Step();
+  const std::string noGap = StrF(Tr(kMsgBackgroundExportFailed).c_str(),
+                                 StrF(Tr(kMsgBackgroundInvalidGap).c_str(), "").c_str());
+  RunOnePeriodLater();
+  RunOnePeriodLater();
+  EXPECT_EQ(LogCount(noGap), 1);
+  // A folder that cannot be made: a new error, logged once too.
+  testing::WriteFile(dir.File("blocker"), "a file");
+  std::string blocked = dir.File("blocker") + "/out";
+  store.WriteSettingText(kExportLinesSection, "Delta", "0:0:0");
+  store.WriteSettingText(kExportLinesSection, "ExportPath", blocked);
+  const std::string notWritten = StrF(
+      Tr(kMsgBackgroundExportFailed).c_str(),
+      StrF(Tr(kMsgBackgroundNotWritten).c_str(), (blocked + "/export-FIN-1.kol").c_str()).c_str());
+  RunOnePeriodLater();
+  RunOnePeriodLater();
+  EXPECT_EQ(LogCount(notWritten), 1);
+  store.WriteSettingText(kExportLinesSection, "ExportPath", out);
+  RunOnePeriodLater();
+  RunOnePeriodLater();
+  EXPECT_EQ(LogCount(Tr(kMsgBackgroundExportWorks)), 1);
+  EXPECT_TRUE(fs::exists(out + "/export-FIN-1.kol"));
+  // Failing again after working: the same error is news again.
+  store.WriteSettingText(kExportLinesSection, "ExportPath", blocked);
+  RunOnePeriodLater();
+  EXPECT_EQ(LogCount(notWritten), 2);
+  EXPECT_EQ(front.messages.size(), 0u);  // the log only: no message box
+}
+
+TEST_F(ExportStationTest, ClosingWaitsForARunningExportWithTheWindowAlive) {
+  Add("FIN", "1", "10:00:00.00");
+  SaveExportSettings(out);
+  Step();
+  auto holder = std::make_unique<RecordsLockHolder>(records);
+  clock.Advance(kPeriodMs + 1000);
+  Step();
+  ASSERT_TRUE(station->BackgroundExport().IsRunning());
+  // The run can go on once the window has handled its events three times during the wait.
+  front.onPump = [&] {
+    if (front.pumps == 3) {
+      holder->Release();
+    }
+  };
+  front.ctrlDown = true;
+  ASSERT_TRUE(station->Close());
+  EXPECT_GE(front.pumps, 3);
+  EXPECT_FALSE(station->BackgroundExport().IsRunning());
+  EXPECT_TRUE(fs::exists(out + "/export-FIN-1.kol"));
+  EXPECT_EQ(front.timers.count(Station::kTimerExportStep), 0u);
 }
 
 TEST_F(ExportStationTest, ExportAllButtonWritesTheExportFile) {

@@ -146,7 +146,13 @@ class RecordingFrontEnd : public FrontEnd {
     Record("StopTimer " + std::to_string(id));
     timers.erase(id);
   }
-  void PumpEvents() override {}
+  // A wait of the Station's handles the window's events here: counted, and onPump runs.
+  void PumpEvents() override {
+    ++pumps;
+    if (onPump) {
+      onPump();
+    }
+  }
   bool IsCtrlDown() const override { return ctrlDown; }
   bool IsScrollLockOn() const override { return scrollLockOn; }
   bool OpenDocument(const std::string& path) override {
@@ -203,6 +209,8 @@ class RecordingFrontEnd : public FrontEnd {
   RemoveRestoreChoice removeRestoreChoice = RemoveRestoreChoice::kNone;
   bool ctrlDown = false;
   bool scrollLockOn = false;
+  int pumps = 0;
+  std::function<void()> onPump;
 
  private:
   static std::string Name(ListId list) {

@@ -3,6 +3,7 @@
 // settings, "Filtrer" filling the rows, the side controls, the handicap re-timing dialog and the
 // reset, the FTP servers dialog as the target picker, an export, and the closing writes.
 #include <QApplication>
+#include <QProgressDialog>
 #include <QTest>
 #include <filesystem>
 #include <memory>
@@ -278,7 +279,19 @@ class DlgExportDetectionLinesTest : public QObject {
       shown.ExportButton()->click();
       QCOMPARE(m_messages, QStringList{ToQt(kMsgExportNameMandatory)});
       shown.NameEdit()->setText(QStringLiteral("race"));
+      // The export runs under a progress dialog that ends by itself, before the final message.
+      QString progressTitle;
+      int messagesWhileInProgress = -1;
+      auto progressShown = WhenDialogShown<QProgressDialog>([&](QProgressDialog& progress) {
+        progressTitle = progress.windowTitle();
+        messagesWhileInProgress = static_cast<int>(m_messages.size());
+        QVERIFY(!progress.labelText().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isVisible(), 20000);
+      });
       shown.ExportButton()->click();
+      QVERIFY(*progressShown);
+      QCOMPARE(progressTitle, shown.windowTitle());
+      QCOMPARE(messagesWhileInProgress, 1);
       QCOMPARE(m_messages.size(), 2);
       QVERIFY(m_messages[1].startsWith(ToQt(kMsgExportDone)));
       QVERIFY(m_messages[1].endsWith(ToQt(kMsgExportFtpLaunched)));

@@ -1,9 +1,12 @@
 // Speed of the detection-lines export at race scale: DETECTORS detectors, RUNNERS runners and
 // PASSAGES passages each (1 000 000 recorded detections by default), about 3 min between two
-// passages of a runner and a minimum gap of 1 min. Times the export to one file per detector
-// and passage number (snapshot included, clock-time form, no archive, no upload) beside the
-// export of all recorded detections to one file, each run RUNS times, and prints the best and
-// the median of each and their ratio.
+// passages of a runner and a minimum gap of 1 min. Times background export runs as the program
+// makes them, on an export thread, to one file per detector and passage number (snapshot
+// included, clock-time form, no archive, no upload), with the longest wait for the records lock
+// of a thread beside them (the window's counter refresh); the snapshot alone; and the export of
+// all recorded detections to one file. Each is run RUNS times; prints the best and the median
+// of each, the ratio of the two exports, and the resident size of the process (VmRSS, and its
+// peak VmHWM) once the detections are recorded, after the exports and after the export of all.
 //
 // Usage: export_bench [RUNNERS] [PASSAGES] [DETECTORS] [RUNS]
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,6 +50,33 @@ Timing TimeRuns(int runs, const std::function<bool()>& run) {
   return {seconds.front(), seconds[seconds.size() / 2]};
 }
 
+// VmRSS and VmHWM of /proc/self/status, in MB (0 when not found).
+struct Resident {
+  double now = 0;
+  double peak = 0;
+};
+
+Resident ReadResident() {
+  Resident resident;
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  long long kb = 0;
+  std::string unit;
+  while (status >> key) {
+    if (key == "VmRSS:" || key == "VmHWM:") {
+      status >> kb >> unit;
+      (key == "VmRSS:" ? resident.now : resident.peak) = static_cast<double>(kb) / 1024.0;
+    } else {
+      std::getline(status, unit);
+    }
+  }
+  return resident;
+}
+
+void PrintResident(const char* when, const Resident& resident) {
+  std::printf("resident %-30s %6.0f MB, peak %6.0f MB\n", when, resident.now, resident.peak);
+}
+
 // Records in the order a race brings them: passage by passage, each runner's passages spread
 // over 2 min of a 3 min lap, the detectors of one runner a few hundredths apart.
 void Record(CRecordedDetections& records, int runners, int passages, int detectors) {
@@ -75,20 +106,43 @@ int Main(int argc, char** argv) {
   Logger log{events};
   CRecordedDetections records{log};
   Record(records, runners, passages, detectors);
+  const Resident recorded = ReadResident();
+  // The background export's settings: a minimum gap of 1 min, the clock-time form, no archive,
+  // no upload.
   SettingsStore store{folder + "/Lapora.ini"};
+  store.WriteSettingText(kExportLinesSection, "Delta", "00:01:00");
+  store.WriteSettingText(kExportLinesSection, "ExportPath", folder);
+  store.WriteSettingText(kExportLinesSection, "GenericFilename", "export");
   ExportEnvironment env{store, folder, folder + "/FtpServers.dat", {}};
-  ExportOptions options;
-  options.minimumGap = CChrono(60, 0);
-  options.folder = folder;
-  options.genericName = "export";
-  options.silent = true;
+  BackgroundExportPlan plan = PlanBackgroundExport(env);
+  if (!plan.error.empty()) {
+    std::fprintf(stderr, "%s\n", plan.error.c_str());
+    return 1;
+  }
   std::size_t files = 0;
+  // Background runs as the program makes them, each on an export thread (the snapshot in
+  // slices, then the files), beside a window thread that reads the recorded count under the
+  // records lock every millisecond: its longest wait.
+  double longestWaitMs = 0;
   Timing lines = TimeRuns(runs, [&] {
-    CWorkSnapshot snapshot;
-    SnapshotDetections(records, "", snapshot);
-    ExportOutcome outcome = ExportDetectionLinesNow(ListOf(snapshot), options, env);
+    ExportOutcome outcome;
+    std::string error;
+    CExportRun run([&](ExportProgress&) { error = RunPlannedExport(records, plan, &outcome); });
+    while (!run.WaitFor(std::chrono::milliseconds(1))) {
+      auto start = std::chrono::steady_clock::now();
+      (void)records.CountValidRecords();
+      longestWaitMs = std::max(longestWaitMs, std::chrono::duration<double, std::milli>(
+                                                  std::chrono::steady_clock::now() - start)
+                                                  .count());
+    }
     files = outcome.createdFiles.size();
-    return outcome.failedFiles.empty() && outcome.errors.empty();
+    return error.empty();
+  });
+  const Resident afterExport = ReadResident();
+  Timing snapshotOnly = TimeRuns(runs, [&] {
+    CWorkSnapshot snapshot;
+    return SnapshotDetectionsInSlices(records, "", snapshot) &&
+           snapshot.size() == records.RecordCount();
   });
   Timing all = TimeRuns(runs, [&] {
     return ExportAllRecordedDetections(records, folder + "/all.kol", log, nullptr);
@@ -98,7 +152,13 @@ int Main(int argc, char** argv) {
               lines.best, lines.median);
   std::printf("export all (one file):                      best %.2f s, median %.2f s\n", all.best,
               all.median);
+  std::printf("snapshot alone, in slices:                  best %.0f ms, median %.0f ms\n",
+              snapshotOnly.best * 1000, snapshotOnly.median * 1000);
+  std::printf("longest wait for the records lock beside the export runs: %.1f ms\n", longestWaitMs);
   std::printf("ratio of the medians: %.1f\n", lines.median / all.median);
+  PrintResident("with the detections recorded:", recorded);
+  PrintResident("after the export:", afterExport);
+  PrintResident("after export all:", ReadResident());
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   return 0;
