@@ -8,7 +8,11 @@
 // of each, the ratio of the two exports, and the resident size of the process (VmRSS, and its
 // peak VmHWM) once the detections are recorded, after the exports and after the export of all.
 //
-// Usage: export_bench [RUNNERS] [PASSAGES] [DETECTORS] [RUNS]
+// With STUCK_READS, a chip left on detector 1's mat is also read every 7 s, STUCK_READS times,
+// and the minimum gap is 6 s: every one of its reads is a passage of its own, so the export
+// writes hundreds of files.
+//
+// Usage: export_bench [RUNNERS] [PASSAGES] [DETECTORS] [RUNS] [STUCK_READS]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -92,11 +96,21 @@ void Record(CRecordedDetections& records, int runners, int passages, int detecto
   }
 }
 
+// The stuck chip: bib 999999 read every 7 s on detector 1 from the start of the race.
+void RecordStuckChip(CRecordedDetections& records, int reads) {
+  for (int i = 0; i < reads; ++i) {
+    int hundredths = 8 * 360000 + i * 700;
+    CChrono race(hundredths / 100, static_cast<std::uint16_t>((hundredths % 100) * 10));
+    records.AddDetectionRecord("D1", "999999", CChrono(), race, 0, false);
+  }
+}
+
 int Main(int argc, char** argv) {
   int runners = argc > 1 ? std::atoi(argv[1]) : 5000;
   int passages = argc > 2 ? std::atoi(argv[2]) : 50;
   int detectors = argc > 3 ? std::atoi(argv[3]) : 4;
   int runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+  int stuckReads = argc > 5 ? std::max(0, std::atoi(argv[5])) : 0;
   std::string folder = bench::MakeBenchFolder("lapora-export-bench");
   if (folder.empty()) {
     std::fprintf(stderr, "no temporary folder\n");
@@ -106,11 +120,12 @@ int Main(int argc, char** argv) {
   Logger log{events};
   CRecordedDetections records{log};
   Record(records, runners, passages, detectors);
+  RecordStuckChip(records, stuckReads);
   const Resident recorded = ReadResident();
-  // The background export's settings: a minimum gap of 1 min, the clock-time form, no archive,
-  // no upload.
+  // The background export's settings: a minimum gap of 1 min (6 s with a stuck chip), the
+  // clock-time form, no archive, no upload.
   SettingsStore store{folder + "/Lapora.ini"};
-  store.WriteSettingText(kExportLinesSection, "Delta", "00:01:00");
+  store.WriteSettingText(kExportLinesSection, "Delta", stuckReads > 0 ? "00:00:06" : "00:01:00");
   store.WriteSettingText(kExportLinesSection, "ExportPath", folder);
   store.WriteSettingText(kExportLinesSection, "GenericFilename", "export");
   ExportEnvironment env{store, folder, folder + "/FtpServers.dat", {}};
