@@ -5,8 +5,8 @@
 #include <ctime>
 
 #include "boxlink/ostra_box.h"
-#include "foundation/clock.h"
 #include "foundation/app_settings.h"
+#include "foundation/clock.h"
 #include "foundation/log.h"
 #include "foundation/sound.h"
 #include "foundation/text.h"

@@ -292,14 +292,15 @@ std::string BoxFiguresText(const CBoxHealth::Figures& f, int clockLimitMs) {
   text += StrF(Tr(kMsgBoxSlotReads).c_str(), f.readsPerSecond);
   text += StrF(Tr(kMsgBoxSlotDetections).c_str(), static_cast<long long>(f.recorded),
                static_cast<long long>(f.ignored), static_cast<long long>(f.invalid));
-  text += f.anyRead ? StrF(Tr(kMsgBoxSlotLastRead).c_str(), static_cast<int>(f.lastReadAgeMs / 1000))
-                    : Tr(kMsgBoxSlotNoRead);
+  text += f.anyRead
+              ? StrF(Tr(kMsgBoxSlotLastRead).c_str(), static_cast<int>(f.lastReadAgeMs / 1000))
+              : Tr(kMsgBoxSlotNoRead);
   text += StrF(Tr(kMsgBoxSlotReconnections).c_str(), f.reconnections);
   if (!f.offsetKnown) {
     text += Tr(kMsgBoxSlotClockUnknown);
   } else if (f.clockAlarm) {
-    text += StrF(Tr(kMsgBoxSlotClockAlarm).c_str(), OffsetText(f.clockOffsetMs).c_str(),
-                 clockLimitMs);
+    text +=
+        StrF(Tr(kMsgBoxSlotClockAlarm).c_str(), OffsetText(f.clockOffsetMs).c_str(), clockLimitMs);
   } else {
     text += StrF(Tr(kMsgBoxSlotClockOffset).c_str(), OffsetText(f.clockOffsetMs).c_str());
   }
@@ -312,9 +313,9 @@ CBoxHealth::Figures CBoxSlots::Figures(int boxNumber) const {
     return {};
   }
   const int silenceSeconds = m_services.settings.GBoxSilenceSeconds.load();
-  return box->Health().Take(m_services.clock.TickMs(),
-                            silenceSeconds > 0 ? static_cast<std::uint64_t>(silenceSeconds) * 1000
-                                               : 0);
+  return box->Health().Take(
+      m_services.clock.TickMs(),
+      silenceSeconds > 0 ? static_cast<std::uint64_t>(silenceSeconds) * 1000 : 0);
 }
 
 std::vector<std::string> CBoxSlots::FiguresTable() const {
@@ -338,8 +339,8 @@ std::vector<std::string> CBoxSlots::FiguresTable() const {
     }
     CBoxHealth::Figures f = Figures(number);
     if (!f.everConnected) {
-      lines.push_back(StrF("%-3d %-13s %8s %9s %8s %8s %10s %7s %13s", number, state, "-", "-",
-                           "-", "-", "-", "-", "-"));
+      lines.push_back(StrF("%-3d %-13s %8s %9s %8s %8s %10s %7s %13s", number, state, "-", "-", "-",
+                           "-", "-", "-", "-"));
       continue;
     }
     if (f.silent) {
@@ -372,9 +373,8 @@ BoxSlotView CBoxSlots::SlotView(int boxNumber) const {
       StrF(Tr(kMsgBoxSlotTitle).c_str(), box->BoxNumber(), transport->GetLabel().c_str()) + "\n";
   const CBoxHealth::Figures figures = Figures(boxNumber);
   const std::string figuresText =
-      figures.everConnected
-          ? BoxFiguresText(figures, m_services.settings.GClockAlarmMs.load())
-          : std::string();
+      figures.everConnected ? BoxFiguresText(figures, m_services.settings.GClockAlarmMs.load())
+                            : std::string();
   if (!transport->IsActive()) {
     view.state = BoxSlotState::kNotConnected;
     view.tooltip = title + Tr(kMsgBoxSlotNotConnected);

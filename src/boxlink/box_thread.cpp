@@ -396,10 +396,9 @@ void COstraBox::NoteLineArrived(std::uint64_t tickMs, const std::string& prefix)
 void COstraBox::CheckSilence(const std::string& prefix) {
   const int limitSeconds = m_services.settings.GBoxSilenceSeconds.load();
   std::uint64_t silentForMs = 0;
-  if (limitSeconds > 0 &&
-      m_health.CheckSilence(m_services.clock.TickMs(),
-                            static_cast<std::uint64_t>(limitSeconds) * 1000,
-                            &silentForMs) == CBoxHealth::AlarmChange::kRaised) {
+  if (limitSeconds > 0 && m_health.CheckSilence(m_services.clock.TickMs(),
+                                                static_cast<std::uint64_t>(limitSeconds) * 1000,
+                                                &silentForMs) == CBoxHealth::AlarmChange::kRaised) {
     m_services.log.PostLogMsg(0, kMsgBoxSilent, prefix.c_str(),
                               static_cast<int>(silentForMs / 1000));
   }

@@ -29,8 +29,7 @@ inline constexpr Message kMsgBoxSlotLastRead{"Last read: %d s ago\n",
 inline constexpr Message kMsgBoxSlotNoRead{"Last read: none\n", "Dernière lecture : aucune\n"};
 inline constexpr Message kMsgBoxSlotReconnections{"Reconnections: %d\n", "Reconnexions : %d\n"};
 // Offset ("+2.003 s").
-inline constexpr Message kMsgBoxSlotClockOffset{"Clock offset: %s\n",
-                                                "Décalage horloge : %s\n"};
+inline constexpr Message kMsgBoxSlotClockOffset{"Clock offset: %s\n", "Décalage horloge : %s\n"};
 // Offset, alarm limit in ms.
 inline constexpr Message kMsgBoxSlotClockAlarm{"Clock offset: %s (beyond %d ms!)\n",
                                                "Décalage horloge : %s (au-delà de %d ms !)\n"};

@@ -256,8 +256,8 @@ class Station {
   std::unique_ptr<CFtpWorker> m_ftpWorker;
   // The last background export time, for the whole run.
   std::unique_ptr<CBackgroundExport> m_backgroundExport;
-  bool m_connectPressed = false;  // the toggle as last shown
-  std::string m_directTooltip;    // as last shown
+  bool m_connectPressed = false;                                 // the toggle as last shown
+  std::string m_directTooltip;                                   // as last shown
   std::array<std::optional<BoxSlotView>, kBoxSlots> m_boxViews;  // as last shown
   int m_manualDetectorIndex = 0;  // the detector chosen the last time the dialog was accepted
   // Detections-list items of records up to this id were posted before the last reset: they

@@ -82,7 +82,7 @@ TEST(BoxHealthTest, ClockAlarmIsRaisedOncePerExcursionBeyondTheLimit) {
     Change expected;
   };
   const Step steps[] = {
-      {500, 1000, Change::kNone},   {1000, 1000, Change::kNone},  // the limit itself is within
+      {500, 1000, Change::kNone},    {1000, 1000, Change::kNone},  // the limit itself is within
       {2000, 1000, Change::kRaised}, {2500, 1000, Change::kNone},
       {-1500, 1000, Change::kNone},  // still beyond, on the other side
       {900, 1000, Change::kCleared}, {-1001, 1000, Change::kRaised},
