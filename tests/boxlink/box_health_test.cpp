@@ -98,30 +98,6 @@ TEST(BoxHealthTest, ClockAlarmIsRaisedOncePerExcursionBeyondTheLimit) {
   }
 }
 
-TEST(BoxHealthTest, ReconnectionsCountConnectionsAfterALossUntilAnotherBoxTakesTheSlot) {
-  CBoxHealth health;
-  EXPECT_FALSE(health.Take(0, 0).everConnected);
-  health.NoteConnected(false);
-  health.NoteDisconnected();
-  health.NoteConnected(true);
-  health.NoteDisconnected();
-  health.NoteConnected(true);
-  CBoxHealth::Figures f = health.Take(0, 0);
-  EXPECT_TRUE(f.everConnected);
-  EXPECT_TRUE(f.connected);
-  EXPECT_EQ(f.reconnections, 2);
-  health.NoteRead(5, 1, 0, 0);
-  (void)health.NoteClockOffset(3000, 1000);
-  health.Reset();
-  f = health.Take(10, 0);
-  EXPECT_FALSE(f.everConnected);
-  EXPECT_EQ(f.reconnections, 0);
-  EXPECT_EQ(f.recorded, 0);
-  EXPECT_FALSE(f.anyRead);
-  EXPECT_FALSE(f.offsetKnown);
-  EXPECT_FALSE(f.clockAlarm);
-}
-
 TEST(BoxHealthTest, OffsetsOfTimesOfDayAcrossMidnightAndTheirText) {
   constexpr std::int64_t kDay = 86400000;
   EXPECT_EQ(TimeOfDayOffsetMs(36001000, 36000000), 1000);
