@@ -5,8 +5,10 @@
 #include <ctime>
 
 #include "boxlink/ostra_box.h"
+#include "foundation/app_settings.h"
 #include "foundation/clock.h"
 #include "foundation/log.h"
+#include "foundation/sound.h"
 #include "foundation/text.h"
 #include "resources/messages_boxlink.h"
 
@@ -198,6 +200,37 @@ bool ClassifyBoxLine(Logger& log, std::string& line, BoxMessageKind* kind, std::
   return false;
 }
 
+namespace {
+
+// Keeps the box's clock offset and raises or clears its clock alarm.
+void NoteClockOffset(COstraBox& box, const std::string& prefix, const CChrono& boxTime,
+                     const CChrono& pcTime) {
+  BoxLinkServices& services = box.Services();
+  auto millisOfDay = [](const CChrono& t) {
+    return static_cast<std::int64_t>(t.Seconds()) * 1000 + t.Millis();
+  };
+  const std::int64_t offset = TimeOfDayOffsetMs(millisOfDay(boxTime), millisOfDay(pcTime));
+  const int limit = services.settings.GClockAlarmMs.load();
+  switch (box.Health().NoteClockOffset(offset, limit)) {
+    case CBoxHealth::AlarmChange::kRaised:
+      services.log.PostAlert(
+          StrF(Tr(kMsgBoxClockDrift).c_str(), prefix.c_str(), OffsetText(offset).c_str(), limit),
+          false);
+      if (services.sound != nullptr) {
+        services.sound->PlaySoundResource(kSoundWarning);
+      }
+      break;
+    case CBoxHealth::AlarmChange::kCleared:
+      services.log.PostLogMsg(0, kMsgBoxClockBack, prefix.c_str(), OffsetText(offset).c_str(),
+                              limit);
+      break;
+    case CBoxHealth::AlarmChange::kNone:
+      break;
+  }
+}
+
+}  // namespace
+
 void HandleBoxMessage(COstraBox& box, const std::string& logPrefix, BoxMessageKind kind,
                       const std::string& line, const std::string& payload, std::uint64_t readTickMs,
                       BoxThreadCounters& counters) {
@@ -207,9 +240,15 @@ void HandleBoxMessage(COstraBox& box, const std::string& logPrefix, BoxMessageKi
   const char* prefix = logPrefix.c_str();
   const char* data = payload.c_str();
   switch (kind) {
-    case BoxMessageKind::kEpc:
+    case BoxMessageKind::kEpc: {
+      const int recorded = counters.recorded;
+      const int ignored = counters.ignored;
+      const int invalid = counters.invalid;
       services.intake.HandleDetectionLine(box, logPrefix, payload, line, readTickMs, counters);
+      box.Health().NoteRead(readTickMs, counters.recorded - recorded, counters.ignored - ignored,
+                            counters.invalid - invalid);
       break;
+    }
     case BoxMessageKind::kHeartBeat:
       PostBoxLog(log, QuietLevel(quiet, CBoxQuietCounters::kHeartBeat, 120, 75), kMsgBoxHeartBeat,
                  prefix, data);
@@ -236,13 +275,15 @@ void HandleBoxMessage(COstraBox& box, const std::string& logPrefix, BoxMessageKi
       if (box.TimeShowPending().exchange(false)) {
         level = 0;
       }
-      if (level > log.Level()) {
-        break;
-      }
       CChrono pcTime;
       pcTime.SetNowTimeOfDay(services.clock.NowUnixMs());
       CChrono boxTime;
-      (void)boxTime.ParseTimeMillis(payload);  // unreadable: stays unset
+      if (boxTime.ParseTimeMillis(payload)) {
+        NoteClockOffset(box, logPrefix, boxTime, pcTime);
+      }  // unreadable: stays unset
+      if (level > log.Level()) {
+        break;
+      }
       CChrono difference = boxTime > pcTime ? boxTime - pcTime : pcTime - boxTime;
       PostBoxLog(log, level, kMsgBoxMachineTime, prefix, boxTime.FormatHundredths().c_str(),
                  pcTime.FormatHundredths().c_str(), difference.FormatHundredths().c_str());

@@ -284,6 +284,82 @@ void CBoxSlots::SaveAllBoxConfigs() {
   }
 }
 
+std::string BoxFiguresText(const CBoxHealth::Figures& f, int clockLimitMs) {
+  std::string text;
+  if (f.silent) {
+    text += StrF(Tr(kMsgBoxSlotNoData).c_str(), static_cast<int>(f.silentForMs / 1000));
+  }
+  text += StrF(Tr(kMsgBoxSlotReads).c_str(), f.readsPerSecond);
+  text += StrF(Tr(kMsgBoxSlotDetections).c_str(), static_cast<long long>(f.recorded),
+               static_cast<long long>(f.ignored), static_cast<long long>(f.invalid));
+  text += f.anyRead
+              ? StrF(Tr(kMsgBoxSlotLastRead).c_str(), static_cast<int>(f.lastReadAgeMs / 1000))
+              : Tr(kMsgBoxSlotNoRead);
+  text += StrF(Tr(kMsgBoxSlotReconnections).c_str(), f.reconnections);
+  if (!f.offsetKnown) {
+    text += Tr(kMsgBoxSlotClockUnknown);
+  } else if (f.clockAlarm) {
+    text +=
+        StrF(Tr(kMsgBoxSlotClockAlarm).c_str(), OffsetText(f.clockOffsetMs).c_str(), clockLimitMs);
+  } else {
+    text += StrF(Tr(kMsgBoxSlotClockOffset).c_str(), OffsetText(f.clockOffsetMs).c_str());
+  }
+  return text;
+}
+
+CBoxHealth::Figures CBoxSlots::Figures(int boxNumber) const {
+  const COstraBox* box = Box(boxNumber);
+  if (box == nullptr) {
+    return {};
+  }
+  const int silenceSeconds = m_services.settings.GBoxSilenceSeconds.load();
+  return box->Health().Take(
+      m_services.clock.TickMs(),
+      silenceSeconds > 0 ? static_cast<std::uint64_t>(silenceSeconds) * 1000 : 0);
+}
+
+std::vector<std::string> CBoxSlots::FiguresTable() const {
+  std::vector<std::string> lines;
+  lines.push_back(StrF("%-3s %-13s %8s %9s %8s %8s %10s %7s %13s", "box", "state", "reads/s",
+                       "recorded", "ignored", "invalid", "last read", "reconn.", "clock offset"));
+  for (int number = 1; number <= kBoxSlotCount; ++number) {
+    const char* state = "undefined";
+    switch (SlotView(number).state) {
+      case BoxSlotState::kUndefined:
+        break;
+      case BoxSlotState::kNotConnected:
+        state = "not connected";
+        break;
+      case BoxSlotState::kReconnecting:
+        state = "reconnecting";
+        break;
+      case BoxSlotState::kConnected:
+        state = "connected";
+        break;
+    }
+    CBoxHealth::Figures f = Figures(number);
+    if (!f.everConnected) {
+      lines.push_back(StrF("%-3d %-13s %8s %9s %8s %8s %10s %7s %13s", number, state, "-", "-", "-",
+                           "-", "-", "-", "-"));
+      continue;
+    }
+    if (f.silent) {
+      state = "silent";
+    }
+    std::string lastRead =
+        f.anyRead ? StrF("%.1f s", static_cast<double>(f.lastReadAgeMs) / 1000.0) : "-";
+    std::string offset = f.offsetKnown ? OffsetText(f.clockOffsetMs) : "-";
+    if (f.clockAlarm) {
+      offset += "!";
+    }
+    lines.push_back(StrF("%-3d %-13s %8.1f %9lld %8lld %8lld %10s %7d %13s", number, state,
+                         f.readsPerSecond, static_cast<long long>(f.recorded),
+                         static_cast<long long>(f.ignored), static_cast<long long>(f.invalid),
+                         lastRead.c_str(), f.reconnections, offset.c_str()));
+  }
+  return lines;
+}
+
 BoxSlotView CBoxSlots::SlotView(int boxNumber) const {
   BoxSlotView view;
   const COstraBox* box = Box(boxNumber);
@@ -295,6 +371,10 @@ BoxSlotView CBoxSlots::SlotView(int boxNumber) const {
   }
   std::string title =
       StrF(Tr(kMsgBoxSlotTitle).c_str(), box->BoxNumber(), transport->GetLabel().c_str()) + "\n";
+  const CBoxHealth::Figures figures = Figures(boxNumber);
+  const std::string figuresText =
+      figures.everConnected ? BoxFiguresText(figures, m_services.settings.GClockAlarmMs.load())
+                            : std::string();
   if (!transport->IsActive()) {
     view.state = BoxSlotState::kNotConnected;
     view.tooltip = title + Tr(kMsgBoxSlotNotConnected);
@@ -303,7 +383,12 @@ BoxSlotView CBoxSlots::SlotView(int boxNumber) const {
     view.tooltip = title + Tr(kMsgBoxSlotReconnecting);
   } else {
     view.state = BoxSlotState::kConnected;
-    view.tooltip = title + Tr(kMsgBoxSlotConnected) + Tr(kMsgBoxSlotClickForMenu);
+    view.tooltip = title + Tr(kMsgBoxSlotConnected) + figuresText + Tr(kMsgBoxSlotClickForMenu);
+    return view;
+  }
+  if (!figuresText.empty()) {
+    view.tooltip += "\n" + figuresText;
+    view.tooltip.pop_back();  // no line feed after the last line
   }
   return view;
 }

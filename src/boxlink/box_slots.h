@@ -38,6 +38,11 @@ struct BoxSlotView {
   std::string tooltip;  // Windows-1252, may hold line feeds
 };
 
+// The tooltip lines of a box's figures (build language, each ending in a line feed): the
+// silence when there is one, reads per second, detections, last read, reconnections, clock
+// offset. clockLimitMs is the alarm limit shown beside an offset beyond it.
+std::string BoxFiguresText(const CBoxHealth::Figures& figures, int clockLimitMs);
+
 // Items of the box menu. A front end shows the labels and hands back the id chosen.
 enum class BoxMenuId : int {
   kNone = 0,  // the menu was closed without a choice
@@ -169,8 +174,13 @@ class CBoxSlots {
   bool SaveBoxConfig(int index);
   void SaveAllBoxConfigs();
 
-  // Status display of box 1..4 (an unknown number shows as undefined).
+  // Status display of box 1..4 (an unknown number shows as undefined). A box connected at
+  // least once in this run also shows its figures.
   BoxSlotView SlotView(int boxNumber) const;
+  // The figures of box 1..4 now (all zero for an unknown number).
+  CBoxHealth::Figures Figures(int boxNumber) const;
+  // The console's "boxes" table: a header line, then one line per slot.
+  std::vector<std::string> FiguresTable() const;
   int DeclaredCount() const;
   int ActiveCount() const;
   int ConnectedCount() const;

@@ -231,6 +231,7 @@ void COstraBox::StopBoxThread(const std::function<void()>& pump, StopKind kind) 
     // The operator ended the connection: what the box reads meanwhile is not ours to fetch.
     // Taken back once the thread has ended, so that a loss it found last cannot restore it.
     m_replayAfterLoss = false;
+    m_lostSinceConnection = false;
   }
 }
 
@@ -257,6 +258,7 @@ void COstraBox::TakeDiscoveredLine(const std::string& prefix) {
     discovered.swap(m_discovered);
   }
   if (discovered) {
+    NoteLineArrived(discovered->readTickMs, prefix);
     ClearLastIfRequested();
     HandleBoxMessage(*this, prefix, discovered->kind, discovered->line, discovered->payload,
                      discovered->readTickMs, m_counters);
@@ -331,6 +333,7 @@ void COstraBox::ReadingLoop(const std::string& prefix) {
     // Pause only while nothing is waiting: a burst of lines is read back to back.
     int ready = transport->WaitForData(0);
     if (ready == 0) {
+      CheckSilence(prefix);
       PauseMs(m_services.settings.GVarnexReadMsDelta.load());
       if (m_stop) {
         break;
@@ -371,6 +374,7 @@ void COstraBox::ReadingLoop(const std::string& prefix) {
       continue;
     }
     std::uint64_t readTick = m_services.clock.TickMs();
+    NoteLineArrived(readTick, prefix);
     BoxMessageKind kind;
     if (ClassifyBoxLine(log, line, &kind, &deviceId, &keyword, &payload)) {
       ClearLastIfRequested();
@@ -379,6 +383,25 @@ void COstraBox::ReadingLoop(const std::string& prefix) {
   }
   // Stopped between two reads: the same end as a read cut by the stop.
   expectedEnd();
+}
+
+void COstraBox::NoteLineArrived(std::uint64_t tickMs, const std::string& prefix) {
+  std::uint64_t silenceMs = 0;
+  if (m_health.NoteLine(tickMs, &silenceMs)) {
+    m_services.log.PostLogMsg(0, kMsgBoxDataAgain, prefix.c_str(),
+                              static_cast<int>(silenceMs / 1000));
+  }
+}
+
+void COstraBox::CheckSilence(const std::string& prefix) {
+  const int limitSeconds = m_services.settings.GBoxSilenceSeconds.load();
+  std::uint64_t silentForMs = 0;
+  if (limitSeconds > 0 && m_health.CheckSilence(m_services.clock.TickMs(),
+                                                static_cast<std::uint64_t>(limitSeconds) * 1000,
+                                                &silentForMs) == CBoxHealth::AlarmChange::kRaised) {
+    m_services.log.PostLogMsg(0, kMsgBoxSilent, prefix.c_str(),
+                              static_cast<int>(silentForMs / 1000));
+  }
 }
 
 void COstraBox::AskForMissedReads(const std::string& prefix) {
@@ -437,11 +460,13 @@ void COstraBox::BoxThread(int connectRound) {
     m_clearLastRequested = false;  // the list starts empty anyway
     m_lastDetections.ClearLast();
     m_counters.Reset();
+    m_health.NoteConnected(m_lostSinceConnection.exchange(false));
     m_readingPaused = false;
     AskForMissedReads(prefix);
     ReadingLoop(prefix);
 
     m_transport->Close();
+    m_health.NoteDisconnected();
     log.PostLogMsg(80, kMsgThreadStopped, prefix.c_str());
     log.PostLogMsg(80, kMsgClearDetectionsCache, prefix.c_str());
     m_lastDetections.ClearLast();

@@ -45,6 +45,8 @@ void COstraBox::ConfigureTransport(const std::string& detectorId, const std::str
       (m_transport->Address() != address || m_transport->PortValue() != port)) {
     m_readHistory.Clear();
     m_replayAfterLoss = false;
+    m_lostSinceConnection = false;
+    m_health.Reset();
   }
   bool serial = IsSerialAddress(address);
   if (m_transport == nullptr || m_transport->IsSerial() != serial) {

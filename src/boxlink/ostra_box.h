@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "boxlink/box_health.h"
 #include "boxlink/box_protocol.h"
 #include "boxlink/com_box.h"
 #include "detections/detection_intake.h"
@@ -124,7 +125,14 @@ class COstraBox : public IntakeBox {
   // The connection was lost (not ended by a stop): the next connection asks the box, when
   // BAutoRecover is set, to replay the reads it stored from shortly before the last recorded
   // one. A final stop takes the request back. Any thread.
-  void NoteConnectionLost() { m_replayAfterLoss = true; }
+  void NoteConnectionLost() {
+    m_lostSinceConnection = true;
+    m_replayAfterLoss = true;
+  }
+
+  // The figures the operator sees of this box; written by its box thread, read anywhere.
+  CBoxHealth& Health() { return m_health; }
+  const CBoxHealth& Health() const { return m_health; }
 
   // The box thread's log prefix: "Box %d %s" (English) or "[%d] Boîtier %d %s" (French, with
   // the calling thread's number), with the box number and the transport's label.
@@ -149,6 +157,10 @@ class COstraBox : public IntakeBox {
   void ReadingLoop(const std::string& prefix);
   // Box thread, on a connection that follows a loss: sends rewindData for what was missed.
   void AskForMissedReads(const std::string& prefix);
+  // Box thread: a line of any kind arrived at tickMs (it ends a silence).
+  void NoteLineArrived(std::uint64_t tickMs, const std::string& prefix);
+  // Box thread, while nothing is waiting: reports a silence that passed the limit.
+  void CheckSilence(const std::string& prefix);
   // Pauses, waking early when the stop flag is set.
   void PauseMs(int milliseconds);
   bool OnOwnThread() const;
@@ -171,6 +183,9 @@ class COstraBox : public IntakeBox {
   CBoxReadHistory m_readHistory;           // box thread only (main thread while none runs)
   std::atomic<bool> m_replayAfterLoss{false};
   std::atomic<bool> m_clearLastRequested{false};
+  // A loss since the last connection: the next one is a reconnection. A final stop forgets it.
+  std::atomic<bool> m_lostSinceConnection{false};
+  CBoxHealth m_health;
   BoxThreadCounters m_counters;  // box thread only
 
   std::mutex m_discoveredMutex;  // guards m_discovered

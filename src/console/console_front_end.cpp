@@ -395,7 +395,15 @@ void ConsoleFrontEnd::RegisterBuiltInCommands() {
       });
   AddCommand("manual", "", "open the help document Lapora.pdf",
              [this](const std::string&) { m_station->OpenHelpDocument(); });
-  AddCommand("status", "", "counter, box slots, long-race indicator, check boxes",
+  AddCommand("boxes", "",
+             "per box: reads/s over 10 s, detections recorded, ignored and invalid, age of the "
+             "last read, reconnections, clock offset",
+             [this](const std::string&) {
+               for (const std::string& line : m_station->BoxSlots().FiguresTable()) {
+                 Print(line);
+               }
+             });
+  AddCommand("status", "", "counter, box slots and their figures, long-race indicator, check boxes",
              [this](const std::string&) {
                m_station->RefreshBoxStatesAndCounter();
                Print("version: " + m_versionText);

@@ -63,6 +63,8 @@ void ReadStartupSettings(SettingsStore& store, AppSettings& s, const Folders& fo
   ReadBack(store, settings, "GDaysToAdd", s.GDaysToAdd);
   ReadBack(store, settings, "GSyncDetections", s.GSyncDetections);
   ReadBack(store, settings, "BAutoRecover", s.BAutoRecover);
+  ReadBack(store, settings, "GBoxSilenceSeconds", s.GBoxSilenceSeconds);
+  ReadBack(store, settings, "GClockAlarmMs", s.GClockAlarmMs);
 
   UpdateRaceDayDates(s, now);
 

@@ -43,6 +43,10 @@ struct AppSettings {
   // A box found again after a lost connection is asked to replay the reads it stored
   // meanwhile (advanced dialog).
   std::atomic<int> BAutoRecover{1};
+  // A connected box that has sent nothing at all for this long is reported silent (0: never).
+  std::atomic<int> GBoxSilenceSeconds{15};
+  // A box whose clock is further than this from the PC's raises an alert (0: never).
+  std::atomic<int> GClockAlarmMs{1000};
   // [DirectConnection]
   std::atomic<int> Port{8283};
   std::string Host{"localhost"};

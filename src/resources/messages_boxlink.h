@@ -118,4 +118,19 @@ inline constexpr Message kMsgReadsRecovered{
     "+ Box %d: %d of %d replayed reads recovered after the reconnection",
     "+ Boîtier %d : %d lectures récupérées sur %d rejouées après la reconnexion"};
 
+// A connected box that went quiet, and its return. Prefix, seconds without a line.
+inline constexpr Message kMsgBoxSilent{"## %s : No data from the box for %d s",
+                                       "## %s : Aucune donnée du boîtier depuis %d s"};
+inline constexpr Message kMsgBoxDataAgain{
+    "+ %s : Data from the box again after %d s of silence",
+    "+ %s : Données du boîtier reçues à nouveau après %d s de silence"};
+// The box clock drifted from the PC's, and came back. Prefix, offset ("+2.003 s"), limit in ms.
+inline constexpr Message kMsgBoxClockDrift{
+    "%s : Box clock off by %s from the PC (limit %d ms)",
+    "%s : Horloge du boîtier décalée de %s par rapport au PC (limite %d ms)"};
+inline constexpr Message kMsgBoxClockBack{
+    "+ %s : Box clock back within the limit: off by %s from the PC (limit %d ms)",
+    "+ %s : Horloge du boîtier revenue dans la limite : décalée de %s par rapport au PC "
+    "(limite %d ms)"};
+
 }  // namespace lapora

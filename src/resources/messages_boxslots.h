@@ -13,6 +13,28 @@ inline constexpr Message kMsgBoxSlotTitle{"Boîtier %d %s", "Boîtier %d %s"};
 inline constexpr Message kMsgBoxSlotNotConnected{"Box not connected", "Boîtier non connecté"};
 inline constexpr Message kMsgBoxSlotReconnecting{"Reconnecting...", "Reconnexion en cours..."};
 inline constexpr Message kMsgBoxSlotConnected{"Box connected\n", "Boîtier connecté\n"};
+// The figures of a box that has been connected in this run, one line each.
+// Seconds without any line from the connected box.
+inline constexpr Message kMsgBoxSlotNoData{"No data for %d s\n", "Aucune donnée depuis %d s\n"};
+// Reads per second over the last 10 s.
+inline constexpr Message kMsgBoxSlotReads{"Reads: %.1f/s over the last 10 s\n",
+                                          "Lectures : %.1f/s sur les 10 dernières s\n"};
+// Detection lines recorded, ignored (repeats, already recorded) and invalid.
+inline constexpr Message kMsgBoxSlotDetections{
+    "Detections: %lld recorded, %lld ignored, %lld invalid\n",
+    "Détections : %lld enregistrées, %lld ignorées, %lld invalides\n"};
+// Seconds since the last detection line.
+inline constexpr Message kMsgBoxSlotLastRead{"Last read: %d s ago\n",
+                                             "Dernière lecture : il y a %d s\n"};
+inline constexpr Message kMsgBoxSlotNoRead{"Last read: none\n", "Dernière lecture : aucune\n"};
+inline constexpr Message kMsgBoxSlotReconnections{"Reconnections: %d\n", "Reconnexions : %d\n"};
+// Offset ("+2.003 s").
+inline constexpr Message kMsgBoxSlotClockOffset{"Clock offset: %s\n", "Décalage horloge : %s\n"};
+// Offset, alarm limit in ms.
+inline constexpr Message kMsgBoxSlotClockAlarm{"Clock offset: %s (beyond %d ms!)\n",
+                                               "Décalage horloge : %s (au-delà de %d ms !)\n"};
+inline constexpr Message kMsgBoxSlotClockUnknown{"Clock offset: unknown\n",
+                                                 "Décalage horloge : inconnu\n"};
 inline constexpr Message kMsgBoxSlotClickForMenu{"Click for other box functions",
                                                  "Cliquez pour un pilotage fin du boîtier"};
 

@@ -597,6 +597,7 @@ void Station::OnTimer(int id) {
     case kTimerDayTracking:
       TrackRaceDay();
       UpdateDirectTooltip();
+      RefreshChangedBoxStatus();
       break;
     case kTimerExportStep:
       BackgroundExportTick();
@@ -659,6 +660,7 @@ void Station::UpdateBoxStatus(int index) {
     return;
   }
   BoxSlotView view = m_boxSlots->SlotView(index + 1);
+  m_boxViews[static_cast<std::size_t>(index)] = view;
   BoxDisc disc = BoxDisc::kGrey;
   switch (view.state) {
     case BoxSlotState::kUndefined:
@@ -675,6 +677,16 @@ void Station::UpdateBoxStatus(int index) {
       break;
   }
   m_front.SetBoxState(index, disc, view.tooltip);
+}
+
+void Station::RefreshChangedBoxStatus() {
+  for (int i = 0; i < kBoxSlots; ++i) {
+    const std::optional<BoxSlotView>& shown = m_boxViews[static_cast<std::size_t>(i)];
+    BoxSlotView view = m_boxSlots->SlotView(i + 1);
+    if (!shown || shown->state != view.state || shown->tooltip != view.tooltip) {
+      UpdateBoxStatus(i);
+    }
+  }
 }
 
 void Station::RefreshBoxStatesAndCounter() {

@@ -223,6 +223,9 @@ class Station {
   void FlushSummary();
   void ReadWindowSettings();
   void UpdateBoxStatus(int index);
+  // The box slots whose picture or tooltip changed since last shown (their figures move with
+  // time: reads per second, age of the last read, silence).
+  void RefreshChangedBoxStatus();
   void StopBoxThreads();
   void RunManualEntryDialog();
   void Forget();
@@ -260,8 +263,9 @@ class Station {
   std::mutex m_exportTurn;
   // The last background export time and the running background export, for the whole run.
   std::unique_ptr<CBackgroundExport> m_backgroundExport;
-  bool m_connectPressed = false;  // the toggle as last shown
-  std::string m_directTooltip;    // as last shown
+  bool m_connectPressed = false;                                 // the toggle as last shown
+  std::string m_directTooltip;                                   // as last shown
+  std::array<std::optional<BoxSlotView>, kBoxSlots> m_boxViews;  // as last shown
   int m_manualDetectorIndex = 0;  // the detector chosen the last time the dialog was accepted
   // Detections-list items of records up to this id were posted before the last reset: they
   // arrive after it and are not shown (0: none).

@@ -282,7 +282,10 @@ TEST_F(BoxSlotsTest, FourSlotStatesAndTheMenuRules) {
 
   BoxSlotView green = slots.SlotView(1);
   EXPECT_EQ(green.state, BoxSlotState::kConnected);
-  EXPECT_EQ(green.tooltip, Title(1) + Tr(kMsgBoxSlotConnected) + Tr(kMsgBoxSlotClickForMenu));
+  // A connected box shows its figures between its state and the menu hint.
+  EXPECT_EQ(green.tooltip, Title(1) + Tr(kMsgBoxSlotConnected) +
+                               BoxFiguresText(slots.Figures(1), 1000) +
+                               Tr(kMsgBoxSlotClickForMenu));
   EXPECT_EQ(Title(1), StrF("%s 1 [1:%d 31]\n", Utf8ToCp1252("Boîtier").c_str(), peerA.Port()));
   BoxSlotView red = slots.SlotView(2);
   EXPECT_EQ(red.state, BoxSlotState::kNotConnected);

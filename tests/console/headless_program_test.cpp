@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -435,6 +436,113 @@ TEST(HeadlessProgram, ConnectOptionConnectsTheDeclaredBoxAtStart) {
     }
   }
   EXPECT_EQ(incoming.rfind("1\t31\t1\t1\t", 0), 0u) << incoming;
+}
+
+// The seconds of the first signed offset ("+2.003") in the text; 0 when there is none.
+double SignedSeconds(const std::string& text) {
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if ((text[i] == '+' || text[i] == '-') &&
+        std::isdigit(static_cast<unsigned char>(text[i + 1]))) {
+      return std::strtod(text.c_str() + i, nullptr);
+    }
+  }
+  return 0.0;
+}
+
+// The words of the line of output that starts with prefix, looked for from position from.
+std::vector<std::string> WordsOfLine(const std::string& output, const std::string& prefix,
+                                     std::size_t from) {
+  std::size_t at = output.find("\n" + prefix, from);
+  if (at == std::string::npos) {
+    return {};
+  }
+  std::istringstream line(output.substr(at + 1, output.find('\n', at + 1) - at - 1));
+  std::vector<std::string> words;
+  for (std::string word; line >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
+
+// A box whose clock runs 2 s ahead: one alarm naming the box and its offset, the figures in
+// the status and in the boxes table, the command listed by help.
+TEST(HeadlessProgram, BoxFiguresInStatusAndTableAndOneClockAlarm) {
+  TempDir dir;
+  testing::SimulatorProcess sim(
+      LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+      {"--tcp", "0", "--race", "--runners", "10", "--count", "10", "--rate", "50", "--status-ms",
+       "200", "--clock-offset-ms", "2000", "--chip-table", dir.File("ChipTable.dtb")});
+  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
+  std::string port = sim.WaitEvent("listening on ");
+  ASSERT_FALSE(port.empty());
+  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
+                                                 port + "\r\nBoxIdDetector0=31\r\n");
+
+  Program run({"--data-dir", dir.path(), "--connect"});
+  ASSERT_TRUE(run.WaitForOutput("\t# 10\n")) << run.Output();
+  const std::string alarm = Cp1252ToUtf8(Tr(kMsgBoxClockDrift));
+  const std::string alarmWords = alarm.substr(5, alarm.find('%', 5) - 5);  // after "%s : "
+  ASSERT_TRUE(run.WaitForOutput(alarmWords)) << run.Output();
+  std::size_t alarmAt = run.Output().find(alarmWords);
+  std::size_t lineStart = run.Output().rfind('\n', alarmAt) + 1;
+  std::string alarmLine =
+      run.Output().substr(lineStart, run.Output().find('\n', alarmAt) - lineStart);
+  EXPECT_NE(alarmLine.find("######## "), std::string::npos) << alarmLine;
+  EXPECT_NE(alarmLine.find(" 1 ["), std::string::npos) << alarmLine;  // the box's number
+  // Stamped by the box as it queued its report: loopback delivery adds little.
+  EXPECT_NEAR(SignedSeconds(alarmLine.substr(alarmAt - lineStart)), 2.0, 0.2) << alarmLine;
+  EXPECT_NE(alarmLine.find("1000 ms"), std::string::npos) << alarmLine;
+
+  // Figures settle once the ten detections are in and counted.
+  const std::string detections =
+      Cp1252ToUtf8(StrF(Tr(kMsgBoxSlotDetections).c_str(), 10LL, 0LL, 0LL));
+  const std::string detectionsLine = detections.substr(0, detections.size() - 1);
+  std::size_t from = run.Output().size();
+  run.Type("status\n");
+  ASSERT_TRUE(run.WaitForOutputAfter("log level: ", from)) << run.Output();
+  EXPECT_FALSE(WordsOfLine(run.Output(), "box 1: green ", from - 1).empty());
+  std::string status = run.Output().substr(from);
+  EXPECT_NE(status.find(detectionsLine), std::string::npos) << status;
+  const std::string reconnections = Cp1252ToUtf8(StrF(Tr(kMsgBoxSlotReconnections).c_str(), 0));
+  EXPECT_NE(status.find(reconnections.substr(0, reconnections.size() - 1)), std::string::npos)
+      << status;
+  const std::string offsetLine = Cp1252ToUtf8(Tr(kMsgBoxSlotClockAlarm));
+  EXPECT_NE(status.find(offsetLine.substr(0, offsetLine.find('%'))), std::string::npos) << status;
+
+  from = run.Output().size();
+  run.Type("boxes\n");
+  ASSERT_TRUE(run.WaitForOutputAfter("\n4 ", from)) << run.Output();
+  std::vector<std::string> header = WordsOfLine(run.Output(), "box ", from - 1);
+  ASSERT_GE(header.size(), 2u);
+  EXPECT_EQ(header[1], "state");
+  std::vector<std::string> row = WordsOfLine(run.Output(), "1 ", from);
+  // 1 connected reads/s recorded ignored invalid <age> s reconnections <offset> s!
+  ASSERT_EQ(row.size(), 11u) << run.Output().substr(from);
+  EXPECT_EQ(row[1], "connected");
+  EXPECT_EQ(row[3], "10");
+  EXPECT_EQ(row[4], "0");
+  EXPECT_EQ(row[5], "0");
+  EXPECT_EQ(row[8], "0");
+  EXPECT_NEAR(SignedSeconds(row[9]), 2.0, 0.2) << row[9];
+  EXPECT_EQ(row[10], "s!");  // beyond the alarm limit
+  std::vector<std::string> undeclared = WordsOfLine(run.Output(), "2 ", from);
+  ASSERT_GE(undeclared.size(), 3u);
+  EXPECT_EQ(undeclared[1], "undefined");
+  EXPECT_EQ(undeclared[2], "-");
+
+  from = run.Output().size();
+  run.Type("help\n");
+  ASSERT_TRUE(run.WaitForOutputAfter("  boxes ", from)) << run.Output();
+
+  run.Type("quit\n");
+  EXPECT_EQ(run.Wait(), 0);
+  // One alarm for a clock that stayed off all along.
+  std::size_t alarms = 0;
+  for (std::size_t at = run.Output().find(alarmWords); at != std::string::npos;
+       at = run.Output().find(alarmWords, at + 1)) {
+    ++alarms;
+  }
+  EXPECT_EQ(alarms, 1u);
 }
 
 TEST(HeadlessProgram, FoldersAndLockThatCannotBeMadeStopItAtStartWithPathAndReason) {

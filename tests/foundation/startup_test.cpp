@@ -83,6 +83,8 @@ TEST_F(StartupTest, FirstStartWritesEveryKeyWithItsDefaultInOrder) {
                 "GDaysToAdd=0\r\n"
                 "GSyncDetections=1\r\n"
                 "BAutoRecover=1\r\n"
+                "GBoxSilenceSeconds=15\r\n"
+                "GClockAlarmMs=1000\r\n"
                 "BAbsClock=0\r\n"
                 "LogWinLevel=50\r\n"
                 "LogFileLevel=75\r\n"

@@ -8,12 +8,14 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTest>
+#include <QTimer>
 
 #include "resources/messages_boxslots.h"
 #include "resources/messages_listops.h"
 #include "resources/messages_station.h"
 #include "station/station.h"
 #include "support/loopback_peer.h"
+#include "support/simulator_process.h"
 #include "ui/balloon_tip.h"
 #include "ui/dlg_config.h"
 #include "ui/dlg_insert_time_new.h"
@@ -210,6 +212,67 @@ class BoxControlsTest : public QObject {
     rig.front.SetBoxState(4, BoxDisc::kRed, "x");
     rig.front.SetBoxState(-1, BoxDisc::kRed, "x");
     QCOMPARE(w.BoxDiscShown(0), BoxDisc::kGrey);
+  }
+
+  // A real simulated box, its clock 2 s ahead, on the station's manual clock: the figures in
+  // the slot's tooltip follow the reads and the time that passes, the silence included.
+  void slotTooltipShowsTheFiguresOfARealBox() {
+    testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
+                                  {"--tcp", "0", "--race", "--runners", "5", "--count", "5",
+                                   "--rate", "100", "--start-delay-ms", "0", "--heartbeat-ms", "0",
+                                   "--status-ms", "600000", "--clock-offset-ms", "2000"});
+    const int port = std::stoi(sim.WaitEvent("listening on "));
+    Rig rig([port](SettingsStore& store) {
+      store.WriteSettingText(kBoxSlotsSection, "BoxHost0", "127.0.0.1");
+      store.WriteSettingInt(kBoxSlotsSection, "BoxPort0", port);
+      store.WriteSettingText(kBoxSlotsSection, "BoxIdDetector0", "31");
+    });
+    // The PC's time of day follows the machine's (the box's reports are compared with it);
+    // its tick stands still until the test moves it.
+    rig.clock.SetUnixMs(SystemClock().NowUnixMs());
+    rig.clock.SetTickMs(5'000'000);
+    QTimer follow;
+    QObject::connect(&follow, &QTimer::timeout,
+                     [&] { rig.clock.SetUnixMs(SystemClock().NowUnixMs()); });
+    follow.start(5);
+
+    CLaporaDlg& w = rig.window();
+    auto connected = WhenShown(ShownMenu, [](QWidget* menu) {
+      ClickAction(static_cast<QMenu*>(menu), ToQt(kMsgMenuConnect));
+    });
+    Release(w.BoxDiscLabel(0), Qt::LeftButton, QPoint(5, 5));
+    QVERIFY(*connected);
+    auto tooltip = [&] { return w.BoxDiscLabel(0)->toolTip(); };
+    auto line = [](const Message& message, auto... values) {
+      QString text = ToQt(StrF(Tr(message).c_str(), values...));
+      return text.left(text.size() - 1);  // without its line feed
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(tooltip().contains(line(kMsgBoxSlotDetections, 5LL, 0LL, 0LL)), 20000);
+    QCOMPARE(w.BoxDiscShown(0), BoxDisc::kGreen);
+    QVERIFY2(tooltip().contains(line(kMsgBoxSlotReconnections, 0)), qPrintable(tooltip()));
+    QVERIFY2(tooltip().contains(line(kMsgBoxSlotLastRead, 0)), qPrintable(tooltip()));
+    // Beyond the 1000 ms alarm limit, with the offset the box reported.
+    const CBoxHealth::Figures figures = rig.station.BoxSlots().Figures(1);
+    QVERIFY(figures.offsetKnown);
+    QVERIFY2(figures.clockOffsetMs >= 1800 && figures.clockOffsetMs <= 2200,
+             qPrintable(QString::number(figures.clockOffsetMs)));
+    QVERIFY2(tooltip().contains(
+                 line(kMsgBoxSlotClockAlarm, OffsetText(figures.clockOffsetMs).c_str(), 1000)),
+             qPrintable(tooltip()));
+
+    // Three seconds on: the five reads of one second spread over the ten-second window.
+    rig.clock.SetTickMs(5'003'000);
+    QTRY_VERIFY_WITH_TIMEOUT(tooltip().contains(line(kMsgBoxSlotLastRead, 3)), 5000);
+    QVERIFY2(tooltip().contains(line(kMsgBoxSlotReads, 0.5)), qPrintable(tooltip()));
+    QVERIFY(!tooltip().contains(line(kMsgBoxSlotNoData, 3)));
+
+    // Twenty seconds without a line: the slot says so, above its figures.
+    rig.clock.SetTickMs(5'020'000);
+    QTRY_VERIFY_WITH_TIMEOUT(tooltip().contains(line(kMsgBoxSlotNoData, 20)), 5000);
+    QVERIFY2(tooltip().section('\n', 2, 2) == line(kMsgBoxSlotNoData, 20), qPrintable(tooltip()));
+    QVERIFY2(tooltip().contains(line(kMsgBoxSlotReads, 0.0)), qPrintable(tooltip()));
+    QVERIFY2(tooltip().contains(line(kMsgBoxSlotLastRead, 20)), qPrintable(tooltip()));
+    follow.stop();
   }
 
   void directButtonShowsThreePicturesAndOnlyTheStationPressesIt() {

@@ -64,8 +64,8 @@ int64_t SteadyMillis() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-CBoxClock::CBoxClock(int dateOffsetDays)
-    : m_offsetMs(static_cast<int64_t>(dateOffsetDays) * 86400000LL) {}
+CBoxClock::CBoxClock(int dateOffsetDays, int64_t offsetMs)
+    : m_offsetMs(static_cast<int64_t>(dateOffsetDays) * 86400000LL + offsetMs) {}
 
 bool CBoxClock::SetDate(const std::string& parameter) {
   int v[3];

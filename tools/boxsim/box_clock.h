@@ -16,7 +16,7 @@ int64_t SteadyMillis();
 
 class CBoxClock {
  public:
-  explicit CBoxClock(int dateOffsetDays);
+  CBoxClock(int dateOffsetDays, int64_t offsetMs);
 
   int64_t NowMillis() const { return SystemMillis() + m_offsetMs; }
   int64_t OffsetMillis() const { return m_offsetMs; }

@@ -96,7 +96,7 @@ bool CsvLine(const std::string& payload, std::string& out) {
 }  // namespace
 
 CBoxSimulator::CBoxSimulator(const Options& options)
-    : m_o(options), m_clock(options.dateOffsetDays) {
+    : m_o(options), m_clock(options.dateOffsetDays, options.clockOffsetMs) {
   if (m_o.channelsClosed) {
     std::fill(std::begin(m_channels), std::end(m_channels), false);
   }

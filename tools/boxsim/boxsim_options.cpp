@@ -71,6 +71,7 @@ Box:
   --status-ms MS            machineDate, machineTime, machineState, channelsState period
                             (default 5000, 0: none)
   --date-offset-days D      the box clock runs D days ahead of the system clock
+  --clock-offset-ms MS      and MS milliseconds ahead (negative: behind), as a drifted box
   --channels-closed         the four reader channels start stopped (readerOpen starts reading)
   --store-offline           as a real box: every read is stored when made, reads made while no
                             PC is connected (or not yet written when a connection ends) are
@@ -169,6 +170,7 @@ bool ParseOptions(int argc, char** argv, Options& o, bool& helpShown, std::strin
       {"--heartbeat-ms", intOpt(o.heartbeatMs, 0)},
       {"--status-ms", intOpt(o.statusMs, 0)},
       {"--date-offset-days", intOpt(o.dateOffsetDays, -100000)},
+      {"--clock-offset-ms", int64Opt(o.clockOffsetMs, -86400000)},
       {"--runners", intOpt(o.runners, 1)},
       {"--chips-per-runner", intOpt(o.chipsPerRunner, 1)},
       {"--reads-per-crossing", intOpt(o.readsPerCrossing, 1)},

@@ -52,6 +52,7 @@ struct Options {
   int heartbeatMs = 1000;
   int statusMs = 5000;
   int dateOffsetDays = 0;
+  int64_t clockOffsetMs = 0;
   bool channelsClosed = false;
 
   // Faults.
