@@ -406,16 +406,42 @@ TEST(HeadlessProgram, SigtermClosesLikeCtrlExit) {
       std::string::npos);
 }
 
+// A box simulator running one race of `runners` at `rate` lines a second, its chip table in the
+// data folder and what it sent in box-data.txt there.
+std::vector<std::string> RaceBoxArgs(const TempDir& dir, int runners, int rate) {
+  return {"--tcp",
+          "0",
+          "--race",
+          "--runners",
+          std::to_string(runners),
+          "--rate",
+          std::to_string(rate),
+          "--loop",
+          "--start-delay-ms",
+          "0",
+          "--chip-table",
+          dir.File("ChipTable.dtb"),
+          "--data-file",
+          dir.File("box-data.txt")};
+}
+
+// Declares the simulator as box 1 (detector 31) in a fresh settings file, followed by the
+// sections of `more`.
+void DeclareRaceBox(testing::SimulatorProcess& sim, const TempDir& dir,
+                    const std::string& more = "") {
+  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
+  std::string port = sim.WaitEvent("listening on ");
+  ASSERT_FALSE(port.empty());
+  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
+                                                 port + "\r\nBoxIdDetector0=31\r\n" + more);
+}
+
 TEST(HeadlessProgram, ConnectOptionConnectsTheDeclaredBoxAtStart) {
   TempDir dir;
   testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
                                 {"--tcp", "0", "--race", "--runners", "10", "--rate", "20",
                                  "--loop", "--chip-table", dir.File("ChipTable.dtb")});
-  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
-  std::string port = sim.WaitEvent("listening on ");
-  ASSERT_FALSE(port.empty());
-  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
-                                                 port + "\r\nBoxIdDetector0=31\r\n");
+  ASSERT_NO_FATAL_FAILURE(DeclareRaceBox(sim, dir));
 
   Program run({"--data-dir", dir.path(), "--connect"});
   ASSERT_TRUE(run.WaitForOutput("\t# 1\n")) << run.Output();
@@ -472,11 +498,7 @@ TEST(HeadlessProgram, BoxFiguresInStatusAndTableAndOneClockAlarm) {
       LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
       {"--tcp", "0", "--race", "--runners", "10", "--count", "10", "--rate", "50", "--status-ms",
        "200", "--clock-offset-ms", "2000", "--chip-table", dir.File("ChipTable.dtb")});
-  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
-  std::string port = sim.WaitEvent("listening on ");
-  ASSERT_FALSE(port.empty());
-  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
-                                                 port + "\r\nBoxIdDetector0=31\r\n");
+  ASSERT_NO_FATAL_FAILURE(DeclareRaceBox(sim, dir));
 
   Program run({"--data-dir", dir.path(), "--connect"});
   ASSERT_TRUE(run.WaitForOutput("\t# 10\n")) << run.Output();
@@ -630,16 +652,10 @@ TEST(HeadlessProgram, AResultsSoftwareThatNeverReadsIsALostConnectionAndRecordin
   testing::SimulatorProcess sim(LAPORA_BINARY_DIR "/tools/boxsim/boxsim",
                                 {"--tcp", "0", "--race", "--runners", "5000", "--rate", "400",
                                  "--chip-table", dir.File("ChipTable.dtb")});
-  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
-  std::string port = sim.WaitEvent("listening on ");
-  ASSERT_FALSE(port.empty());
-  testing::WriteFile(dir.File("Lapora.ini"),
-                     "[Settings]\r\nGVarnexIgnoreInputMsDelta=0\r\n"
-                     "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
-                         port +
-                         "\r\nBoxIdDetector0=31\r\n"
-                         "[DirectConnection]\r\nHost=127.0.0.1\r\nPort=" +
-                         std::to_string(results.Port()) + "\r\nGLinkStallSeconds=1\r\n");
+  ASSERT_NO_FATAL_FAILURE(DeclareRaceBox(
+      sim, dir,
+      "[Settings]\r\nGVarnexIgnoreInputMsDelta=0\r\n[DirectConnection]\r\nHost=127.0.0.1\r\nPort=" +
+          std::to_string(results.Port()) + "\r\nGLinkStallSeconds=1\r\n"));
 
   Program run({"--data-dir", dir.path(), "--connect", "--direct"});
   ASSERT_TRUE(results.Accept());
@@ -752,34 +768,6 @@ std::size_t IncomingLines(const std::string& logFolder) {
     }
   }
   return lines;
-}
-
-// A box simulator running one race of `runners` at `rate` lines a second, its chip table in the
-// data folder and what it sent in box-data.txt there.
-std::vector<std::string> RaceBoxArgs(const TempDir& dir, int runners, int rate) {
-  return {"--tcp",
-          "0",
-          "--race",
-          "--runners",
-          std::to_string(runners),
-          "--rate",
-          std::to_string(rate),
-          "--loop",
-          "--start-delay-ms",
-          "0",
-          "--chip-table",
-          dir.File("ChipTable.dtb"),
-          "--data-file",
-          dir.File("box-data.txt")};
-}
-
-// Declares the simulator as box 1 (detector 31) in a fresh settings file.
-void DeclareRaceBox(testing::SimulatorProcess& sim, const TempDir& dir) {
-  ASSERT_FALSE(sim.WaitEvent("chip table ").empty());
-  std::string port = sim.WaitEvent("listening on ");
-  ASSERT_FALSE(port.empty());
-  testing::WriteFile(dir.File("Lapora.ini"), "[OstraBoxes]\r\nBoxHost0=127.0.0.1\r\nBoxPort0=" +
-                                                 port + "\r\nBoxIdDetector0=31\r\n");
 }
 
 // "Connect to boxes", pressed again (every box stopped, the file closed), then box 1 connected

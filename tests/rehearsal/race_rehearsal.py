@@ -332,7 +332,8 @@ class Rehearsal:
 
 
 # The alarms the faults of the rehearsal cause, each with the text that tells it.
-# Both build languages. Box 2 is the only box whose connection fails.
+# Both build languages. Box 2 is the only box whose connection fails; box 3 stalls long enough
+# to be reported silent.
 LOG_ALARMS = [
     UNKNOWN_CHIP_ALARM,
     ("results software lost (killed)",
@@ -341,6 +342,8 @@ LOG_ALARMS = [
      r"## \S* ?(Boîtier|Box) 2 .*: (Erreur de réception boîtier|Box reception failed)$"),
     ("box 2 refused the reconnection",
      r"## (Boîtier|Box) 2 .*: (Erreur de connexion sur|Cannot connect on) .*: Unable to Connect$"),
+    ("box 3 silent during its stall",
+     r"## \S* ?(Boîtier|Box) 3 .*: (Aucune donnée du boîtier depuis|No data from the box for) "),
 ]
 
 
