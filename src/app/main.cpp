@@ -254,6 +254,7 @@ int Main(int argc, char** argv) {
                      folders.GetLockFolder()};
   TempFiles tempFiles(folders, log);
   parts.tempFiles = &tempFiles;
+  parts.exportFolder = folders.GetDefaultExportFolder();
   // Pressed as by the operator once the window (or the console) runs.
   parts.connectBoxesAtStart = options.connect;
   parts.directConnectionAtStart = options.direct;

@@ -131,6 +131,10 @@ std::string Folders::GetHelpDocumentPath() const {
   return m_sharedFolder + "/Lapora.pdf";
 }
 
+std::string Folders::GetDefaultExportFolder() const {
+  return m_sharedFolder == m_programFolder ? m_programFolder : GetDataFolder();
+}
+
 std::string Folders::GetLockFolder() const {
   if (HasExplicitDataFolder()) {
     return GetDataFolder();

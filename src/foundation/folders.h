@@ -55,6 +55,9 @@ class Folders {
   std::string GetIncomingDetectionsFilePath(std::time_t now) const;
   std::string GetIncomingDetectionsFilePath() const;
   std::string GetHelpDocumentPath() const;
+  // The export's default folder: the program folder, except for an installed program (its
+  // folder is the system's and cannot be written): then the data folder.
+  std::string GetDefaultExportFolder() const;
   // Where the instance lock and the named locks live: inside the data folder when it was
   // named explicitly (so separate installations and tests run side by side), else the
   // user's runtime folder (the data folder when there is none).

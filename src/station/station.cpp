@@ -371,6 +371,10 @@ std::string Station::FtpServersFilePath() const {
   return m_parts.dataFolder + "/FtpServers.dat";
 }
 
+std::string Station::DefaultExportFolder() const {
+  return m_parts.exportFolder.empty() ? m_parts.programFolder : m_parts.exportFolder;
+}
+
 void Station::RunConfigurationDialog() {
   FlushBatches();
   ConfigurationSession session(m_parts.settings, TakeWorkingSlots(*m_boxSlots),
@@ -468,7 +472,7 @@ void Station::OpenExportDetectionLinesDialog() {
   CommandScope scope(*this);
   FlushBatches();
   CExportLinesDialogModel model(
-      m_parts.records, ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
+      m_parts.records, ExportEnvironment{m_parts.store, DefaultExportFolder(), FtpServersFilePath(),
                                          UploadQueuer(), &m_exportTurn});
   m_front.RunExportDetectionLinesDialog(model);
 }
@@ -479,7 +483,7 @@ void Station::BackgroundExportTick() {
         // The settings are read here, on the window thread; the snapshot, the files, the
         // archive and the queueing of the uploads are the export thread's.
         BackgroundExportPlan plan = PlanBackgroundExport(
-            ExportEnvironment{m_parts.store, m_parts.programFolder, FtpServersFilePath(),
+            ExportEnvironment{m_parts.store, DefaultExportFolder(), FtpServersFilePath(),
                               UploadQueuer(), &m_exportTurn});
         if (!plan.error.empty()) {
           return {plan.error, {}};

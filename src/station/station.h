@@ -47,7 +47,7 @@ struct StationParts {
   CRecordedDetections& records;
   CChipTable& chipTable;
   // The program's own files: the help document, a chip table that comes with the program
-  // (Folders::GetSharedFolder); also the export's default folder.
+  // (Folders::GetSharedFolder); also the export's default folder unless exportFolder is set.
   std::string programFolder;
   std::string dataFolder;              // the chip table is looked for here first
   std::string incomingDetectionsPath;  // this run's incoming-detections file
@@ -56,6 +56,8 @@ struct StationParts {
   std::function<std::unique_ptr<CSpeechEngine>()> makeSpeech;
   // Where the named lock "Summary" lives (Folders::GetLockFolder); the data folder when empty.
   std::string lockFolder = {};
+  // The export's default folder (Folders::GetDefaultExportFolder); programFolder when empty.
+  std::string exportFolder = {};
   // Commands pressed as by the operator once the window runs (the --connect and --direct
   // options): "Connect to boxes", then the direct connection.
   bool connectBoxesAtStart = false;
@@ -178,6 +180,7 @@ class Station {
   CFtpWorker& FtpWorker() { return *m_ftpWorker; }
   // FtpServers.dat, in the data folder.
   std::string FtpServersFilePath() const;
+  std::string DefaultExportFolder() const;
 
   // The detection-lines export. The dialog ("Export global des détections..." of the window
   // menu) runs through the front end; the background step runs from timer 34966; the button

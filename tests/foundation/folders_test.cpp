@@ -85,6 +85,8 @@ TEST_F(FoldersTest, InstalledProgramFindsItsOwnFilesUnderShare) {
   EXPECT_EQ(installed.GetProgramFolder(), m_program);
   // Only the files that come with the program move: the data stay in the user's folder.
   EXPECT_EQ(installed.GetDataFolder(), m_dir.File("xdg") + "/Orvane/Lapora");
+  // The system's folders cannot be written: exports go to the data folder by default.
+  EXPECT_EQ(installed.GetDefaultExportFolder(), installed.GetDataFolder());
 
   const std::string buildTree = m_dir.File("build");
   fs::create_directories(buildTree);
@@ -94,6 +96,7 @@ TEST_F(FoldersTest, InstalledProgramFindsItsOwnFilesUnderShare) {
   Folders legacy(m_program, "");
   EXPECT_EQ(legacy.GetSharedFolder(), m_program);
   EXPECT_EQ(legacy.GetHelpDocumentPath(), m_program + "/Lapora.pdf");
+  EXPECT_EQ(legacy.GetDefaultExportFolder(), m_program);
 }
 
 TEST_F(FoldersTest, ExplicitDataFolderHoldsFilesAndLocks) {
