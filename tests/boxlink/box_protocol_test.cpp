@@ -7,6 +7,7 @@
 #include "boxlink/ostra_box.h"
 #include "foundation/chrono.h"
 #include "support/boxlink_support.h"
+#include "support/local_time.h"
 
 namespace lapora {
 namespace {
@@ -362,15 +363,7 @@ TEST(CommandParametersTest, DatesTimesAndTheRangeOfToday) {
 // the box's own date-time form, across midnight and the year's end.
 TEST(CommandParametersTest, RangeOfTheReplayAfterALoss) {
   auto at = [](int year, int month, int day, int hour, int minute, int second) {
-    std::tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&local));
+    return static_cast<std::int64_t>(testing::LocalTime(year, month, day, hour, minute, second));
   };
   std::int64_t lastRead = at(2012, 5, 13, 10, 23, 45);
   EXPECT_EQ(RecoveryRangeParameter(CChrono(static_cast<std::int32_t>(lastRead), 120),
