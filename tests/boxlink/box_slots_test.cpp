@@ -122,8 +122,11 @@ class BoxSlotsTest : public ::testing::Test {
     }
     ASSERT_EQ(peer.ReceiveCommands(4), opened);
     CComBox* transport = slots.Box(number)->Transport();
+    // The box thread counts the connection just after the link reports it: wait for both, or
+    // the figures may not be there yet.
     ASSERT_TRUE(h.PumpUntil([&] {
-      return transport->IsConnected() && !transport->IsReconnecting();
+      return transport->IsConnected() && !transport->IsReconnecting() &&
+             slots.Figures(number).everConnected;
     })) << h.AllLogs();
     peer.ClearReceived();
   }
