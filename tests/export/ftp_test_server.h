@@ -36,16 +36,87 @@ inline constexpr char kFtpPassword[] = "secret";
 inline constexpr char kFtpOtherUser[] = "bob";
 inline constexpr char kFtpOtherPassword[] = "hunter2";
 
-class FtpTestServer {
+// Waits until condition() holds or the deadline passes; returns its last value.
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
+  auto end = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) {
+      return condition();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// A Python server script run by the system's Python as a child process, writing the port it
+// listens on to a file whose path it is given. Ended (SIGTERM) and reaped when the object goes.
+class PythonServerProcess {
+ public:
+  ~PythonServerProcess() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGTERM);
+      int status = 0;
+      ::waitpid(m_pid, &status, 0);
+    }
+  }
+  PythonServerProcess(const PythonServerProcess&) = delete;
+  PythonServerProcess& operator=(const PythonServerProcess&) = delete;
+
+  // 0 when it did not start.
+  int Port() const { return m_port; }
+
+ protected:
+  PythonServerProcess() = default;
+
+  // Where the script must write its port (whole: through a rename).
+  std::string PortFile() const { return m_dir.File("port"); }
+
+  // Writes the script and runs it with its arguments; returns once the port is known or the
+  // script has ended.
+  void Start(const std::string& scriptText, std::vector<std::string> args) {
+    std::string script = m_dir.File("server.py");
+    WriteFile(script, scriptText);
+    args.insert(args.begin(), {"/usr/bin/python3", script});
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      std::vector<char*> argv;
+      for (std::string& arg : args) {
+        argv.push_back(arg.data());
+      }
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    std::string portFile = PortFile();
+    (void)WaitFor([&] {
+      if (std::filesystem::exists(portFile)) {
+        m_port = std::stoi(ReadFile(portFile));
+        return true;
+      }
+      int status = 0;
+      if (m_pid <= 0 || ::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;  // it ended: no server
+        return true;
+      }
+      return false;
+    });
+  }
+
+ private:
+  TempDir m_dir;
+  pid_t m_pid = -1;
+  int m_port = 0;
+};
+
+class FtpTestServer : public PythonServerProcess {
  public:
   // Serves root on host; port 0 takes a free one. Port() is 0 when it did not start.
   // holdFile not empty: while a file of that path exists, the server reads no upload data
   // (beyond one first chunk of each upload).
   FtpTestServer(const std::string& root, const std::string& host = "127.0.0.1", int port = 0,
                 const std::string& holdFile = "") {
-    std::string script = m_dir.File("ftpd.py");
-    std::string portFile = m_dir.File("port");
-    WriteFile(script, R"(import logging, os, sys
+    Start(R"(import logging, os, sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
@@ -85,62 +156,9 @@ with open(port_file + ".tmp", "w") as f:
     f.write(str(server.socket.getsockname()[1]))
 os.rename(port_file + ".tmp", port_file)
 server.serve_forever()
-)");
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      std::vector<std::string> args = {"/usr/bin/python3",   script,   root,    host,
-                                       std::to_string(port), portFile, holdFile};
-      std::vector<char*> argv;
-      for (std::string& arg : args) {
-        argv.push_back(arg.data());
-      }
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (m_pid > 0 && std::chrono::steady_clock::now() < deadline) {
-      if (std::filesystem::exists(portFile)) {
-        m_port = std::stoi(ReadFile(portFile));
-        break;
-      }
-      int status = 0;
-      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_pid = -1;  // it ended: no server
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+)",
+          {root, host, std::to_string(port), PortFile(), holdFile});
   }
-  ~FtpTestServer() {
-    if (m_pid > 0) {
-      ::kill(m_pid, SIGTERM);
-      int status = 0;
-      ::waitpid(m_pid, &status, 0);
-    }
-  }
-  FtpTestServer(const FtpTestServer&) = delete;
-  FtpTestServer& operator=(const FtpTestServer&) = delete;
-
-  int Port() const { return m_port; }
-
- private:
-  TempDir m_dir;
-  pid_t m_pid = -1;
-  int m_port = 0;
 };
-
-// Waits until condition() holds or the deadline passes; returns its last value.
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
-  auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) {
-      return condition();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 }  // namespace lapora::testing

@@ -102,13 +102,11 @@ struct TestCertificate {
   bool made = false;
 };
 
-class FtpsTestServer {
+class FtpsTestServer : public PythonServerProcess {
  public:
   // Serves root to kFtpUser with the certificate; Port() is 0 when it did not start.
   FtpsTestServer(const std::string& root, const TestCertificate& certificate) {
-    std::string script = m_dir.File("ftpsd.py");
-    std::string portFile = m_dir.File("port");
-    WriteFile(script, R"(import logging, os, sys
+    Start(R"(import logging, os, sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
@@ -136,44 +134,9 @@ with open(port_file + ".tmp", "w") as f:
     f.write(str(server.socket.getsockname()[1]))
 os.rename(port_file + ".tmp", port_file)
 server.serve_forever()
-)");
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      std::vector<std::string> args = {"/usr/bin/python3",      script,          root,
-                                       certificate.certificate, certificate.key, portFile};
-      std::vector<char*> argv;
-      for (std::string& arg : args) {
-        argv.push_back(arg.data());
-      }
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    (void)WaitFor([&] {
-      if (std::filesystem::exists(portFile)) {
-        m_port = std::stoi(ReadFile(portFile));
-        return true;
-      }
-      int status = 0;
-      return m_pid <= 0 || ::waitpid(m_pid, &status, WNOHANG) == m_pid;
-    });
+)",
+          {root, certificate.certificate, certificate.key, PortFile()});
   }
-  ~FtpsTestServer() {
-    if (m_pid > 0) {
-      ::kill(m_pid, SIGTERM);
-      int status = 0;
-      ::waitpid(m_pid, &status, 0);
-    }
-  }
-  FtpsTestServer(const FtpsTestServer&) = delete;
-  FtpsTestServer& operator=(const FtpsTestServer&) = delete;
-
-  int Port() const { return m_port; }
-
- private:
-  TempDir m_dir;
-  pid_t m_pid = -1;
-  int m_port = 0;
 };
 
 class SftpTestServer {
