@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "support/socket_probes.h"
+
 namespace lapora {
 namespace {
 
@@ -24,16 +26,13 @@ using Clock = std::chrono::steady_clock;
 class LoopbackPair : public ::testing::Test {
  protected:
   void SetUp() override {
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int small = 4096;
-    ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    int port = 0;
+    int listener = testing::SmallBufferListener(&port);
+    ASSERT_GE(listener, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    address.sin_port = htons(static_cast<uint16_t>(port));
     ours = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_EQ(::connect(ours, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     theirs = ::accept(listener, nullptr, nullptr);

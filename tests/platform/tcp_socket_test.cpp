@@ -139,19 +139,11 @@ TEST(TcpSocketTest, CloseFromAnotherThreadWakesABlockedReceive) {
 // The peer stops reading with its buffers full; Close would still deliver what waits on our
 // side, Abort must not: the peer gets exactly what its system had acknowledged, then a reset.
 TEST(TcpSocketTest, AbortDeliversNothingThePeerHadNotAcknowledged) {
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int small = 4096;
-  ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  int port = 0;
+  int listener = testing::SmallBufferListener(&port);
+  ASSERT_GE(listener, 0);
   TcpSocket socket;
-  ASSERT_EQ(socket.Connect("127.0.0.1", ntohs(address.sin_port), 2000),
-            TcpConnectResult::kConnected);
+  ASSERT_EQ(socket.Connect("127.0.0.1", port, 2000), TcpConnectResult::kConnected);
   const int theirs = ::accept(listener, nullptr, nullptr);
   ::close(listener);
   ASSERT_GE(theirs, 0);

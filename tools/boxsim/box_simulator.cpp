@@ -662,30 +662,31 @@ void CBoxSimulator::HandleCommand(const std::string& raw) {
     Event("note: command for device id %s", Printable(device).c_str());
   }
   const std::string echo = parameter.empty() ? "ok" : Clean(parameter);
+  auto refuse = [&] {
+    Event("bad parameter: %s", Printable(raw).c_str());
+    Reply(command, sequence, "error");
+  };
   if (command == "readerOpen" || command == "readerStop") {
     bool open = command == "readerOpen";
     if (parameter.size() == 1 && parameter[0] >= '1' && parameter[0] <= '4') {
       m_channels[parameter[0] - '1'] = open;
       Reply(command, sequence, parameter);
     } else {
-      Event("bad parameter: %s", Printable(raw).c_str());
-      Reply(command, sequence, "error");
+      refuse();
     }
   } else if (command == "setDate") {
     if (m_clock.SetDate(parameter)) {
       Reply(command, sequence, echo);
       QueueReport("machineDate", CBoxClock::DashedDate(m_clock.NowMillis()));
     } else {
-      Event("bad parameter: %s", Printable(raw).c_str());
-      Reply(command, sequence, "error");
+      refuse();
     }
   } else if (command == "setTime") {
     if (m_clock.SetTime(parameter)) {
       Reply(command, sequence, echo);
       QueueReport("machineTime", CBoxClock::TimeMillis(m_clock.NowMillis()));
     } else {
-      Event("bad parameter: %s", Printable(raw).c_str());
-      Reply(command, sequence, "error");
+      refuse();
     }
   } else if (command == "getGunTime") {
     Reply(command, sequence,
@@ -698,15 +699,13 @@ void CBoxSimulator::HandleCommand(const std::string& raw) {
       m_gateTime = parameter;
       Reply(command, sequence, echo);
     } else {
-      Event("bad parameter: %s", Printable(raw).c_str());
-      Reply(command, sequence, "error");
+      refuse();
     }
   } else if (command == "packDataSection") {
     std::string from;
     std::string to;
     if (!ParseRange(parameter, from, to)) {
-      Event("bad parameter: %s", Printable(raw).c_str());
-      Reply(command, sequence, "error");
+      refuse();
       return;
     }
     Reply(command, sequence, echo);
@@ -727,8 +726,7 @@ void CBoxSimulator::HandleCommand(const std::string& raw) {
     std::string from;
     std::string to;
     if (!ParseRange(parameter, from, to)) {
-      Event("bad parameter: %s", Printable(raw).c_str());
-      Reply(command, sequence, "error");
+      refuse();
       return;
     }
     Reply(command, sequence, echo);
