@@ -30,8 +30,8 @@ struct Options {
   std::vector<std::string> extraLines;  // written verbatim at the end of the listing
 };
 
-void Usage() {
-  std::fprintf(stderr,
+void Usage(std::FILE* to) {
+  std::fprintf(to,
                "usage: detserver --folder DIR [--host ADDR] [--port N] [--prefix /PATH]\n"
                "                 [--extra-line TEXT]...\n"
                "  --folder DIR       one sub-folder per box, holding its data files\n"
@@ -39,12 +39,18 @@ void Usage() {
                "  --port N           TCP port (default 0: a free one)\n"
                "  --prefix /PATH     path the requests hang from (default none)\n"
                "  --extra-line TEXT  a line appended verbatim to every listing (repeatable)\n"
+               "  -h, --help         this text\n"
                "Prints \"listening on PORT\" once the port is open.\n");
 }
 
-bool ParseOptions(int argc, char** argv, Options* options) {
+// False on an error; *help set when the options were asked for.
+bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
+    if (name == "--help" || name == "-h") {
+      *help = true;
+      return true;
+    }
     if (i + 1 >= argc) {
       std::fprintf(stderr, "detserver: %s needs a value\n", name.c_str());
       return false;
@@ -250,9 +256,14 @@ class DetectionServer {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    Usage();
+  bool help = false;
+  if (!ParseOptions(argc, argv, &options, &help)) {
+    Usage(stderr);
     return 2;
+  }
+  if (help) {
+    Usage(stdout);
+    return 0;
   }
   DetectionServer server(std::move(options));
   return server.Run();
