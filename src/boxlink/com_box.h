@@ -6,7 +6,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace lapora {
@@ -31,10 +33,13 @@ class CComBox {
   virtual bool Close() = 0;
   // Appends one received line to text and returns its count (see each transport for the
   // framing); a negative value when the connection failed or is closed.
-  virtual long ReadLine(std::string& text) = 0;
+  long ReadLine(std::string& text) { return ReadLineUntil(text, std::nullopt); }
   // ReadLine that gives up after milliseconds: kNoLineYet when no whole line came by then,
   // whatever part of one did (that part is kept and begins the next line read).
-  virtual long ReadLineWithin(std::string& text, int milliseconds) = 0;
+  long ReadLineWithin(std::string& text, int milliseconds) {
+    return ReadLineUntil(text, std::chrono::steady_clock::now() +
+                                   std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds));
+  }
   // 1 when a line can be read, 0 when nothing came within the time, -1 without a connection.
   virtual int WaitForData(int milliseconds) = 0;
   // "[%s:%d %s]": short address, port value, detector id.
@@ -70,6 +75,10 @@ class CComBox {
   int PortValue() const { return m_port; }
 
  protected:
+  // ReadLine with an optional deadline.
+  virtual long ReadLineUntil(std::string& text,
+                             std::optional<std::chrono::steady_clock::time_point> deadline) = 0;
+
   std::string m_detectorId{"31"};
   std::string m_address;
   int m_port = 0;

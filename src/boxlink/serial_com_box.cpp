@@ -73,15 +73,6 @@ int CSerialComBox::WaitForData(int milliseconds) {
   return buffer.WaitForData(std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds)) ? 1 : 0;
 }
 
-long CSerialComBox::ReadLine(std::string& text) {
-  return ReadLineUntil(text, std::nullopt);
-}
-
-long CSerialComBox::ReadLineWithin(std::string& text, int milliseconds) {
-  return ReadLineUntil(text, std::chrono::steady_clock::now() +
-                                 std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds));
-}
-
 long CSerialComBox::ReadLineUntil(std::string& text,
                                   std::optional<std::chrono::steady_clock::time_point> deadline) {
   if (!m_helper.IsOpen()) {

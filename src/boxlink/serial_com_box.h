@@ -23,8 +23,6 @@ class CSerialComBox : public CComBox {
 
   bool RequestStop() override;
   bool Close() override;
-  long ReadLine(std::string& text) override;
-  long ReadLineWithin(std::string& text, int milliseconds) override;
   int WaitForData(int milliseconds) override;
   long Send(const char* data, std::size_t length) override;
   bool Connect(std::string* errorText) override;
@@ -36,11 +34,12 @@ class CSerialComBox : public CComBox {
 
   CSerialCommHelper& Helper() { return m_helper; }
 
- private:
-  // ReadLine, waiting for characters only until the deadline when there is one.
+ protected:
+  // Waits for bytes only until the deadline when there is one.
   long ReadLineUntil(std::string& text,
-                     std::optional<std::chrono::steady_clock::time_point> deadline);
+                     std::optional<std::chrono::steady_clock::time_point> deadline) override;
 
+ private:
   Logger& m_log;
   CSerialCommHelper m_helper;
   std::atomic<int> m_handle{0};

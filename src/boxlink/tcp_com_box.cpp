@@ -108,15 +108,6 @@ int CTcpComBox::WaitForData(int milliseconds) {
   return ready;
 }
 
-long CTcpComBox::ReadLine(std::string& text) {
-  return ReadLineUntil(text, std::nullopt);
-}
-
-long CTcpComBox::ReadLineWithin(std::string& text, int milliseconds) {
-  return ReadLineUntil(text, std::chrono::steady_clock::now() +
-                                 std::chrono::milliseconds(milliseconds < 0 ? 0 : milliseconds));
-}
-
 long CTcpComBox::ReadLineUntil(std::string& text,
                                std::optional<std::chrono::steady_clock::time_point> deadline) {
   if (!m_socket.IsOpen()) {

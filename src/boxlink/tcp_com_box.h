@@ -26,8 +26,6 @@ class CTcpComBox : public CComBox {
 
   bool RequestStop() override;
   bool Close() override;
-  long ReadLine(std::string& text) override;
-  long ReadLineWithin(std::string& text, int milliseconds) override;
   int WaitForData(int milliseconds) override;
   long Send(const char* data, std::size_t length) override;
   bool Connect(std::string* errorText) override;
@@ -47,14 +45,16 @@ class CTcpComBox : public CComBox {
   // box thread runs on this transport.
   void SetDeadPeerTimes(const DeadPeerTimes& times) { m_deadPeerTimes = times; }
 
+ protected:
+  // Waits for bytes only until the deadline when there is one.
+  long ReadLineUntil(std::string& text,
+                     std::optional<std::chrono::steady_clock::time_point> deadline) override;
+
  private:
   // "[%d] Box %s" with the calling thread and the label.
   std::string LogPrefix() const;
   // Looks for a line end in the unread bytes, from where the last look stopped.
   bool FindLineEnd(std::size_t* end);
-  // ReadLine, waiting for bytes only until the deadline when there is one.
-  long ReadLineUntil(std::string& text,
-                     std::optional<std::chrono::steady_clock::time_point> deadline);
   void ResetBuffer();
 
   Logger& m_log;
