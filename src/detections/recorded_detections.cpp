@@ -231,9 +231,17 @@ bool CRecordedDetections::SetValidLocked(int id, int valid) {
   return true;
 }
 
+std::vector<ClearedRecords> CRecordedDetections::TakeClearedRecords() {
+  std::lock_guard lock(m_recordsMutex);
+  return std::exchange(m_cleared, {});
+}
+
 void CRecordedDetections::ClearLocked() {
-  m_records.clear();
-  m_byId.clear();
+  // Moved, not freed: the box threads waiting for the lock wait for two swaps, not for a
+  // million records to be freed.
+  if (!m_records.empty() || !m_byId.empty()) {
+    m_cleared.push_back(ClearedRecords{std::exchange(m_records, {}), std::exchange(m_byId, {})});
+  }
   m_validCount = 0;
 }
 

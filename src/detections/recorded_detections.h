@@ -54,6 +54,13 @@ std::optional<TornDetectionFile> FindTornEarlierDetectionFile(const std::string&
 // never giving 0 or -1.
 std::int32_t NextRecordId(std::int32_t last);
 
+// What ClearRecords took out of the list, for its owner to free where that costs nobody: the
+// records of a race take a quarter of a second to free.
+struct ClearedRecords {
+  std::vector<CKolResult> records;
+  std::unordered_map<std::int32_t, std::size_t> byId;
+};
+
 class CRecordedDetections {
  public:
   // The log receives the open messages, the alerts and the catch-up lines of the
@@ -109,8 +116,12 @@ class CRecordedDetections {
   bool SetValid(int id, int valid);
   int CountValidRecords() const;
   std::size_t RecordCount() const;
-  // Removes every record. The id counter goes on: the next record takes the next id.
+  // Removes every record. The id counter goes on: the next record takes the next id. The
+  // records are only moved aside under the lock; they are freed by whoever takes them
+  // (TakeClearedRecords), or with this object.
   void ClearRecords();
+  // The records removed by the clears since the last call, now owned by the caller.
+  std::vector<ClearedRecords> TakeClearedRecords();
   // Copies of every record, in recording order.
   std::vector<CKolResult> Snapshot() const;
 
@@ -159,6 +170,7 @@ class CRecordedDetections {
   std::unordered_map<std::int32_t, std::size_t> m_byId;  // id -> index in m_records; guarded
   std::int32_t m_lastId = 0;                             // guarded by m_recordsMutex
   int m_validCount = 0;                                  // guarded by m_recordsMutex
+  std::vector<ClearedRecords> m_cleared;                 // guarded: not taken yet
   std::string m_filePath;                                // guarded: the run's file
   std::vector<std::string> m_filePaths;                  // guarded: every run's file so far
   bool m_fileOpen = false;                               // guarded

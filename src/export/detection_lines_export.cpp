@@ -17,6 +17,7 @@
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
 #include "foundation/text.h"
+#include "platform/atomic_file.h"
 #include "resources/messages_export_dialog.h"
 
 namespace lapora {
@@ -579,19 +580,51 @@ void CBackgroundExport::Report(const std::string& error) {
 
 bool ExportAllRecordedDetections(CRecordedDetections& records, const std::string& path, Logger& log,
                                  SoundPlayer* sound) {
-  std::optional<bool> written = records.WithLock([&](CRecordedDetections::Locked& locked) {
-    std::optional<bool> result;
-    if (locked.CountValidRecords() == 0) {
-      return result;
-    }
-    // Straight from the records: a work copy of each would double the memory for nothing.
-    result = WriteRecordLines(path, locked.Records());
-    return result;
-  });
-  if (!written) {
+  // Slice by slice, straight from the records: the lock is held while a slice's lines are made,
+  // never while they are written, so that the box threads and the window never wait long for
+  // it; and no work copy of the records doubles the memory. The records there when the walk
+  // starts are written; a reset during the walk (none can come while the operator's command
+  // runs) gives up, leaving the old file.
+  if (records.CountValidRecords() == 0) {
     return false;
   }
-  if (!*written) {
+  std::size_t total = 0;
+  std::size_t next = 0;
+  std::int32_t lastId = 0;  // of the record before `next`
+  int number = 0;
+  bool reset = false;
+  bool done = WriteFileInPieces(
+      path,
+      [&](const PieceWriter& write) {
+        std::string text;
+        do {
+          text.clear();
+          records.WithLock([&](CRecordedDetections::Locked& locked) {
+            const std::vector<CKolResult>& list = locked.Records();
+            if (next == 0) {
+              total = list.size();
+            } else if (list.size() < next || list[next - 1].id != lastId) {
+              reset = true;
+              return;
+            }
+            const std::size_t end = std::min(total, next + kSnapshotSlice);
+            for (; next < end; ++next) {
+              if (list[next].valid != 0) {
+                text += FormatDetectionLine(++number, list[next]);
+              }
+            }
+            if (next > 0) {
+              lastId = list[next - 1].id;
+            }
+          });
+          if (reset || !write(text)) {
+            return false;
+          }
+        } while (next < total);
+        return true;
+      },
+      nullptr, FileRights::kKeep, FileDurability::kWhole);
+  if (!done || reset) {
     log.PostLog(0, StrF(Tr(kMsgExportAllFailed).c_str(), path.c_str()));
     return false;
   }

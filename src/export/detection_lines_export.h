@@ -249,8 +249,9 @@ class CBackgroundExport {
   std::thread::id m_lastRunThread;
 };
 
-// Writes every valid recorded detection as detection lines (numbered from 1) to path, under the
-// records lock; then logs the export and plays the "done" sound. False (and nothing done) when
+// Writes every valid recorded detection as detection lines (numbered from 1) to path, taking the
+// records lock for a slice of records at a time (any thread); then logs the export and plays
+// the "done" sound. False (and nothing done) when
 // no valid detection is recorded or the file cannot be written.
 bool ExportAllRecordedDetections(CRecordedDetections& records, const std::string& path, Logger& log,
                                  SoundPlayer* sound);

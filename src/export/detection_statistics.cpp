@@ -139,9 +139,6 @@ void SetError(std::string* error, const Message& message) {
 const CWorkResult& Element(const CWorkResult* work) {
   return *work;
 }
-const CKolResult& Element(const CKolResult& record) {
-  return record;
-}
 
 // The text of a file is written in pieces of about this size: the export of all detections
 // would otherwise hold its whole text, tens of megabytes, beside the detections.
@@ -460,13 +457,6 @@ bool WriteDetectionLines(const std::string& path, const CWorkResultList& detecti
                              compactTime = time.FormatCompact();
                            }
                            AppendCompactLine(text, work.bibText, compactTime);
-                         });
-}
-
-bool WriteRecordLines(const std::string& path, const std::vector<CKolResult>& records) {
-  return WriteExportFile(path, records, false,
-                         [](std::string& text, int number, const CKolResult& record) {
-                           text += FormatDetectionLine(number, record);
                          });
 }
 

@@ -137,8 +137,5 @@ bool WriteDetectionLines(const std::string& path, const CWorkResultList& detecti
 // detection line keeps the recorded text and the compact line has an empty time.
 bool WriteShiftedDetectionLines(const std::string& path, const CWorkResultList& detections,
                                 const CChrono& handicap, bool compact);
-// The detection-line form of WriteDetectionLines straight from recorded detections, without
-// work copies (the export of all recorded detections, under the records' lock).
-bool WriteRecordLines(const std::string& path, const std::vector<CKolResult>& records);
 
 }  // namespace lapora

@@ -19,10 +19,12 @@
 #include "detections/recorded_detections.h"
 #include "export/detection_lines_export.h"
 #include "export/export_lines_dialog_model.h"
+#include "export/export_run.h"
 #include "export/ftp_jobs.h"
 #include "export/ftp_servers.h"
 #include "foundation/chrono.h"
 #include "foundation/clock.h"
+#include "foundation/progress_job.h"
 #include "foundation/resource_mutex.h"
 #include "foundation/settings_store.h"
 #include "foundation/sound.h"
@@ -33,6 +35,7 @@
 #include "resources/messages_export.h"
 #include "resources/messages_foundation.h"
 #include "resources/messages_station.h"
+#include "resources/messages_ui.h"
 #include "resultslink/link_protocol.h"
 #include "resultslink/link_reactions.h"
 #include "resultslink/results_link.h"
@@ -125,6 +128,8 @@ Station::Station(StationParts parts, FrontEnd& front)
 }
 
 Station::~Station() {
+  // Records cleared last are still being freed: that ends before anything else goes.
+  m_disposal.reset();
   // A background export still running ends before the upload worker it queues jobs to.
   m_backgroundExport.reset();
   // A notification on its way is handled so that the worker can end (after Close the worker is
@@ -252,6 +257,7 @@ bool Station::CloseSequence() {
   m_parts.chipTable.ClearChipTable();
   if (m_parts.records.CountValidRecords() > 0) {
     m_parts.records.ClearRecords();
+    DisposeClearedRecords();
   }
   m_parts.log.PostLog(0, "+ Sortie du module d'acquisition...");
   // The farewell line is still shown and written: handle what is queued before the window goes.
@@ -495,8 +501,31 @@ void Station::BackgroundExportTick() {
 }
 
 bool Station::ExportAllRecordedDetections() {
-  return lapora::ExportAllRecordedDetections(m_parts.records, m_parts.settings.GVarnexExportFile,
-                                             m_parts.log, &m_parts.sound);
+  // A race's detections take longer to write than the window may wait: the file is written on a
+  // worker (the records' lock taken slice by slice) while the window handles its events.
+  std::string caption = Tr(kMsgButtonExportAll);
+  std::replace(caption.begin(), caption.end(), '\n', ' ');
+  bool written = false;
+  CProgressJob job(caption, [&](CProgressJob&) {
+    written = lapora::ExportAllRecordedDetections(
+        m_parts.records, m_parts.settings.GVarnexExportFile, m_parts.log, &m_parts.sound);
+  });
+  job.Start();
+  m_front.WaitForJob(job, {});
+  job.Join();
+  return written;
+}
+
+void Station::DisposeClearedRecords() {
+  auto cleared =
+      std::make_shared<std::vector<ClearedRecords>>(m_parts.records.TakeClearedRecords());
+  if (cleared->empty()) {
+    return;
+  }
+  // Freeing a race's records takes a quarter of a second: on a thread of its own. The one
+  // before has long ended (a clear follows a question to the operator).
+  m_disposal.reset();
+  m_disposal = std::make_unique<CExportRun>([cleared](ExportProgress&) { cleared->clear(); });
 }
 
 void Station::FlushBatches() {
@@ -972,6 +1001,7 @@ void Station::ResetDetectionList() {
   steps.newIncomingPath = [newPath] { return newPath; };
   ResetDetectionListOutcome outcome =
       lapora::ResetDetectionList(m_parts.records, m_parts.log, &m_parts.sound, steps);
+  DisposeClearedRecords();
   m_incomingPath = outcome.incomingPath;
   m_boxSlots->SetDetectionFilePath(m_incomingPath);
   m_dropItemsUpTo = std::max(m_dropItemsUpTo, outcome.lastForgottenId);

@@ -23,6 +23,7 @@ namespace lapora {
 
 class CBackgroundExport;
 class CChipTable;
+class CExportRun;
 struct CFtpJob;
 class CFtpWorker;
 class CLinkProtocol;
@@ -230,6 +231,8 @@ class Station {
   // time: reads per second, age of the last read, silence).
   void RefreshChangedBoxStatus();
   void StopBoxThreads();
+  // Frees the records the last clear took out of the list on a thread of its own.
+  void DisposeClearedRecords();
   void RunManualEntryDialog();
   void Forget();
   void RunStartCommands();
@@ -266,6 +269,8 @@ class Station {
   std::mutex m_exportTurn;
   // The last background export time and the running background export, for the whole run.
   std::unique_ptr<CBackgroundExport> m_backgroundExport;
+  // The freeing of the records cleared last (Forget, closing), off the window thread.
+  std::unique_ptr<CExportRun> m_disposal;
   bool m_connectPressed = false;                                 // the toggle as last shown
   std::string m_directTooltip;                                   // as last shown
   std::array<std::optional<BoxSlotView>, kBoxSlots> m_boxViews;  // as last shown

@@ -86,6 +86,22 @@ TEST_F(RecordedDetectionsTest, IdsCountFromOneAndGoOnAfterClearing) {
   EXPECT_EQ(*m_records.FindRecord(3), next);
   EXPECT_FALSE(m_records.FindRecord(0).has_value());
 
+  // What a clear removed is handed over whole, once, to whoever frees it; the new list and its
+  // index are not touched by that.
+  Add("4");
+  m_records.ClearRecords();
+  m_records.ClearRecords();  // nothing more to hand over
+  std::vector<ClearedRecords> cleared = m_records.TakeClearedRecords();
+  ASSERT_EQ(cleared.size(), 2u);
+  ASSERT_EQ(cleared[0].records.size(), 2u);
+  EXPECT_EQ(cleared[0].records[0].bibText, "1");
+  EXPECT_EQ(cleared[0].byId.size(), 2u);
+  ASSERT_EQ(cleared[1].records.size(), 2u);
+  EXPECT_EQ(cleared[1].records[1].id, 4);
+  EXPECT_TRUE(m_records.TakeClearedRecords().empty());
+  EXPECT_EQ(Add("5").id, 5);
+  EXPECT_EQ(m_records.FindRecord(5)->bibText, "5");
+
   // Each list counts on its own.
   CRecordedDetections other(m_log);
   EXPECT_EQ(other.AddDetectionRecord("X", "1", CChrono(), CChrono(), 0, false).id, 1);

@@ -478,7 +478,7 @@ int64_t CBoxSimulator::NextWake(int64_t now) const {
     } else if (m_o.realtime && m_backlog.empty()) {
       int64_t due = m_raceStartSys + m_source->NextOffsetMs() - SystemMillis();
       consider(now + std::max<int64_t>(due, 0));
-    } else if (m_o.rate > 0) {
+    } else if (m_o.rate > 0 && m_liveQueued >= m_o.burst) {
       int64_t due = m_rateStart + static_cast<int64_t>((m_rateQueued + 1) * 1000.0 / m_o.rate);
       consider(due);
     } else {
@@ -904,7 +904,7 @@ void CBoxSimulator::ProduceDetections(int64_t now) {
         break;
       }
     }
-    if (m_o.rate > 0 &&
+    if (m_o.rate > 0 && m_liveQueued >= m_o.burst &&
         m_rateQueued >= static_cast<int64_t>((now - m_rateStart) * m_o.rate / 1000.0) + 1) {
       break;
     }
@@ -913,6 +913,12 @@ void CBoxSimulator::ProduceDetections(int64_t now) {
     }
     ++m_rateQueued;
     ++m_liveQueued;
+    if (m_o.burst > 0 && m_liveQueued == m_o.burst) {
+      // The pace counts from the end of the burst.
+      m_rateStart = now;
+      m_rateQueued = 0;
+      Event("burst done: %lld detections", static_cast<long long>(m_liveQueued));
+    }
     ++m_connReads;
     if (m_o.garbageEvery > 0 && m_liveQueued % m_o.garbageEvery == 0) {
       QueueGarbage();

@@ -93,6 +93,8 @@ Detections (one of):
                             (2012-05-13_10:23:45.120,E20034120000A1) or whole box lines
   --count N                 stop after N detection lines
   --rate LINES_PER_SEC      pace the detection lines (default: as fast as possible)
+  --burst N                 send the first N detection lines as fast as possible, then pace
+                            the rest with --rate (a race-scale backlog, then a steady flow)
   --realtime                send each generated read when its time comes on the box clock
   --start-delay-ms MS       pause between a connection and the first detection (default 200)
 
@@ -184,6 +186,7 @@ bool ParseOptions(int argc, char** argv, Options& o, bool& helpShown, std::strin
       {"--play", textOpt(o.playFile)},
       {"--count", int64Opt(o.count, 1)},
       {"--rate", doubleOpt(o.rate, 0.0)},
+      {"--burst", int64Opt(o.burst, 1)},
       {"--start-delay-ms", intOpt(o.startDelayMs, 0)},
       {"--data-file", textOpt(o.dataFile)},
       {"--chip-table", textOpt(o.chipTable)},

@@ -33,6 +33,7 @@ struct Options {
   int chipGapMs = 5;
   int64_t count = 0;  // 0: no limit besides the race itself
   double rate = 0.0;  // detection lines per second, 0: as fast as possible
+  int64_t burst = 0;  // detection lines sent as fast as possible before the rate applies
   bool realtime = false;
   int startDelayMs = 200;
   std::string playFile;
