@@ -502,13 +502,12 @@ std::optional<ManualEntry> ConsoleFrontEnd::RunManualEntryDialog(const ManualEnt
 
 void ConsoleFrontEnd::RunExportDetectionLinesDialog(CExportLinesDialogModel& model) {
   const ExportSettings& saved = model.Opened();
-  // The rows and the files are computed on an export's thread; meanwhile the posted events
-  // (detections, log lines) go on being printed.
-  ExportWait pumping = [this](const CExportRun& run) {
-    run.WaitWithPump([this] { PumpEvents(); });
-  };
-  if (std::optional<std::string> warning = model.Filter(saved.delta, pumping)) {
-    ShowMessage(*warning, MessageIcon::kExclamation);
+  // The rows and the files are computed on a worker; meanwhile the posted events (detections,
+  // log lines) go on being printed, and so does the progress.
+  JobWait pumping = [this](CProgressJob& job) { WaitForJob(job, {}); };
+  CExportLinesDialogModel::FilterResult filtered = model.Filter(saved.delta, pumping);
+  if (!filtered.warning.empty()) {
+    ShowMessage(filtered.warning, MessageIcon::kExclamation);
     return;
   }
   Print("export: " + model.DataToExportText());

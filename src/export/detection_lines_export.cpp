@@ -339,8 +339,7 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
 
 ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
                                       const ExportOptions& options,
-                                      const ExportSettingsCopy& settings,
-                                      ExportProgress* progress) {
+                                      const ExportSettingsCopy& settings, CProgressJob* job) {
   std::unique_lock<std::mutex> turn;
   if (settings.exportTurn != nullptr) {
     turn = std::unique_lock(*settings.exportTurn);
@@ -357,9 +356,18 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
   if (!error.empty()) {
     outcome.errors.push_back(error);
   }
-  if (progress != nullptr) {
-    progress->detectors = static_cast<int>(lines.size());
-  }
+  const int detectors = static_cast<int>(lines.size());
+  int detectorsDone = 0;
+  int filesWritten = 0;
+  auto report = [&] {
+    if (job != nullptr) {
+      (void)job->Report(
+          StrF(Tr(kMsgExportProgress).c_str(), filesWritten,
+               std::min(detectorsDone + 1, std::max(detectors, 1)), std::max(detectors, 1)),
+          {detectorsDone, detectors});
+    }
+  };
+  report();
   std::vector<std::string> labels;
   for (const CStatLineEntry& line : lines) {
     labels.push_back(line.label);
@@ -397,13 +405,13 @@ ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
               ? WriteDetectionLines(name, passage, false)
               : WriteShiftedDetectionLines(name, passage, handicap, displayType == kDisplayLogica);
       (ok ? written : outcome.failedFiles).push_back(name);
-      if (ok && progress != nullptr) {
-        ++progress->filesWritten;
+      if (ok) {
+        ++filesWritten;
+        report();
       }
     }
-    if (progress != nullptr) {
-      ++progress->detectorsDone;
-    }
+    ++detectorsDone;
+    report();
   }
   if (written.empty()) {
     if (!outcome.failedFiles.empty()) {
@@ -469,22 +477,32 @@ BackgroundExportPlan PlanBackgroundExport(const ExportEnvironment& env) {
   return plan;
 }
 
+bool SnapshotForExport(CRecordedDetections& records, CWorkSnapshot& snapshot,
+                       const SnapshotProgress& progress) {
+  bool stopped = false;
+  auto walked = [&](std::size_t done, std::size_t total) {
+    stopped = progress && !progress(done, total);
+    return !stopped;
+  };
+  // A reset (the operator emptied the list) during the walk: the new list is taken instead.
+  // Nothing is exported if resets keep coming, and that is no failure of the export.
+  constexpr int kSnapshotAttempts = 5;
+  for (int attempt = 1; attempt <= kSnapshotAttempts && !stopped; ++attempt) {
+    if (SnapshotDetectionsInSlices(records, "", snapshot, kSnapshotSlice, walked)) {
+      return true;
+    }
+  }
+  return !stopped;
+}
+
 std::string RunPlannedExport(CRecordedDetections& records, const BackgroundExportPlan& plan,
-                             ExportOutcome* outcome, ExportProgress* progress) {
+                             ExportOutcome* outcome) {
   if (!plan.error.empty()) {
     return plan.error;
   }
   CWorkSnapshot snapshot;
-  // A reset (the operator emptied the list) during the walk: the new list is taken instead.
-  // Nothing is exported if resets keep coming, and that is no failure of the export.
-  constexpr int kSnapshotAttempts = 5;
-  for (int attempt = 1; attempt <= kSnapshotAttempts; ++attempt) {
-    if (SnapshotDetectionsInSlices(records, "", snapshot)) {
-      break;
-    }
-  }
-  ExportOutcome result =
-      ExportDetectionLinesNow(ListOf(snapshot), plan.options, plan.settings, progress);
+  (void)SnapshotForExport(records, snapshot);
+  ExportOutcome result = ExportDetectionLinesNow(ListOf(snapshot), plan.options, plan.settings);
   std::string error = BackgroundRunError(plan.options, result);
   if (outcome != nullptr) {
     *outcome = std::move(result);
@@ -538,11 +556,10 @@ bool CBackgroundExport::BackgroundExportTick(const SettingsStore& store, const C
   }
   ++m_runsStarted;
   const Clock* endClock = &clock;
-  m_run =
-      std::make_unique<CExportRun>([this, work = std::move(start.work), endClock](ExportProgress&) {
-        m_runError = work();
-        m_runEndMs = endClock->NowUnixMs();
-      });
+  m_run = std::make_unique<CExportRun>([this, work = std::move(start.work), endClock] {
+    m_runError = work();
+    m_runEndMs = endClock->NowUnixMs();
+  });
   m_lastRunThread = m_run->ThreadId();
   return true;
 }

@@ -21,6 +21,7 @@
 #include "export/ftp_jobs.h"
 #include "export/ftp_servers.h"
 #include "foundation/chrono.h"
+#include "foundation/progress_job.h"
 
 namespace lapora {
 
@@ -173,11 +174,12 @@ struct ExportOutcome {
 
 // Writes the export files of the detections, packs them, queues their uploads and composes the
 // final message, with the handicaps and the FTP targets of the settings copy. Any thread; the
-// progress, when given, is kept up to date.
+// job, when given, is told how far the export got (files written, detector n of m). The export
+// never stops half way: a cancelled job is not heeded.
 ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
                                       const ExportOptions& options,
                                       const ExportSettingsCopy& settings,
-                                      ExportProgress* progress = nullptr);
+                                      CProgressJob* job = nullptr);
 // The same with the settings as they stand now (copied first, on the calling thread).
 ExportOutcome ExportDetectionLinesNow(const CWorkResultList& detections,
                                       const ExportOptions& options, const ExportEnvironment& env);
@@ -189,11 +191,17 @@ struct BackgroundExportPlan {
   ExportSettingsCopy settings;
 };
 BackgroundExportPlan PlanBackgroundExport(const ExportEnvironment& env);
-// One planned run, on any thread: a snapshot taken in slices (taken again if the records were
-// reset meanwhile), exported silently. The error text (empty: everything was written, packed
-// and queued as asked); *outcome gets the export's outcome.
+// The snapshot of every valid recorded detection for an export, on any thread, taken in slices
+// beside the window and the box threads; taken again when the records were reset (emptied)
+// meanwhile, and left empty if resets keep coming. progress is told after each slice; false
+// (the walk was stopped by it) leaves the snapshot empty.
+bool SnapshotForExport(CRecordedDetections& records, CWorkSnapshot& snapshot,
+                       const SnapshotProgress& progress = {});
+// One planned run, on any thread: its snapshot (SnapshotForExport), exported silently. The
+// error text (empty: everything was written, packed and queued as asked); *outcome gets the
+// export's outcome.
 std::string RunPlannedExport(CRecordedDetections& records, const BackgroundExportPlan& plan,
-                             ExportOutcome* outcome = nullptr, ExportProgress* progress = nullptr);
+                             ExportOutcome* outcome = nullptr);
 // Planned and run at once, on the calling thread.
 std::string RunBackgroundExport(CRecordedDetections& records, const ExportEnvironment& env,
                                 ExportOutcome* outcome = nullptr);

@@ -255,7 +255,8 @@ void SnapshotDetections(CRecordedDetections& records, const std::string& detecto
 }
 
 bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string& detectorFilter,
-                                CWorkSnapshot& out, std::size_t slice) {
+                                CWorkSnapshot& out, std::size_t slice,
+                                const SnapshotProgress& progress) {
   const bool all = detectorFilter.empty() || detectorFilter == "*";
   const std::size_t kept = out.size();
   slice = std::max<std::size_t>(slice, 1);
@@ -263,7 +264,7 @@ bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string&
   std::size_t valid = 0;  // the valid ones among them then
   std::size_t next = 0;
   std::int32_t lastId = 0;  // of the record before `next`: it is still there unless reset
-  bool reset = false;
+  bool reset = false;       // or stopped
   // Under the lock a slice of records is only copied; their bibs and times are read once it
   // is released. A thread waiting for the lock then finds it free while this one reads: were
   // the lock taken again at once, a waiter woken by its release would keep finding it taken.
@@ -299,6 +300,10 @@ bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string&
     }
     for (const CKolResult& record : copied) {
       out.push_back(CWorkResult::FromRecord(record));
+    }
+    if (progress && !progress(next, total)) {
+      reset = true;
+      break;
     }
   } while (next < total);
   if (reset) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,12 +95,17 @@ void SnapshotDetections(CRecordedDetections& records, const std::string& detecto
 // Records copied per taking of the records' lock by SnapshotDetectionsInSlices: a few
 // milliseconds' work, so that a box thread or the window thread never waits long for it.
 inline constexpr std::size_t kSnapshotSlice = 8192;
+// Told after each slice how many of the records there when the walk started have been walked;
+// false stops the walk.
+using SnapshotProgress = std::function<bool(std::size_t walked, std::size_t total)>;
 // As SnapshotDetections, for a snapshot taken beside the window and the box threads: the
 // records there when the walk starts are copied slice by slice, each taking of the lock
 // copying at most `slice` of them, each with its valid flag as it stands when its slice is
-// copied. False, and nothing appended, when the records were reset (emptied) during the walk.
+// copied. False, and nothing appended, when the records were reset (emptied) during the walk or
+// progress stopped it.
 bool SnapshotDetectionsInSlices(CRecordedDetections& records, const std::string& detectorFilter,
-                                CWorkSnapshot& out, std::size_t slice = kSnapshotSlice);
+                                CWorkSnapshot& out, std::size_t slice = kSnapshotSlice,
+                                const SnapshotProgress& progress = {});
 
 // One line per detector, in ascending label order; none for an empty list. When memory for
 // sorting cannot be had, *error gets the text to show and the result is empty.

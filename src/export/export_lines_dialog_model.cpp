@@ -10,65 +10,98 @@ namespace lapora {
 
 namespace {
 
-// Runs work on an export's own thread and waits for it as the caller asked.
-void RunOnExportThread(const CExportRun::Work& work, const ExportWait& wait) {
-  CExportRun run(work);
+// Runs work as a job and waits for it as the caller asked; false when it was cancelled (then
+// whatever the work left is not to be used).
+bool RunJob(const Message& caption, bool cancellable, CProgressJob::Work work,
+            const JobWait& wait) {
+  CProgressJob job(Tr(caption), std::move(work), cancellable);
+  job.Start();
   if (wait) {
-    wait(run);
+    wait(job);
   }
-}  // the run is joined here in every case
+  job.Join();
+  return !job.Cancelled();
+}
 
 }  // namespace
 
 CExportLinesDialogModel::CExportLinesDialogModel(CRecordedDetections& records,
                                                  ExportEnvironment env)
-    : m_env(std::move(env)) {
+    : m_records(records), m_env(std::move(env)) {
   m_opened = ReadExportSettings(m_env.store, m_env.programFolder);
   m_displayType = NormalizeDisplayType(m_opened.displayType);
   m_ftpServersList = m_opened.ftpServersList;
-  SnapshotDetections(records, "", m_snapshot);
 }
 
-std::optional<std::string> CExportLinesDialogModel::Filter(const std::string& gapText,
-                                                           const ExportWait& wait) {
+bool CExportLinesDialogModel::TakeSnapshot(const JobWait& wait) {
+  CWorkSnapshot snapshot;
+  const bool taken = RunJob(
+      kMsgExportSnapshotCaption, true,
+      [&](CProgressJob& job) {
+        (void)SnapshotForExport(m_records, snapshot, [&job](std::size_t done, std::size_t total) {
+          const int walked = static_cast<int>(done);
+          const int all = static_cast<int>(total);
+          return job.Report(StrF(Tr(kMsgExportSnapshotProgress).c_str(), walked, all),
+                            {walked, all});
+        });
+      },
+      wait);
+  if (!taken) {
+    return false;
+  }
+  m_snapshot = std::move(snapshot);
+  return true;
+}
+
+CExportLinesDialogModel::FilterResult CExportLinesDialogModel::Filter(const std::string& gapText,
+                                                                      const JobWait& wait) {
+  FilterResult result;
   CChrono gap;
   if (!gap.ParseTimeHundredths(gapText)) {
-    return Tr(kMsgExportInvalidGap);
+    result.warning = Tr(kMsgExportInvalidGap);
+    return result;
   }
-  // The handicaps as they stand now, for whichever thread computes the rows.
+  // The handicaps as they stand now: the worker reads this copy, never the settings the window
+  // may be writing.
   const ExportSettingsCopy settings = CopyExportSettings(m_env);
   std::vector<CStatLineEntry> rows;
   int files = 0;
-  auto compute = [&](ExportProgress& progress) {
-    CWorkResultList all = ListOf(m_snapshot);
-    std::vector<CStatLineEntry> lines = GroupByDetector(all);
-    progress.detectors = static_cast<int>(lines.size());
-    for (CStatLineEntry& line : lines) {
-      CWorkResultList sub;
-      for (const CWorkResult* work : all) {
-        if (work->detectorLabel == line.label) {
-          sub.push_back(work);
+  const bool done = RunJob(
+      kMsgExportFilterCaption, true,
+      [&](CProgressJob& job) {
+        CWorkResultList all = ListOf(m_snapshot);
+        std::vector<CStatLineEntry> lines = GroupByDetector(all);
+        const int detectors = static_cast<int>(lines.size());
+        int reached = 0;
+        for (CStatLineEntry& line : lines) {
+          if (!job.Report(StrF(Tr(kMsgExportFilterProgress).c_str(), reached + 1, detectors),
+                          {reached, detectors})) {
+            return;  // cancelled: what was computed is dropped
+          }
+          CWorkResultList sub;
+          for (const CWorkResult* work : all) {
+            if (work->detectorLabel == line.label) {
+              sub.push_back(work);
+            }
+          }
+          CWorkResultList kept;
+          PassStatistics stats = ComputePassStatistics(sub, gap, kept);
+          line.handicap = CopiedDetectorHandicap(settings, line.label);
+          line.count = static_cast<std::int32_t>(kept.size());
+          line.maxPasses = stats.maxPasses;
+          files += stats.maxPasses;
+          rows.push_back(std::move(line));
+          ++reached;
         }
-      }
-      CWorkResultList kept;
-      PassStatistics stats = ComputePassStatistics(sub, gap, kept);
-      line.handicap = CopiedDetectorHandicap(settings, line.label);
-      line.count = static_cast<std::int32_t>(kept.size());
-      line.maxPasses = stats.maxPasses;
-      files += stats.maxPasses;
-      rows.push_back(std::move(line));
-      ++progress.detectorsDone;
-    }
-  };
-  if (wait) {
-    RunOnExportThread(compute, wait);
-  } else {
-    ExportProgress progress;
-    compute(progress);
+      },
+      wait);
+  if (!done) {
+    result.cancelled = true;
+    return result;
   }
   m_rows = std::move(rows);
   m_files = files;
-  return std::nullopt;
+  return result;
 }
 
 std::array<std::string, 6> CExportLinesDialogModel::RowColumns(std::size_t row) const {
@@ -147,7 +180,7 @@ void CExportLinesDialogModel::SetFtpServers(const std::vector<std::string>& labe
 
 CExportLinesDialogModel::ExportNowResult CExportLinesDialogModel::ExportNow(
     const std::string& gapText, const std::string& folderText, const std::string& nameText,
-    bool zip, bool ftp, const ExportWait& wait) {
+    bool zip, bool ftp, const JobWait& wait) {
   ExportNowResult result;
   if (m_rows.empty()) {
     return result;
@@ -176,9 +209,10 @@ CExportLinesDialogModel::ExportNowResult CExportLinesDialogModel::ExportNow(
   options.ftp = ftp;
   options.silent = false;
   const ExportSettingsCopy settings = CopyExportSettings(m_env);
-  RunOnExportThread(
-      [&](ExportProgress& progress) {
-        result.outcome = ExportDetectionLinesNow(ListOf(m_snapshot), options, settings, &progress);
+  (void)RunJob(
+      kMsgExportNowCaption, false,
+      [&](CProgressJob& job) {
+        result.outcome = ExportDetectionLinesNow(ListOf(m_snapshot), options, settings, &job);
       },
       wait);
   result.ran = true;

@@ -2,8 +2,8 @@
 // opens, the rows of "Filtrer", their texts in the current display type, the "Données à
 // exporter :" text, the detector handicaps, the FTP targets, the checks of "Exporter
 // maintenant" and the writes of "Fermer". The Qt dialog and the console only show fields and
-// call these. Main thread only; the export itself (and the console's "Filtrer") runs on an
-// export's own thread while the caller waits as it chooses (ExportWait).
+// call these. Main thread only; the snapshot, the rows and the export are computed on a worker
+// (a CProgressJob) while the caller waits as it chooses (JobWait): the window goes on meanwhile.
 #pragma once
 
 #include <array>
@@ -15,17 +15,17 @@
 
 #include "export/detection_lines_export.h"
 #include "export/detection_statistics.h"
-#include "export/export_run.h"
 #include "export/handicap_retiming.h"
+#include "foundation/progress_job.h"
 
 namespace lapora {
 
 class CRecordedDetections;
 
-// How the caller waits for work running on an export's own thread: called once on the calling
-// thread, it returns once run.Done() (showing progress, handling events meanwhile). Empty: a
-// plain wait.
-using ExportWait = std::function<void(const CExportRun& run)>;
+// How the caller waits for a started job: called once on the calling thread, it returns once
+// the job's work has returned (showing its progress and offering its Cancel, handling events
+// meanwhile). Empty: a plain wait.
+using JobWait = std::function<void(CProgressJob& job)>;
 
 // The fields of the dialog as the operator left them.
 struct ExportDialogFields {
@@ -41,17 +41,27 @@ struct ExportDialogFields {
 
 class CExportLinesDialogModel {
  public:
-  // Reads the settings and takes the snapshot of the valid recorded detections (all detectors).
+  // Reads the settings. records must outlive the model.
   CExportLinesDialogModel(CRecordedDetections& records, ExportEnvironment env);
+
+  // The snapshot of the valid recorded detections (all detectors) that the dialog works on until
+  // it closes, taken when it opens: on a worker, in slices beside the box threads, while the
+  // caller waits with `wait`. False when it was cancelled (the dialog then does not open).
+  bool TakeSnapshot(const JobWait& wait = {});
 
   // The settings read at opening: what the controls start with.
   const ExportSettings& Opened() const { return m_opened; }
   const ExportEnvironment& Environment() const { return m_env; }
   const CWorkSnapshot& Snapshot() const { return m_snapshot; }
 
-  // "Filtrer": the warning to show when the gap cannot be read (the rows are then kept). With a
-  // wait, the rows are computed on an export's thread while the caller waits with it.
-  std::optional<std::string> Filter(const std::string& gapText, const ExportWait& wait = {});
+  struct FilterResult {
+    std::string warning;     // the gap cannot be read: shown, and the rows are kept
+    bool cancelled = false;  // the operator cancelled it: the rows are kept
+    bool Done() const { return warning.empty() && !cancelled; }
+  };
+  // "Filtrer": the rows are computed on a worker while the caller waits with `wait`, then
+  // replace the rows.
+  FilterResult Filter(const std::string& gapText, const JobWait& wait = {});
   // The rows, in label order, each with its kept count, maxPasses and handicap.
   const std::vector<CStatLineEntry>& Rows() const { return m_rows; }
   int FileCount() const { return m_files; }
@@ -91,16 +101,17 @@ class CExportLinesDialogModel {
     ExportOutcome outcome;  // when it ran
   };
   // "Exporter maintenant" with the fields as shown: the checks in order (rows, gap, name,
-  // folder, FTP targets), then the export of the snapshot, not silent, on an export's own
-  // thread while the caller waits with `wait`.
+  // folder, FTP targets), then the export of the snapshot, not silent, on a worker while the
+  // caller waits with `wait`. The job cannot be cancelled: files are not left half exported.
   ExportNowResult ExportNow(const std::string& gapText, const std::string& folderText,
                             const std::string& nameText, bool zip, bool ftp,
-                            const ExportWait& wait = {});
+                            const JobWait& wait = {});
 
   // "Fermer": writes the fields (the period read with "%d": unreadable or below 1 gives 2).
   void Close(const ExportDialogFields& fields);
 
  private:
+  CRecordedDetections& m_records;
   ExportEnvironment m_env;
   ExportSettings m_opened;
   CWorkSnapshot m_snapshot;

@@ -6,7 +6,7 @@ namespace lapora {
 
 CExportRun::CExportRun(Work work) {
   m_thread = std::thread([this, work = std::move(work)] {
-    work(m_progress);
+    work();
     std::lock_guard lock(m_mutex);
     m_done = true;
     m_ended.notify_all();

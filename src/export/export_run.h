@@ -1,10 +1,9 @@
-// One export on a thread of its own, so that the window thread never waits for the files to be
-// computed and written: the window thread starts it, then polls Done() or waits for it in short
-// slices (handling its events between them) and finally joins it. The work reports how far it
-// got through ExportProgress, which the window thread reads while it runs.
+// One background export on a thread of its own, so that the window thread never waits for the
+// files to be computed and written: the window thread starts it, then polls Done() or waits for
+// it in short slices (handling its events between them) and finally joins it. (What the
+// operator waits for, with a progress dialog, is a CProgressJob instead.)
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -13,16 +12,9 @@
 
 namespace lapora {
 
-// How far an export got; written by the export's thread, read by any thread.
-struct ExportProgress {
-  std::atomic<int> detectors{0};      // detectors to export (known once they are grouped)
-  std::atomic<int> detectorsDone{0};  // detectors whose files are written
-  std::atomic<int> filesWritten{0};
-};
-
 class CExportRun {
  public:
-  using Work = std::function<void(ExportProgress&)>;
+  using Work = std::function<void()>;
 
   // Starts work on a new thread at once.
   explicit CExportRun(Work work);
@@ -38,12 +30,10 @@ class CExportRun {
   // Waits for the end, calling pump every `slice` meanwhile (the window thread's events).
   void WaitWithPump(const std::function<void()>& pump,
                     std::chrono::milliseconds slice = std::chrono::milliseconds(20)) const;
-  const ExportProgress& Progress() const { return m_progress; }
   // The thread the work runs on.
   std::thread::id ThreadId() const { return m_threadId; }
 
  private:
-  ExportProgress m_progress;
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_ended;
   bool m_done = false;  // guarded by m_mutex

@@ -4,8 +4,8 @@
 
 namespace lapora {
 
-CProgressJob::CProgressJob(std::string caption, Work work)
-    : m_caption(std::move(caption)), m_work(std::move(work)) {}
+CProgressJob::CProgressJob(std::string caption, Work work, bool cancellable)
+    : m_caption(std::move(caption)), m_cancellable(cancellable), m_work(std::move(work)) {}
 
 CProgressJob::~CProgressJob() {
   Cancel();
@@ -49,19 +49,35 @@ std::string CProgressJob::ProgressText() const {
   return m_progressText;
 }
 
+CProgressJob::Steps CProgressJob::ProgressSteps() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_steps;
+}
+
 std::vector<std::string> CProgressJob::TakeLines() {
   std::lock_guard<std::mutex> lock(m_mutex);
   return std::exchange(m_lines, {});
 }
 
 void CProgressJob::Cancel() {
-  m_cancelled.store(true);
+  if (m_cancellable) {
+    m_cancelled.store(true);
+  }
 }
 
 bool CProgressJob::Report(std::string text) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_progressText = std::move(text);
+  }
+  return !m_cancelled.load();
+}
+
+bool CProgressJob::Report(std::string text, Steps steps) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_progressText = std::move(text);
+    m_steps = steps;
   }
   return !m_cancelled.load();
 }

@@ -105,6 +105,21 @@ inline constexpr Message kMsgExportZipFailed{
     "\n\nThe ZIP archive %s could not be made (error %d): the files were kept.",
     "\n\nL'archive ZIP %s n'a pas pu être créée (erreur %d) : les fichiers ont été conservés."};
 
+// What the progress dialog says while the dialog's work runs on a worker: the snapshot taken
+// when it opens (detections read and in all), "Filtrer" (detector reached and in all), and
+// "Exporter maintenant".
+inline constexpr Message kMsgExportSnapshotCaption{"Reading the recorded detections",
+                                                   "Lecture des détections enregistrées"};
+inline constexpr Message kMsgExportSnapshotProgress{
+    "Reading the recorded detections... %d of %d",
+    "Lecture des détections enregistrées... %d sur %d"};
+inline constexpr Message kMsgExportFilterCaption{"Distributing the detections",
+                                                 "Répartition des détections"};
+inline constexpr Message kMsgExportFilterProgress{
+    "Distributing the detections... detector %d of %d",
+    "Répartition des détections... détecteur %d sur %d"};
+inline constexpr Message kMsgExportNowCaption{"Exporting the detection lines",
+                                              "Export des lignes de détections en cours"};
 // "Exporter maintenant" while the export runs: files written, detectors done and in all.
 inline constexpr Message kMsgExportProgress{"Exporting... %d file(s) written, detector %d of %d",
                                             "Export en cours... %d fichier(s) écrit(s), "

@@ -480,6 +480,10 @@ void Station::OpenExportDetectionLinesDialog() {
   CExportLinesDialogModel model(
       m_parts.records, ExportEnvironment{m_parts.store, DefaultExportFolder(), FtpServersFilePath(),
                                          UploadQueuer(), &m_exportTurn});
+  // The snapshot is taken on a worker while the window goes on; its Cancel opens nothing.
+  if (!model.TakeSnapshot([this](CProgressJob& job) { m_front.WaitForJob(job, {}); })) {
+    return;
+  }
   m_front.RunExportDetectionLinesDialog(model);
 }
 

@@ -1,21 +1,19 @@
 #include "ui/dlg_export_detection_lines.h"
 
 #include <QButtonGroup>
-#include <QCloseEvent>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QProgressDialog>
 #include <QSet>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
 
 #include "resources/messages_export_dialog.h"
 #include "ui/dlg_ftp_servers.h"
+#include "ui/dlg_job_progress.h"
 #include "ui/dlg_recalage.h"
 #include "ui/qt_text.h"
 
@@ -29,76 +27,6 @@ constexpr std::array<int, 6> kColumnShares = {3, 4, 4, 8, 5, 8};
 constexpr int kToolTipMs = 15000;
 constexpr int kPeriodMin = 1;
 constexpr int kPeriodMax = 10;
-
-// How often the progress of a running export is shown, and its end noticed.
-constexpr int kProgressPollMs = 50;
-
-// The progress of "Exporter maintenant": modal over the export dialog, with no cancel button,
-// and neither Escape nor the close box ends it before the export has ended (the files would be
-// left half done).
-class ExportProgressDialog : public QProgressDialog {
- public:
-  explicit ExportProgressDialog(QWidget* parent) : QProgressDialog(parent) {
-    setCancelButton(nullptr);
-    setAutoReset(false);
-    setAutoClose(false);
-    setMinimumDuration(0);
-    setWindowModality(Qt::WindowModal);
-  }
-  void Finish() {
-    m_finished = true;
-    done(QDialog::Accepted);
-  }
-  void reject() override {
-    if (m_finished) {
-      QProgressDialog::reject();
-    }
-  }
-
- protected:
-  void closeEvent(QCloseEvent* event) override {
-    if (!m_finished) {
-      event->ignore();
-      return;
-    }
-    QProgressDialog::closeEvent(event);
-  }
-
- private:
-  bool m_finished = false;
-};
-
-// Shows the run's progress until it ends.
-void ShowProgressUntilDone(const CExportRun& run, const QString& title, QWidget* parent) {
-  ExportProgressDialog progress(parent);
-  progress.setWindowTitle(title);
-  progress.setRange(0, 0);  // busy until the detectors are counted
-  auto update = [&run, &progress] {
-    const ExportProgress& state = run.Progress();
-    const int detectors = state.detectors;
-    const int done = state.detectorsDone;
-    if (detectors > 0 && progress.maximum() != detectors) {
-      progress.setRange(0, detectors);
-    }
-    if (detectors > 0) {
-      progress.setValue(done);
-    }
-    progress.setLabelText(
-        ToQt(StrF(Tr(kMsgExportProgress).c_str(), state.filesWritten.load(),
-                  std::min(done + 1, std::max(detectors, 1)), std::max(detectors, 1))));
-  };
-  update();
-  QTimer poll(&progress);
-  QObject::connect(&poll, &QTimer::timeout, &progress, [&] {
-    if (run.Done()) {
-      progress.Finish();
-      return;
-    }
-    update();
-  });
-  poll.start(kProgressPollMs);
-  progress.exec();
-}
 
 // Tool tips wrap at 400 pixels.
 QString WrappedTip(const std::string& text) {
@@ -229,7 +157,7 @@ CDlgExportDetectionLines::CDlgExportDetectionLines(CExportLinesDialogModel& mode
   bottom->addWidget(m_close);
   layout->addLayout(bottom);
 
-  connect(m_filter, &QPushButton::clicked, this, &CDlgExportDetectionLines::Filter);
+  connect(m_filter, &QPushButton::clicked, this, [this] { (void)Filter(); });
   connect(typeGroup, &QButtonGroup::idClicked, this, &CDlgExportDetectionLines::DisplayTypeChosen);
   connect(m_list, &QTreeWidget::itemSelectionChanged, this,
           &CDlgExportDetectionLines::UpdateSideControls);
@@ -248,21 +176,39 @@ CDlgExportDetectionLines::CDlgExportDetectionLines(CExportLinesDialogModel& mode
   UpdateSideControls();
 }
 
-void CDlgExportDetectionLines::Filter() {
-  if (std::optional<std::string> warning = m_model.Filter(FromQt(m_gap->text()))) {
-    m_showMessage(ToQt(*warning), QMessageBox::Warning);
-    return;
+JobWait CDlgExportDetectionLines::ProgressWait() {
+  return [this](CProgressJob& job) { WaitWithProgressDialog(job, windowTitle(), {}, this); };
+}
+
+CDlgExportDetectionLines::FilterEnd CDlgExportDetectionLines::Filter() {
+  CExportLinesDialogModel::FilterResult result =
+      m_model.Filter(FromQt(m_gap->text()), ProgressWait());
+  if (!result.warning.empty()) {
+    m_showMessage(ToQt(result.warning), QMessageBox::Warning);
+    return FilterEnd::kRefused;
+  }
+  if (result.cancelled) {
+    return FilterEnd::kCancelled;
   }
   FillRows();
   UpdateSideControls();
+  return FilterEnd::kFilled;
 }
 
-void CDlgExportDetectionLines::Refilter() {
+void CDlgExportDetectionLines::Refilter(std::optional<int> displayTypeBefore) {
   QSet<QString> selected;
   for (QTreeWidgetItem* item : m_list->selectedItems()) {
     selected.insert(item->text(0));
   }
-  Filter();
+  if (Filter() == FilterEnd::kCancelled) {
+    // The rows stay those of the last "Filtrer", in the display type they had; a handicap
+    // stored meanwhile shows, as it is what the exports will use.
+    if (displayTypeBefore) {
+      m_model.SetDisplayType(*displayTypeBefore);
+      m_types[m_model.DisplayType()]->setChecked(true);
+    }
+    FillRows();
+  }
   for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = m_list->topLevelItem(i);
     item->setSelected(selected.contains(item->text(0)));
@@ -315,8 +261,9 @@ void CDlgExportDetectionLines::UpdateFtpTarget() {
 }
 
 void CDlgExportDetectionLines::DisplayTypeChosen(int displayType) {
+  const int before = m_model.DisplayType();
   m_model.SetDisplayType(displayType);
-  Refilter();
+  Refilter(before);
 }
 
 void CDlgExportDetectionLines::RunRetiming() {
@@ -375,11 +322,10 @@ void CDlgExportDetectionLines::PickServers() {
 }
 
 void CDlgExportDetectionLines::ExportNow() {
-  // The export runs on its own thread; the window goes on under its progress dialog.
-  CExportLinesDialogModel::ExportNowResult result = m_model.ExportNow(
-      FromQt(m_gap->text()), FromQt(m_folder->text()), FromQt(m_name->text()), m_zip->isChecked(),
-      m_ftp->isChecked(),
-      [this](const CExportRun& run) { ShowProgressUntilDone(run, windowTitle(), this); });
+  // The export runs on a worker; the window goes on under its progress dialog.
+  CExportLinesDialogModel::ExportNowResult result =
+      m_model.ExportNow(FromQt(m_gap->text()), FromQt(m_folder->text()), FromQt(m_name->text()),
+                        m_zip->isChecked(), m_ftp->isChecked(), ProgressWait());
   if (!result.warning.empty()) {
     m_showMessage(ToQt(result.warning), QMessageBox::Warning);
     return;

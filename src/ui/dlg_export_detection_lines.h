@@ -3,7 +3,8 @@
 // maintenant" and the background export. It only shows fields: every check and result is the
 // CExportLinesDialogModel's. The FTP servers dialog picks the target servers and the re-timing
 // dialog changes a handicap; questions, messages and the folder chooser go through replaceable
-// callables (tests). Qt thread only.
+// callables (tests). The snapshot, "Filtrer" and "Exporter maintenant" run on a worker under the
+// program's progress dialog, so the window goes on meanwhile. Qt thread only.
 #pragma once
 
 #include <QCheckBox>
@@ -69,9 +70,15 @@ class CDlgExportDetectionLines : public QDialog {
   void reject() override;
 
  private:
-  void Filter();
-  // Re-runs "Filtrer" keeping the selected detectors selected.
-  void Refilter();
+  enum class FilterEnd { kFilled, kRefused, kCancelled };
+  // How the dialog waits for its work: under the progress dialog, with exec().
+  JobWait ProgressWait();
+  // "Filtrer"; refused (unreadable gap) and cancelled leave the rows as they were.
+  FilterEnd Filter();
+  // Re-runs "Filtrer" keeping the selected detectors selected and the focus on the list. When
+  // it is cancelled, the rows stay, shown in displayTypeBefore when the display type had just
+  // changed.
+  void Refilter(std::optional<int> displayTypeBefore = std::nullopt);
   void FillRows();
   void UpdateSideControls();
   void UpdateFtpTarget();

@@ -1,8 +1,8 @@
 #include "ui/dlg_job_progress.h"
 
 #include <QHBoxLayout>
-#include <QProgressBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -35,26 +35,29 @@ CDlgJobProgress::CDlgJobProgress(CProgressJob& job, const QString& title, JobLin
   m_text = new QLabel(ToQt(job.Caption()), this);
   m_text->setMinimumWidth(420);
   m_text->setWordWrap(true);
-  auto* bar = new QProgressBar(this);
-  bar->setRange(0, 0);  // busy: the work does not know its end in advance
-  m_cancel = new QPushButton(ToQt(kMsgProgressCancel), this);
-  connect(m_cancel, &QPushButton::clicked, this, &CDlgJobProgress::reject);
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(m_cancel);
-  buttons->addStretch(1);
+  m_bar = new QProgressBar(this);
+  m_bar->setRange(0, 0);  // busy until the work says how many steps it has
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_text);
-  layout->addWidget(bar);
-  layout->addLayout(buttons);
+  layout->addWidget(m_bar);
+  if (job.Cancellable()) {
+    m_cancel = new QPushButton(ToQt(kMsgProgressCancel), this);
+    connect(m_cancel, &QPushButton::clicked, this, &CDlgJobProgress::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_cancel);
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+  }
 
   connect(&m_poll, &QTimer::timeout, this, &CDlgJobProgress::Poll);
   m_poll.start(kPollMs);
 }
 
 void CDlgJobProgress::reject() {
-  if (!m_job.Cancelled()) {
+  // Escape and the close box come here too; the dialog ends only when the work has returned
+  // (QDialog keeps a dialog that is still visible after reject()).
+  if (m_job.Cancellable() && !m_job.Cancelled()) {
     m_job.Cancel();
     m_cancel->setEnabled(false);
     m_text->setText(ToQt(kMsgProgressCancelling));
@@ -74,6 +77,13 @@ void CDlgJobProgress::Poll() {
     std::string text = m_job.ProgressText();
     if (!text.empty()) {
       m_text->setText(ToQt(text));
+    }
+    const CProgressJob::Steps steps = m_job.ProgressSteps();
+    if (steps.total > 0) {
+      if (m_bar->maximum() != steps.total) {
+        m_bar->setRange(0, steps.total);
+      }
+      m_bar->setValue(std::min(steps.done, steps.total));
     }
   }
 }

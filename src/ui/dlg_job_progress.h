@@ -1,11 +1,14 @@
-// The progress dialog with a Cancel button over work that runs on a worker (a CProgressJob):
-// its latest text and a busy bar. Cancel, Escape or closing the dialog cancel the job; the
-// dialog stays, its button greyed, until the work has returned, so that what the caller reads
-// afterwards is final. Qt thread only.
+// The one progress dialog over work that runs on a worker (a CProgressJob): its latest text, and
+// a bar that is busy until the work reports how many steps it has, then shows how many are
+// done. Cancel, Escape or closing the dialog cancel the job; the dialog stays, its button
+// greyed, until the work has returned, so that what the caller reads afterwards is final. A job
+// that cannot be cancelled gets no Cancel button, and Escape and the close box do nothing: only
+// the end of its work ends the dialog. Qt thread only.
 #pragma once
 
 #include <QDialog>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <functional>
@@ -27,6 +30,8 @@ class CDlgJobProgress : public QDialog {
                   QWidget* parent = nullptr);
 
   QLabel* TextLabel() const { return m_text; }
+  QProgressBar* Bar() const { return m_bar; }
+  // Null for a job that cannot be cancelled.
   QPushButton* CancelButton() const { return m_cancel; }
 
  public slots:
@@ -41,6 +46,7 @@ class CDlgJobProgress : public QDialog {
   CProgressJob& m_job;
   JobLineSink m_onLine;
   QLabel* m_text = nullptr;
+  QProgressBar* m_bar = nullptr;
   QPushButton* m_cancel = nullptr;
   QTimer m_poll;
 };

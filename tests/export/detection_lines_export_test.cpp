@@ -162,8 +162,9 @@ class ExportLinesTest : public ::testing::Test {
 TEST_F(ExportLinesTest, TwoDetectorsGiveOneFilePerPassageAndTheDataText) {
   AddTwoDetectors();
   CExportLinesDialogModel model(records, Env());
+  ASSERT_TRUE(model.TakeSnapshot());
   EXPECT_FALSE(model.HasRows());  // nothing is computed before "Filtrer"
-  ASSERT_FALSE(model.Filter("00:00:06"));
+  ASSERT_TRUE(model.Filter("00:00:06").Done());
   ASSERT_EQ(model.Rows().size(), 2u);
   EXPECT_EQ(model.FileCount(), 5);
   EXPECT_EQ(model.RowColumns(0),
@@ -194,17 +195,18 @@ TEST_F(ExportLinesTest, TwoDetectorsGiveOneFilePerPassageAndTheDataText) {
   EXPECT_TRUE(jobs.empty());
 
   // Raising the gap leaves one passage per runner: one file per detector.
-  ASSERT_FALSE(model.Filter("01:00:00"));
+  ASSERT_TRUE(model.Filter("01:00:00").Done());
   EXPECT_EQ(model.FileCount(), 2);
   EXPECT_EQ(model.DataToExportText(), "2 fichiers de d\xE9tections - Temps format LOGICA");
   // An unreadable gap keeps the rows.
-  EXPECT_EQ(model.Filter("15:30"), Tr(kMsgExportInvalidGap));
+  EXPECT_EQ(model.Filter("15:30").warning, Tr(kMsgExportInvalidGap));
   EXPECT_EQ(model.Rows().size(), 2u);
 }
 
 TEST_F(ExportLinesTest, NothingRecordedGivesNoRowsAndNoExport) {
   CExportLinesDialogModel model(records, Env());
-  ASSERT_FALSE(model.Filter("0:0:0"));
+  ASSERT_TRUE(model.TakeSnapshot());
+  ASSERT_TRUE(model.Filter("0:0:0").Done());
   EXPECT_FALSE(model.HasRows());
   EXPECT_EQ(model.DataToExportText(), Tr(kMsgExportNoData));
   CExportLinesDialogModel::ExportNowResult result =
@@ -216,7 +218,8 @@ TEST_F(ExportLinesTest, NothingRecordedGivesNoRowsAndNoExport) {
   // One file: no plural.
   Add("FIN", "3", "10:00:00.00");
   CExportLinesDialogModel one(records, Env());
-  ASSERT_FALSE(one.Filter("0:0:0"));
+  ASSERT_TRUE(one.TakeSnapshot());
+  ASSERT_TRUE(one.Filter("0:0:0").Done());
   one.SetDisplayType(1);
   EXPECT_EQ(one.DataToExportText(), "1 fichier de d\xE9tection - Temps de passages");
 }
@@ -224,7 +227,8 @@ TEST_F(ExportLinesTest, NothingRecordedGivesNoRowsAndNoExport) {
 TEST_F(ExportLinesTest, ExportNowChecksComeInOrder) {
   Add("FIN", "3", "10:00:00.00");
   CExportLinesDialogModel model(records, Env());
-  ASSERT_FALSE(model.Filter("0:0:0"));
+  ASSERT_TRUE(model.TakeSnapshot());
+  ASSERT_TRUE(model.Filter("0:0:0").Done());
   auto warning = [&](const std::string& gap, const std::string& folder, const std::string& name,
                      bool ftp) { return model.ExportNow(gap, folder, name, false, ftp).warning; };
   EXPECT_EQ(warning("abc", "", "", true), Tr(kMsgExportInvalidGap));
@@ -258,7 +262,8 @@ TEST_F(ExportLinesTest, DisplayTypesWriteClockPassageAndCompactTimes) {
 
   // The rows show the best time in the display type and the handicap.
   CExportLinesDialogModel model(records, Env());
-  ASSERT_FALSE(model.Filter("0:0:0"));
+  ASSERT_TRUE(model.TakeSnapshot());
+  ASSERT_TRUE(model.Filter("0:0:0").Done());
   std::vector<std::string> best;
   for (int type : {0, 1, 2}) {
     model.SetDisplayType(type);
@@ -271,7 +276,8 @@ TEST_F(ExportLinesTest, DisplayTypesWriteClockPassageAndCompactTimes) {
 TEST_F(ExportLinesTest, HandicapIsRetimedAndResetAtOnce) {
   Add("FIN", "12", "10:15:30.27");
   CExportLinesDialogModel model(records, Env());
-  ASSERT_FALSE(model.Filter("0:0:0"));
+  ASSERT_TRUE(model.TakeSnapshot());
+  ASSERT_TRUE(model.Filter("0:0:0").Done());
   HandicapRetiming retiming = model.RetimingFor(0);
   EXPECT_EQ(retiming.bib, "12");
   EXPECT_EQ(retiming.passNumber, 1);
@@ -281,13 +287,13 @@ TEST_F(ExportLinesTest, HandicapIsRetimedAndResetAtOnce) {
   EXPECT_EQ(store.ReadSettingText(kExportLinesSection, "Handicap-FIN", ""), "10:00:00.00");
   EXPECT_EQ(model.RowColumns(0)[5], "10:00:00.00");
   // A new "Filtrer" reads it back from the settings.
-  ASSERT_FALSE(model.Filter("0:0:0"));
+  ASSERT_TRUE(model.Filter("0:0:0").Done());
   EXPECT_EQ(model.Rows()[0].handicap.FormatHundredths(), "10:00:00.00");
   EXPECT_EQ(model.ResetHandicap(0), "");
   EXPECT_EQ(store.ReadSettingText(kExportLinesSection, "Handicap-FIN", ""), "00:00:00.00");
   // An unreadable stored handicap counts as none.
   ASSERT_TRUE(store.WriteSettingText(kExportLinesSection, "Handicap-FIN", "soon"));
-  ASSERT_FALSE(model.Filter("0:0:0"));
+  ASSERT_TRUE(model.Filter("0:0:0").Done());
   EXPECT_FALSE(model.Rows()[0].handicap.IsSet());
 }
 
@@ -297,7 +303,8 @@ TEST_F(ExportLinesTest, HandicapThatIsNotTheDetectorsOwnIsReported) {
   }
   ASSERT_TRUE(store.WriteSettingText(kExportLinesSection, "Handicap-D1", "01:00:00.00"));
   CExportLinesDialogModel model(records, Env());
-  ASSERT_FALSE(model.Filter("0:0:0"));
+  ASSERT_TRUE(model.TakeSnapshot());
+  ASSERT_TRUE(model.Filter("0:0:0").Done());
   std::vector<std::string> labels;
   for (const CStatLineEntry& row : model.Rows()) {
     labels.push_back(row.label);
@@ -436,6 +443,7 @@ TEST_F(ExportLinesTest, ZipEntryIsDatedWithTheFileTimeAndRemovedOnFailure) {
 TEST_F(ExportLinesTest, FtpQueuesOneJobPerFileAndServerFileByFile) {
   WriteServers();
   CExportLinesDialogModel model(records, Env());
+  ASSERT_TRUE(model.TakeSnapshot());
   model.SetFtpServers({"B", "A", "Z"});  // Z is in no servers file
   EXPECT_EQ(store.ReadSettingText(kExportLinesSection, "FtpServersList", ""), "B\\A\\Z");
   EXPECT_EQ(model.FtpTargetLabel(), "B, A, Z");
@@ -517,14 +525,19 @@ TEST_F(ExportLinesTest, AnExportWorksWithTheSettingsAsTheyStoodWhenItStarted) {
   options.folder = Out();
   options.genericName = "export";
   options.ftp = true;
-  ExportProgress progress;
-  ExportOutcome outcome = ExportDetectionLinesNow(ListOf(snapshot), options, copy, &progress);
+  // Run as "Exporter maintenant" runs it: a job that says how far it got.
+  ExportOutcome outcome;
+  CProgressJob job("export", [&](CProgressJob& self) {
+    outcome = ExportDetectionLinesNow(ListOf(snapshot), options, copy, &self);
+  });
+  job.Start();
+  job.Join();
   EXPECT_EQ(ReadFile(options.folder + "/export-FIN-1.kol"), "1\tFIN\t12\t1\t00:15:30.27\t1\r\n");
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0]->site, "ftp.a.example");
-  EXPECT_EQ(progress.detectors, 1);
-  EXPECT_EQ(progress.detectorsDone, 1);
-  EXPECT_EQ(progress.filesWritten, 1);
+  EXPECT_EQ(job.ProgressText(), StrF(Tr(kMsgExportProgress).c_str(), 1, 1, 1));
+  EXPECT_EQ(job.ProgressSteps().done, 1);
+  EXPECT_EQ(job.ProgressSteps().total, 1);
 }
 
 TEST_F(ExportLinesTest, ExportsRunningAtOnceTakeTurns) {
@@ -539,9 +552,7 @@ TEST_F(ExportLinesTest, ExportsRunningAtOnceTakeTurns) {
   options.folder = Out();
   options.genericName = "export";
   std::unique_lock another(turn);  // another export is writing
-  CExportRun run([&](ExportProgress& progress) {
-    ExportDetectionLinesNow(ListOf(snapshot), options, copy, &progress);
-  });
+  CExportRun run([&] { ExportDetectionLinesNow(ListOf(snapshot), options, copy); });
   EXPECT_FALSE(run.WaitFor(std::chrono::milliseconds(200)));
   EXPECT_FALSE(fs::exists(options.folder + "/export-FIN-1.kol"));
   another.unlock();
@@ -640,6 +651,7 @@ TEST_F(ExportLinesTest, ReplacedArchiveStaysWholeForWhoeverHasItOpen) {
 
 TEST_F(ExportLinesTest, ClosingWritesTheFieldsAndTheReadablePeriod) {
   CExportLinesDialogModel model(records, Env());
+  ASSERT_TRUE(model.TakeSnapshot());
   EXPECT_EQ(model.Opened().exportPath, dir.path());  // the program folder by default
   EXPECT_EQ(model.Opened().genericFilename, "export");
   EXPECT_EQ(model.Opened().delta, "");

@@ -286,10 +286,30 @@ TEST_F(ExportStationTest, ExportAllButtonWritesTheExportFile) {
   EXPECT_NE(std::find(sound.played.begin(), sound.played.end(), kSoundDone), sound.played.end());
 }
 
-TEST_F(ExportStationTest, WindowMenuOpensTheDialogThroughTheFrontEnd) {
+// The dialog's snapshot is taken on a worker: while it waits for the records lock, the window
+// goes on handling its events, and the dialog opens over the whole snapshot once it is taken.
+// Cancelled, it opens nothing.
+TEST_F(ExportStationTest, OpeningTakesTheSnapshotOnAWorkerWhileTheWindowGoesOn) {
+  Add("FIN", "1", "10:00:00.00");
+  Add("FIN", "2", "10:00:01.00");
+  int pumpsWhileHeld = 0;
+  {
+    RecordsLockHolder holder(records);
+    front.onPump = [&] {
+      if (++pumpsWhileHeld == 3) {
+        holder.Release();
+      }
+    };
+    station->OpenExportDetectionLinesDialog();
+    front.onPump = {};
+  }
+  EXPECT_GE(pumpsWhileHeld, 3);
+  EXPECT_EQ(front.exportSnapshotSizes, std::vector<std::size_t>{2});
+
+  front.onJob = [](CProgressJob& job) { job.Cancel(); };
   station->OpenExportDetectionLinesDialog();
-  EXPECT_NE(std::find(front.calls.begin(), front.calls.end(), "RunExportDetectionLinesDialog"),
-            front.calls.end());
+  EXPECT_EQ(front.exportSnapshotSizes.size(), 1u);
+  EXPECT_FALSE(station->IsBusy());
 }
 
 TEST(ExportConsoleTest, ExportCommandRunsTheSavedExportAndPrintsTheMessage) {

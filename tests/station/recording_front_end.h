@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "export/export_lines_dialog_model.h"
 #include "station/front_end.h"
 
 namespace lapora::testing {
@@ -117,8 +118,9 @@ class RecordingFrontEnd : public FrontEnd {
     Record("RunConfigurationDialog");
     return configurationAnswer ? configurationAnswer(session) : false;
   }
-  void RunExportDetectionLinesDialog(CExportLinesDialogModel&) override {
+  void RunExportDetectionLinesDialog(CExportLinesDialogModel& model) override {
     Record("RunExportDetectionLinesDialog");
+    exportSnapshotSizes.push_back(model.Snapshot().size());
   }
   std::vector<std::size_t> SelectedDetectionRows() const override { return selectedRows; }
   RemoveRestoreChoice ShowRemoveRestoreMenu(bool removeEnabled, bool restoreEnabled) override {
@@ -145,6 +147,14 @@ class RecordingFrontEnd : public FrontEnd {
   void StopTimer(int id) override {
     Record("StopTimer " + std::to_string(id));
     timers.erase(id);
+  }
+  // A job's wait: onJob sees the job first (to cancel it, say), then the wait pumps as any.
+  void WaitForJob(CProgressJob& job,
+                  const std::function<void(const std::string& line)>& onLine) override {
+    if (onJob) {
+      onJob(job);
+    }
+    FrontEnd::WaitForJob(job, onLine);
   }
   // A wait of the Station's handles the window's events here: counted, and onPump runs.
   void PumpEvents() override {
@@ -211,6 +221,9 @@ class RecordingFrontEnd : public FrontEnd {
   bool scrollLockOn = false;
   int pumps = 0;
   std::function<void()> onPump;
+  std::function<void(CProgressJob&)> onJob;
+  // The size of the snapshot of each export dialog opened.
+  std::vector<std::size_t> exportSnapshotSizes;
 
  private:
   static std::string Name(ListId list) {

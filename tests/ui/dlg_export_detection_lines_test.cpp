@@ -1,12 +1,14 @@
 // The detection-lines export dialog offscreen over real recorded detections and a settings file
 // in a temporary folder, run with exec() and driven from inside it: opening from the saved
-// settings, "Filtrer" filling the rows, the side controls, the handicap re-timing dialog and the
-// reset, the FTP servers dialog as the target picker, an export, and the closing writes.
+// settings, "Filtrer" filling the rows (under the progress dialog, with the window going on, and
+// its Cancel), the side controls, the handicap re-timing dialog and the reset, the FTP servers
+// dialog as the target picker, an export under the progress dialog, and the closing writes.
 #include <QApplication>
-#include <QProgressDialog>
 #include <QTest>
 #include <filesystem>
+#include <future>
 #include <memory>
+#include <optional>
 
 #include "detections/recorded_detections.h"
 #include "export/export_lines_dialog_model.h"
@@ -19,6 +21,7 @@
 #include "ui/dialog_driver.h"
 #include "ui/dlg_export_detection_lines.h"
 #include "ui/dlg_ftp_servers.h"
+#include "ui/dlg_job_progress.h"
 #include "ui/dlg_recalage.h"
 #include "ui/qt_text.h"
 
@@ -30,6 +33,19 @@ using testing::ExecWith;
 using testing::WhenDialogShown;
 
 constexpr int kRejected = QDialog::Rejected;
+
+// The rows of the detector list, their columns joined with "|".
+QStringList Rows(const QTreeWidget& list) {
+  QStringList rows;
+  for (int i = 0; i < list.topLevelItemCount(); ++i) {
+    QStringList columns;
+    for (int c = 0; c < list.columnCount(); ++c) {
+      columns.push_back(list.topLevelItem(i)->text(c));
+    }
+    rows.push_back(columns.join('|'));
+  }
+  return rows;
+}
 
 // The labels of the FTP servers dialog's rows, each with its tick.
 QStringList TickedRows(const CDlgFtpServers& dialog) {
@@ -53,6 +69,8 @@ class DlgExportDetectionLinesTest : public QObject {
   std::unique_ptr<Logger> m_log;
   std::unique_ptr<CRecordedDetections> m_records;
   std::vector<std::unique_ptr<CFtpJob>> m_jobs;
+  // When set, the export's queueing of its uploads (on its worker) waits for it.
+  std::optional<std::shared_future<void>> m_uploadGate;
   QStringList m_messages;
 
   void Add(const std::string& label, const std::string& bib, const std::string& time) {
@@ -61,11 +79,16 @@ class DlgExportDetectionLinesTest : public QObject {
     (void)m_records->AddDetectionRecord(label, bib, CChrono(), race, 0, false);
   }
   std::unique_ptr<CExportLinesDialogModel> MakeModel() {
-    return std::make_unique<CExportLinesDialogModel>(
+    auto model = std::make_unique<CExportLinesDialogModel>(
         *m_records, ExportEnvironment{*m_store, m_dir->path(), m_dir->File("FtpServers.dat"),
                                       [this](std::unique_ptr<CFtpJob> job) {
+                                        if (m_uploadGate) {
+                                          m_uploadGate->wait();
+                                        }
                                         m_jobs.push_back(std::move(job));
                                       }});
+    [&] { QVERIFY(model->TakeSnapshot()); }();
+    return model;
   }
   std::unique_ptr<CDlgExportDetectionLines> MakeDialog(CExportLinesDialogModel& model) {
     auto dialog = std::make_unique<CDlgExportDetectionLines>(model);
@@ -82,6 +105,7 @@ class DlgExportDetectionLinesTest : public QObject {
     m_log = std::make_unique<Logger>(*m_events);
     m_records = std::make_unique<CRecordedDetections>(*m_log);
     m_jobs.clear();
+    m_uploadGate.reset();
     m_messages.clear();
   }
 
@@ -117,10 +141,18 @@ class DlgExportDetectionLinesTest : public QObject {
   }
 
   void filterFillsRowsAndSideControlsFollowTheSelection() {
+    // D1: runners 1 and 2, two passages each once the gap has dropped 10:20:03; D2: runner 7,
+    // three passages; D3: one passage at 10:15:30.27, 10 h of handicap.
     Add("D2", "7", "10:00:00.00");
+    Add("D1", "1", "10:00:10.00");
+    Add("D1", "2", "10:00:05.00");
     Add("D2", "7", "10:10:00.00");
-    Add("D1", "1", "10:15:30.27");
-    m_store->WriteSettingText(kExportLinesSection, "Handicap-D1", "10:00:00.00");
+    Add("D1", "1", "10:20:00.00");
+    Add("D1", "1", "10:20:03.00");
+    Add("D2", "7", "10:20:00.00");
+    Add("D1", "2", "10:21:00.00");
+    Add("D3", "12", "10:15:30.27");
+    m_store->WriteSettingText(kExportLinesSection, "Handicap-D3", "10:00:00.00");
     auto model = MakeModel();
     auto dialog = MakeDialog(*model);
     int result = ExecWith(*dialog, [this](CDlgExportDetectionLines& shown) {
@@ -132,27 +164,129 @@ class DlgExportDetectionLinesTest : public QObject {
       shown.GapEdit()->setText(QStringLiteral("0:0:6"));
       shown.FilterButton()->click();
       QTreeWidget* list = shown.DetectorList();
-      QCOMPARE(list->topLevelItemCount(), 2);
-      QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("D1"));
-      QCOMPARE(list->topLevelItem(0)->text(3), QStringLiteral("10:15:30.27"));
-      QCOMPARE(list->topLevelItem(0)->text(5), QStringLiteral("10:00:00.00"));
-      QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("2"));
+      QCOMPARE(Rows(*list),
+               (QStringList{"D1|2|4|10:00:05.00|2|00:00:00.00", "D2|3|3|10:00:00.00|7|00:00:00.00",
+                            "D3|1|1|10:15:30.27|12|10:00:00.00"}));
       QVERIFY(shown.ExportButton()->isEnabled());
       QCOMPARE(shown.DataLabel()->text(),
-               QString::fromUtf8("3 fichiers de détections - Heures de détections"));
+               QString::fromUtf8("6 fichiers de détections - Heures de détections"));
 
-      list->topLevelItem(0)->setSelected(true);
+      list->topLevelItem(2)->setSelected(true);
       QVERIFY(shown.RetimingButton()->isEnabled());
       QCOMPARE(shown.HandicapLabel()->text(), QStringLiteral("10:00:00.00"));
-      // The display type re-filters and keeps the selection.
+      // The display type re-filters and keeps the selection and the focus on the list.
       shown.TypeRadio(2)->click();
-      QCOMPARE(list->topLevelItem(0)->text(3), QStringLiteral("1531"));
-      QVERIFY(list->topLevelItem(0)->isSelected());
+      QCOMPARE(Rows(*list),
+               (QStringList{"D1|2|4|100005|2|00:00:00.00", "D2|3|3|100000|7|00:00:00.00",
+                            "D3|1|1|1531|12|10:00:00.00"}));
+      QVERIFY(list->topLevelItem(2)->isSelected());
+      QVERIFY(list->hasFocus());
       QCOMPARE(shown.DataLabel()->text(),
-               QString::fromUtf8("3 fichiers de détections - Temps format LOGICA"));
+               QString::fromUtf8("6 fichiers de détections - Temps format LOGICA"));
       list->topLevelItem(1)->setSelected(true);  // two rows: no handicap to show
       QVERIFY(!shown.RetimingButton()->isEnabled());
       QCOMPARE(shown.HandicapLabel()->text(), QStringLiteral("..."));
+      shown.CloseButton()->click();
+    });
+    QCOMPARE(result, kRejected);
+  }
+
+  // On a race's worth of detections "Filtrer" runs on a worker under the progress dialog, over
+  // the export dialog: the window handles posted events before the rows come, and Cancel leaves
+  // the dialog as it was, rows, selection, display type and all.
+  void filterOfARaceRunsUnderTheProgressDialogAndCancelKeepsTheDialog() {
+    constexpr int kRunners = 1000;
+    constexpr int kPassages = 50;
+    int firstSpread = 12000;
+    int firstRunner = 0;
+    for (int p = 0; p < kPassages; ++p) {
+      for (int r = 1; r <= kRunners; ++r) {
+        const int spread = (r * 7919) % 12000;  // hundredths within a 3 min lap
+        if (p == 0 && spread < firstSpread) {
+          firstSpread = spread;
+          firstRunner = r;
+        }
+        for (int d = 1; d <= 4; ++d) {
+          const int hundredths = 8 * 360000 + p * 18000 + spread + d * 3;
+          CChrono race(hundredths / 100, static_cast<std::uint16_t>(hundredths % 100 * 10));
+          (void)m_records->AddDetectionRecord("D" + std::to_string(d), std::to_string(r), CChrono(),
+                                              race, 0, false);
+        }
+      }
+    }
+    QStringList expected;
+    for (int d = 1; d <= 4; ++d) {
+      const int first = 8 * 360000 + firstSpread + d * 3;
+      expected.push_back(
+          QStringLiteral("D%1|50|%2|%3|%4|00:00:00.00")
+              .arg(d)
+              .arg(kRunners * kPassages)
+              .arg(ToQt(CChrono(first / 100, static_cast<std::uint16_t>(first % 100 * 10))
+                            .FormatHundredths()))
+              .arg(firstRunner));
+    }
+    auto model = MakeModel();
+    auto dialog = MakeDialog(*model);
+    int result = ExecWith(*dialog, [&](CDlgExportDetectionLines& shown) {
+      QTreeWidget* list = shown.DetectorList();
+      shown.GapEdit()->setText(QStringLiteral("0:1:0"));
+      bool overDialog = false;
+      bool cancellable = false;
+      bool handled = false;
+      int rowsWhenHandled = -1;
+      auto waited = WhenDialogShown<CDlgJobProgress>([&](CDlgJobProgress& progress) {
+        overDialog = progress.parentWidget() == &shown && progress.isModal() &&
+                     progress.windowTitle() == shown.windowTitle();
+        cancellable = progress.CancelButton() != nullptr;
+        QMetaObject::invokeMethod(
+            &shown,
+            [&] {
+              handled = true;
+              rowsWhenHandled = list->topLevelItemCount();
+            },
+            Qt::QueuedConnection);
+        QVERIFY(QTest::qWaitFor([&] { return handled; }, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isVisible(), 60000);
+      });
+      shown.FilterButton()->click();
+      QVERIFY(*waited);
+      QVERIFY(overDialog);
+      QVERIFY(cancellable);
+      QVERIFY(handled);
+      QCOMPARE(rowsWhenHandled, 0);  // handled while the rows were being computed
+      QCOMPARE(Rows(*list), expected);
+      const QString data = shown.DataLabel()->text();
+      QCOMPARE(data, QString::fromUtf8("200 fichiers de détections - Heures de détections"));
+
+      // Cancelled, "Filtrer" with another gap changes nothing.
+      list->topLevelItem(1)->setSelected(true);
+      auto cancel = [] {
+        return WhenDialogShown<CDlgJobProgress>([](CDlgJobProgress& progress) {
+          progress.CancelButton()->click();
+          QTRY_VERIFY_WITH_TIMEOUT(!progress.isVisible(), 60000);
+        });
+      };
+      auto cancelled = cancel();
+      shown.GapEdit()->setText(QStringLiteral("2:0:0"));
+      shown.FilterButton()->click();
+      QVERIFY(*cancelled);
+      QCOMPARE(Rows(*list), expected);
+      QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem*>{list->topLevelItem(1)});
+      QCOMPARE(shown.DataLabel()->text(), data);
+      QVERIFY(shown.RetimingButton()->isEnabled());
+
+      // Cancelled after a change of display type: the former type comes back.
+      cancelled = cancel();
+      shown.TypeRadio(2)->click();
+      QVERIFY(*cancelled);
+      QVERIFY(shown.TypeRadio(0)->isChecked());
+      QCOMPARE(model->DisplayType(), 0);
+      QCOMPARE(Rows(*list), expected);
+      QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem*>{list->topLevelItem(1)});
+      QCOMPARE(shown.DataLabel()->text(), data);
+      // The list has the focus when the dialog is active again (offscreen, nothing activates
+      // it once the progress dialog is gone).
+      QCOMPARE(shown.focusWidget(), static_cast<QWidget*>(list));
       shown.CloseButton()->click();
     });
     QCOMPARE(result, kRejected);
@@ -279,23 +413,47 @@ class DlgExportDetectionLinesTest : public QObject {
       shown.ExportButton()->click();
       QCOMPARE(m_messages, QStringList{ToQt(kMsgExportNameMandatory)});
       shown.NameEdit()->setText(QStringLiteral("race"));
-      // The export runs under a progress dialog that ends by itself, before the final message.
+      // The export runs under the progress dialog, which ends by itself before the final
+      // message. Held when it queues its uploads, it shows its files written and its detectors
+      // done, and offers no way out: files are not left half exported.
+      std::promise<void> gate;
+      m_uploadGate = gate.get_future().share();
       QString progressTitle;
+      bool noCancel = false;
+      bool countsShown = false;
+      bool barFull = false;
+      bool escapeIgnored = false;
       int messagesWhileInProgress = -1;
-      auto progressShown = WhenDialogShown<QProgressDialog>([&](QProgressDialog& progress) {
+      auto progressShown = WhenDialogShown<CDlgJobProgress>([&](CDlgJobProgress& progress) {
         progressTitle = progress.windowTitle();
+        noCancel = progress.CancelButton() == nullptr;
         messagesWhileInProgress = static_cast<int>(m_messages.size());
-        QVERIFY(!progress.labelText().isEmpty());
+        countsShown = QTest::qWaitFor(
+            [&] {
+              return progress.TextLabel()->text() ==
+                     ToQt(StrF(Tr(kMsgExportProgress).c_str(), 1, 1, 1));
+            },
+            20000);
+        barFull = progress.Bar()->maximum() == 1 && progress.Bar()->value() == 1;
+        QTest::keyClick(&progress, Qt::Key_Escape);
+        progress.close();
+        escapeIgnored = progress.isVisible();
+        gate.set_value();
         QTRY_VERIFY_WITH_TIMEOUT(!progress.isVisible(), 20000);
       });
       shown.ExportButton()->click();
       QVERIFY(*progressShown);
       QCOMPARE(progressTitle, shown.windowTitle());
+      QVERIFY(noCancel);
+      QVERIFY(countsShown);
+      QVERIFY(barFull);
+      QVERIFY(escapeIgnored);
       QCOMPARE(messagesWhileInProgress, 1);
       QCOMPARE(m_messages.size(), 2);
       QVERIFY(m_messages[1].startsWith(ToQt(kMsgExportDone)));
       QVERIFY(m_messages[1].endsWith(ToQt(kMsgExportFtpLaunched)));
-      QVERIFY(std::filesystem::exists(out + "/race-FIN-1.kol"));
+      QCOMPARE(testing::ReadFile(out + "/race-FIN-1.kol"),
+               std::string("1\tFIN\t12\t1\t10:15:30.27\t1\r\n"));
       QCOMPARE(m_jobs.size(), std::size_t{2});
       QCOMPARE(QString::fromStdString(m_jobs[0]->site), QStringLiteral("ftp.a.example"));
       QCOMPARE(QString::fromStdString(m_jobs[1]->site), QStringLiteral("ftp.b.example"));

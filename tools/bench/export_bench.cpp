@@ -4,9 +4,11 @@
 // makes them, on an export thread, to one file per detector and passage number (snapshot
 // included, clock-time form, no archive, no upload), with the longest wait for the records lock
 // of a thread beside them (the window's counter refresh); the snapshot alone; and the export of
-// all recorded detections to one file. Each is run RUNS times; prints the best and the median
-// of each, the ratio of the two exports, and the resident size of the process (VmRSS, and its
-// peak VmHWM) once the detections are recorded, after the exports and after the export of all.
+// all recorded detections to one file; the export dialog's opening and "Filtrer", each on a
+// worker, with the window thread's own share of them. Each is run RUNS times; prints the best and
+// the median of each, the ratio of the two exports, and the resident size of the process (VmRSS,
+// and its peak VmHWM) once the detections are recorded, after the exports and after the export of
+// all.
 //
 // With STUCK_READS, a chip left on detector 1's mat is also read every 7 s, STUCK_READS times,
 // and the minimum gap is 6 s: every one of its reads is a passage of its own, so the export
@@ -26,6 +28,7 @@
 #include "bench_support.h"
 #include "detections/recorded_detections.h"
 #include "export/detection_lines_export.h"
+#include "export/export_lines_dialog_model.h"
 #include "foundation/events.h"
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
@@ -53,6 +56,47 @@ Timing TimeRuns(int runs, const std::function<bool()>& run) {
   std::sort(seconds.begin(), seconds.end());
   return {seconds.front(), seconds[seconds.size() / 2]};
 }
+
+// The window thread's share of work done on a worker while it waits: its own stretches of work
+// between Begin, the wait and End (worst of the runs kept).
+class WindowShare {
+ public:
+  void Begin() { m_begin = m_mark = std::chrono::steady_clock::now(); }
+  // The wait of the window thread: the stretch before it is its own, the wait is not.
+  JobWait Wait() {
+    return [this](CProgressJob& job) {
+      Stretch();
+      while (!job.WaitFinished(std::chrono::milliseconds(5))) {
+      }
+      m_mark = std::chrono::steady_clock::now();
+    };
+  }
+  void End() {
+    Stretch();
+    totalMs = Ms(std::chrono::steady_clock::now() - m_begin);
+  }
+  void Keep(const WindowShare& run) {
+    longestMs = std::max(longestMs, run.longestMs);
+    ownMs = std::max(ownMs, run.ownMs);
+    totalMs = std::max(totalMs, run.totalMs);
+  }
+
+  double longestMs = 0;
+  double ownMs = 0;
+  double totalMs = 0;
+
+ private:
+  static double Ms(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+  }
+  void Stretch() {
+    double ms = Ms(std::chrono::steady_clock::now() - m_mark);
+    longestMs = std::max(longestMs, ms);
+    ownMs += ms;
+  }
+  std::chrono::steady_clock::time_point m_begin;
+  std::chrono::steady_clock::time_point m_mark;
+};
 
 // VmRSS and VmHWM of /proc/self/status, in MB (0 when not found).
 struct Resident {
@@ -142,7 +186,7 @@ int Main(int argc, char** argv) {
   Timing lines = TimeRuns(runs, [&] {
     ExportOutcome outcome;
     std::string error;
-    CExportRun run([&](ExportProgress&) { error = RunPlannedExport(records, plan, &outcome); });
+    CExportRun run([&] { error = RunPlannedExport(records, plan, &outcome); });
     while (!run.WaitFor(std::chrono::milliseconds(1))) {
       auto start = std::chrono::steady_clock::now();
       (void)records.CountValidRecords();
@@ -154,6 +198,27 @@ int Main(int argc, char** argv) {
     return error.empty();
   });
   const Resident afterExport = ReadResident();
+  // The export dialog as the window runs it: opening (its snapshot) and "Filtrer", each on a
+  // worker while the window thread waits for it (there, under the progress dialog, handling its
+  // events). What counts is the window thread's own work outside those waits: its longest
+  // stretch, and the time the work took in all.
+  const std::string gap = stuckReads > 0 ? "00:00:06" : "00:01:00";
+  WindowShare openShare;
+  WindowShare filterShare;
+  Timing dialog = TimeRuns(runs, [&] {
+    WindowShare open;
+    WindowShare filter;
+    open.Begin();
+    CExportLinesDialogModel model(records, env);
+    bool ok = model.TakeSnapshot(open.Wait());
+    open.End();
+    filter.Begin();
+    ok = ok && model.Filter(gap, filter.Wait()).Done() && model.HasRows();
+    filter.End();
+    openShare.Keep(open);
+    filterShare.Keep(filter);
+    return ok;
+  });
   Timing snapshotOnly = TimeRuns(runs, [&] {
     CWorkSnapshot snapshot;
     return SnapshotDetectionsInSlices(records, "", snapshot) &&
@@ -170,6 +235,12 @@ int Main(int argc, char** argv) {
   std::printf("snapshot alone, in slices:                  best %.0f ms, median %.0f ms\n",
               snapshotOnly.best * 1000, snapshotOnly.median * 1000);
   std::printf("longest wait for the records lock beside the export runs: %.1f ms\n", longestWaitMs);
+  std::printf("export dialog, opening and \"Filtrer\":              best %.0f ms, median %.0f ms\n",
+              dialog.best * 1000, dialog.median * 1000);
+  std::printf("  window thread's own work, opening:  longest %.1f ms, in all %.1f ms of %.0f ms\n",
+              openShare.longestMs, openShare.ownMs, openShare.totalMs);
+  std::printf("  window thread's own work, Filtrer:  longest %.1f ms, in all %.1f ms of %.0f ms\n",
+              filterShare.longestMs, filterShare.ownMs, filterShare.totalMs);
   std::printf("ratio of the medians: %.1f\n", lines.median / all.median);
   PrintResident("with the detections recorded:", recorded);
   PrintResident("after the export:", afterExport);
