@@ -529,7 +529,7 @@ void Station::DisposeClearedRecords() {
   // Freeing a race's records takes a quarter of a second: on a thread of its own. The one
   // before has long ended (a clear follows a question to the operator).
   m_disposal.reset();
-  m_disposal = std::make_unique<CExportRun>([cleared](ExportProgress&) { cleared->clear(); });
+  m_disposal = std::make_unique<CExportRun>([cleared] { cleared->clear(); });
 }
 
 void Station::FlushBatches() {
