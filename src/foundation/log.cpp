@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 #include "foundation/events.h"
 
@@ -82,14 +83,60 @@ void Logger::WriteLog(const char* format, ...) {
 
 void Logger::WriteLogText(const std::string& text) {
   if (text == "\n") {
-    std::string path = LogFilePath();
-    if (FILE* f = std::fopen(path.c_str(), "ab")) {
-      std::fputs("\r\n", f);
-      std::fclose(f);
-    }
+    AppendFileBytes("\r\n");
     return;
   }
   AppendFileLine(text);
+}
+
+void Logger::BeginFileBatch() {
+  std::lock_guard lock(m_batchMutex);
+  if (m_batchDepth++ == 0) {
+    m_batchThread = std::this_thread::get_id();
+  }
+}
+
+void Logger::EndFileBatch() {
+  std::lock_guard lock(m_batchMutex);
+  WriteFileBatchLocked();
+  if (m_batchDepth > 0) {
+    --m_batchDepth;
+  }
+}
+
+void Logger::WriteFileBatch() {
+  std::lock_guard lock(m_batchMutex);
+  WriteFileBatchLocked();
+}
+
+void Logger::WriteFileBatchLocked() {
+  if (m_batch.empty()) {
+    return;
+  }
+  std::string path = LogFilePath();
+  // Failures are not reported (the log cannot log itself).
+  if (FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "ab")) {
+    std::fwrite(m_batch.data(), 1, m_batch.size(), f);
+    std::fclose(f);
+  }
+  m_batch.clear();
+}
+
+void Logger::AppendFileBytes(const std::string& bytes) {
+  std::lock_guard lock(m_batchMutex);
+  // Only the batching thread's lines wait: another thread's line goes out at once, as it would
+  // have been written before the window handled the lines batched so far anyway.
+  if (m_batchDepth > 0 && std::this_thread::get_id() == m_batchThread) {
+    m_batch += bytes;
+    return;
+  }
+  std::string path = LogFilePath();
+  // Open, write, close for every line: the file is complete after each line and can be read
+  // while the program runs.
+  if (FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "ab")) {
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
 }
 
 bool Logger::HandlePostedText(int level, const std::string& text, std::string* windowLine) {
@@ -98,7 +145,7 @@ bool Logger::HandlePostedText(int level, const std::string& text, std::string* w
   }
   std::string rendered = Render(text);
   if (windowLine != nullptr) {
-    *windowLine = TimeStamp() + " " + rendered;
+    *windowLine = StampNow() + " " + rendered;
   }
   AppendFileLine(rendered);
   return true;
@@ -133,17 +180,21 @@ std::string Logger::TimeStamp() {
 }
 
 void Logger::AppendFileLine(const std::string& text) {
-  std::string path = LogFilePath();
-  if (path.empty()) {
+  if (LogFilePath().empty()) {
     return;
   }
-  // Open, write, close for every line: the file is complete after each line and can be read
-  // while the program runs. Failures are not reported (the log cannot log itself).
-  if (FILE* f = std::fopen(path.c_str(), "ab")) {
-    std::string line = TimeStamp() + " : " + text + "\r\n";
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
+  AppendFileBytes(StampNow() + " : " + text + "\r\n");
+}
+
+std::string Logger::StampNow() {
+  // A burst's lines share their second: the stamp is made once per second.
+  std::lock_guard lock(m_batchMutex);
+  std::time_t now = std::time(nullptr);
+  if (now != m_stampTime) {
+    m_stamp = TimeStamp();
+    m_stampTime = now;
   }
+  return m_stamp;
 }
 
 std::size_t LogList::Add(const std::string& line) {

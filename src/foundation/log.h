@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <cstddef>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "foundation/text.h"
 
@@ -60,6 +62,15 @@ class Logger {
   // must be shown.
   bool HandlePostedText(int level, const std::string& text, std::string* windowLine);
 
+  // Main thread, around a window turn's posted texts: the file lines the thread makes in the
+  // turn (posted texts and its own WriteLog, in order) are kept and written by one
+  // open-write-close at EndFileBatch or WriteFileBatch, not one per line; other threads' lines
+  // go out at once. Batches nest.
+  void BeginFileBatch();
+  void EndFileBatch();
+  // Writes the lines kept so far (before the program may block, e.g. on a message box).
+  void WriteFileBatch();
+
   // "<CR>"/"<LF>" in place of carriage returns and line feeds.
   static std::string Render(const std::string& text);
   // Local time as "%d %B %Y - %H:%M:%S" in the current locale; empty if it cannot be made.
@@ -67,10 +78,19 @@ class Logger {
 
  private:
   void AppendFileLine(const std::string& text);
+  void AppendFileBytes(const std::string& bytes);
+  std::string StampNow();
+  void WriteFileBatchLocked();
 
   EventQueue& m_events;
   mutable std::mutex m_pathMutex;
   std::string m_path;
+  std::mutex m_batchMutex;
+  int m_batchDepth = 0;           // under m_batchMutex
+  std::thread::id m_batchThread;  // under m_batchMutex
+  std::string m_batch;            // under m_batchMutex
+  std::time_t m_stampTime = -1;   // the last time stamp made, under m_batchMutex
+  std::string m_stamp;
   std::atomic<bool> m_postingEnabled{false};
   std::atomic<int> m_level{50};
 };

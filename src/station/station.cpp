@@ -260,8 +260,13 @@ bool Station::CloseSequence() {
     DisposeClearedRecords();
   }
   m_parts.log.PostLog(0, "+ Sortie du module d'acquisition...");
-  // The farewell line is still shown and written: handle what is queued before the window goes.
-  DrainEvents(SIZE_MAX);
+  // The farewell line is still shown and written: what is queued is handled before the window
+  // goes. After a burst that can be a race's worth of lines: a turn at a time, the window
+  // repainting in between (it takes no input: the closing command runs).
+  while (DrainEventsPaced().eventsLeft) {
+    m_front.PumpEvents();
+  }
+  FlushBatches();
   m_parts.log.WriteLogText(kExitBannerText);
   m_parts.log.SetPostingEnabled(false);
   for (int id : {kTimerDayTracking, kTimerExportStep, kTimerPing, kTimerRefresh, kTimerLinkRequests,
@@ -293,6 +298,39 @@ std::size_t Station::DrainEvents(std::size_t maxEvents) {
   --m_drainDepth;
   FlushBatches();
   return handled;
+}
+
+Station::PacedDrain Station::DrainEventsPaced(std::chrono::milliseconds turn,
+                                              std::chrono::milliseconds frame) {
+  using Clock = std::chrono::steady_clock;
+  // Small slices, so that the turn ends soon after its time is up whatever the events cost.
+  constexpr std::size_t kSlice = 50;
+  const Clock::time_point start = Clock::now();
+  PacedDrain result;
+  ++m_drainDepth;
+  // The turn's log lines go to the file in one write.
+  m_parts.log.BeginFileBatch();
+  do {
+    m_parts.events.Dispatch([this](const Event& event) { HandleEvent(event); }, kSlice);
+    result.eventsLeft = m_parts.events.PendingCount() > 0;
+  } while (result.eventsLeft && Clock::now() - start < turn);
+  m_parts.log.EndFileBatch();
+  --m_drainDepth;
+  if (Clock::now() - m_lastShown >= frame) {
+    ShowPending();
+  }
+  result.unshown = HasUnshown();
+  return result;
+}
+
+bool Station::HasUnshown() const {
+  return !m_pendingLog.empty() || !m_pendingDetections.empty() || !m_pendingSummary.empty() ||
+         m_refreshPending;
+}
+
+void Station::ShowPending() {
+  FlushBatches();
+  m_lastShown = std::chrono::steady_clock::now();
 }
 
 void Station::HandleEvent(const Event& event) {
@@ -533,6 +571,8 @@ void Station::DisposeClearedRecords() {
 }
 
 void Station::FlushBatches() {
+  // What the file holds never lags what the window shows, nor a message box that may block.
+  m_parts.log.WriteFileBatch();
   FlushLog();
   FlushDetections();
   FlushSummary();
@@ -568,15 +608,21 @@ void Station::FlushDetections() {
   std::vector<CLogDetectionItem> batch;
   batch.swap(m_pendingDetections);
   std::size_t top = m_front.ListTopIndex(ListId::kDetections);
-  for (const CLogDetectionItem& item : batch) {
-    m_detections.push_back(item);
-  }
+  // The purges the batch brings, counted first: a burst's items that would be purged at once
+  // are never copied into the list.
+  std::size_t size = m_detections.size() + batch.size();
   std::size_t purged = 0;
-  while (m_detections.size() >= kDetectionsPurgeAt) {
+  while (size >= kDetectionsPurgeAt) {
     m_parts.log.WriteLog("Purge Detections Window content...");
-    m_detections.erase(m_detections.begin(), m_detections.begin() + kPurgeCount);
+    size -= kPurgeCount;
     purged += kPurgeCount;
     m_parts.log.WriteLog("Purge Detections Window done");
+  }
+  const std::size_t fromList = std::min(purged, m_detections.size());
+  m_detections.erase(m_detections.begin(),
+                     m_detections.begin() + static_cast<std::ptrdiff_t>(fromList));
+  for (std::size_t i = purged - fromList; i < batch.size(); ++i) {
+    m_detections.push_back(batch[i]);
   }
   if (purged > 0) {
     m_front.PurgeListFront(ListId::kDetections, purged);

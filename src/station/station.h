@@ -4,6 +4,7 @@
 // every member function, including OnTimer, is called on the thread that runs the front end.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -95,6 +96,11 @@ class Station {
   static constexpr std::size_t kScrollBackLines = 15;
   // Events handled per drained batch (one list insert and one repaint per batch).
   static constexpr std::size_t kMaxBatch = 500;
+  // A window turn's share of a burst: events are handled for at most kDrainTurn, and what they
+  // added is shown at most once per kDrainFrame (and whenever none is left). Showing costs the
+  // lists' layout, so at race pace it is paid per frame, not per few hundred detections.
+  static constexpr std::chrono::milliseconds kDrainTurn{10};
+  static constexpr std::chrono::milliseconds kDrainFrame{40};
 
   static constexpr int kBoxSlots = 4;
 
@@ -118,6 +124,17 @@ class Station {
   // Handles up to maxEvents posted events, then shows what they added to the lists. Returns
   // the number handled. May be re-entered from a handler that pumps events.
   std::size_t DrainEvents(std::size_t maxEvents = kMaxBatch);
+  // One turn of the window's loop over posted events: handles them for up to `turn`, and shows
+  // what they added (lists, counter) only when `frame` has passed since it was last shown, so
+  // that a steady flow is shown once a frame, not once per few detections.
+  struct PacedDrain {
+    bool eventsLeft = false;  // the caller comes back on its next turn
+    bool unshown = false;     // entries wait to be shown: call ShowPending within a frame
+  };
+  PacedDrain DrainEventsPaced(std::chrono::milliseconds turn = kDrainTurn,
+                              std::chrono::milliseconds frame = kDrainFrame);
+  // Shows what the handled events added and is not shown yet.
+  void ShowPending();
   void OnTimer(int id);
 
   // Operations of the main window used by the other parts.
@@ -222,6 +239,7 @@ class Station {
   void HandleLogLine(const LogLineEvent& event);
   void HandleFtpJobStatus(const FtpJobStatusEvent& event);
   void FlushBatches();
+  bool HasUnshown() const;
   void FlushLog();
   void FlushDetections();
   void FlushSummary();
@@ -289,6 +307,7 @@ class Station {
   std::vector<CSummaryItem> m_pendingSummary;
   bool m_refreshPending = false;
   int m_drainDepth = 0;
+  std::chrono::steady_clock::time_point m_lastShown{};
   int m_commandDepth = 0;
   bool m_pumpedInCommand = false;
 };

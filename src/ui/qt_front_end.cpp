@@ -50,6 +50,12 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
 
 QtFrontEnd::QtFrontEnd(EventQueue& events, QObject* parent)
     : QObject(parent), m_events(events), m_self(std::make_shared<QtFrontEnd*>(this)) {
+  m_showTimer.setSingleShot(true);
+  connect(&m_showTimer, &QTimer::timeout, this, [this] {
+    if (m_station != nullptr) {
+      m_station->ShowPending();
+    }
+  });
   std::shared_ptr<QtFrontEnd*> self = m_self;
   // Any thread: a queued call into the Qt thread. The application object outlives every
   // worker; the front end may not, so the call looks it up again once on the Qt thread.
@@ -68,6 +74,7 @@ QtFrontEnd::QtFrontEnd(EventQueue& events, QObject* parent)
 QtFrontEnd::~QtFrontEnd() {
   m_events.SetWakeCallback(nullptr);
   *m_self = nullptr;
+  m_showTimer.stop();
   for (auto& [id, timer] : m_timers) {
     timer->stop();
   }
@@ -100,10 +107,13 @@ void QtFrontEnd::DrainPosted() {
   if (m_station == nullptr) {
     return;
   }
-  m_station->DrainEvents(Station::kMaxBatch);
-  // What is left waits for the next turn of the loop, so the window stays responsive.
-  if (m_events.PendingCount() > 0) {
+  // What is left waits for the next turn of the loop, so the window stays responsive; what
+  // is handled but not shown yet is shown at the end of the frame.
+  Station::PacedDrain drained = m_station->DrainEventsPaced();
+  if (drained.eventsLeft) {
     ScheduleDrain();
+  } else if (drained.unshown && !m_showTimer.isActive()) {
+    m_showTimer.start(static_cast<int>(Station::kDrainFrame.count()));
   }
 }
 
@@ -380,6 +390,7 @@ bool QtFrontEnd::OpenDocument(const std::string& path) {
 
 void QtFrontEnd::CloseWindow() {
   m_closed = true;
+  m_showTimer.stop();
   for (auto& [id, timer] : m_timers) {
     timer->stop();
   }

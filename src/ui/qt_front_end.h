@@ -101,6 +101,8 @@ class QtFrontEnd : public QObject, public FrontEnd {
   // Shared with the wake function: cleared when this front end goes, on the Qt thread.
   std::shared_ptr<QtFrontEnd*> m_self;
   bool m_drainScheduled = false;
+  // Shows, at the end of a frame, what the last drained events added (see Station::kDrainFrame).
+  QTimer m_showTimer;
   bool m_closed = false;
   std::optional<bool> m_autoAnswer;
   std::optional<bool> m_ctrlOverride;

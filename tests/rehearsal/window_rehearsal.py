@@ -17,6 +17,7 @@ Exit code 0 when every step happened and every line of the ledger holds. Stdlib 
 """
 
 import argparse
+import collections
 import os
 import re
 import shutil
@@ -262,7 +263,20 @@ class WindowRehearsal:
         got = received([os.path.join(self.sims, "results.log")])
         self.ledger.results(sent, records, got, {MANUAL_BIB: self.manual_at},
                             [(0, self.direct_up)])
-        self.ledger.log(read_log(self.data), [UNKNOWN_CHIP_ALARM])
+        log = read_log(self.data)
+        self.ledger.log(log, [UNKNOWN_CHIP_ALARM])
+        # The window writes a turn's log lines in one go: each recorded read still has its line
+        # (every read is logged, the ones the repeat filter drops too).
+        logged = collections.Counter(re.findall(
+            r"\[[^\]]* (\d+)\] : (?:Détection reçue|Detection recved): (\S+) (?:pour|for) #(\S+) ",
+            log))
+        recorded = collections.Counter((r[1], r[4], r[2]) for r in records if r[2] != MANUAL_BIB)
+        missing = recorded - logged
+        self.ledger.check("log: recorded reads without their log line", sum(missing.values()),
+                          "%d recorded, %d logged %s" % (sum(recorded.values()),
+                                                         sum(logged.values()),
+                                                         self.ledger.sample(missing)),
+                          not missing and sum(recorded.values()) > 0)
 
 
 def main():

@@ -2,6 +2,7 @@
 // what the Station did and in which order. Answers questions with a preset answer.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -32,7 +33,12 @@ class RecordingFrontEnd : public FrontEnd {
   void PrepareWindow() override { Record("PrepareWindow"); }
   void AppendLogLines(const std::vector<std::string>& lines) override {
     Record("AppendLogLines " + std::to_string(lines.size()));
-    logLines.insert(logLines.end(), lines.begin(), lines.end());
+    // Lines of the batch that a purge announced with it took already (a burst longer than the
+    // list's cap) are not shown, as the window's model reads the list itself.
+    std::size_t skipped = std::min(m_logPurgeAhead, lines.size());
+    m_logPurgeAhead = 0;
+    logLines.insert(logLines.end(), lines.begin() + static_cast<std::ptrdiff_t>(skipped),
+                    lines.end());
   }
   void AppendDetectionItems(const std::vector<CLogDetectionItem>& items) override {
     Record("AppendDetectionItems " + std::to_string(items.size()));
@@ -45,7 +51,9 @@ class RecordingFrontEnd : public FrontEnd {
   void PurgeListFront(ListId list, std::size_t count) override {
     Record("Purge " + Name(list) + " " + std::to_string(count));
     if (list == ListId::kLog) {
-      logLines.erase(logLines.begin(), logLines.begin() + static_cast<std::ptrdiff_t>(count));
+      std::size_t shown = std::min(count, logLines.size());
+      logLines.erase(logLines.begin(), logLines.begin() + static_cast<std::ptrdiff_t>(shown));
+      m_logPurgeAhead = count - shown;
     } else {
       Rows(list) -= count;
     }
@@ -241,6 +249,9 @@ class RecordingFrontEnd : public FrontEnd {
     return list == ListId::kDetections ? detectionRows : summaryRows;
   }
   void Record(const std::string& call) { calls.push_back(call); }
+
+  // Log lines of the next batch that the purge announced with it already took.
+  std::size_t m_logPurgeAhead = 0;
 };
 
 }  // namespace lapora::testing

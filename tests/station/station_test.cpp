@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "detections/chip_table.h"
@@ -303,6 +305,63 @@ TEST_F(StationTest, PostedDetectionsArriveAsOneBatchAndScrollAlong) {
   events.Post(DetectionItemEvent{Item(300)});
   s.DrainEvents();
   EXPECT_EQ(front.topIndex[ListId::kDetections], 304u);
+}
+
+TEST_F(StationTest, ABurstDrainedTurnByTurnIsShownOncePerFrameAndLosesNothing) {
+  Station& s = MakeStation();
+  s.Open();
+  s.DrainEvents();
+  settings.BScrollDetections = 1;
+  front.calls.clear();
+  // A burst past the list's cap, each detection with its log line and the counter's refresh
+  // request, drained by turns that must end at once in a frame that never ends: the first
+  // turn shows (nothing was shown yet), the others only handle. A box thread writes a line
+  // straight to the file meanwhile.
+  constexpr int kBurst = 13000;
+  Station::PacedDrain turn;
+  for (int i = 0; i < kBurst; ++i) {
+    events.Post(DetectionItemEvent{Item(i)});
+    log.PostLog(0, "+ read " + std::to_string(i));
+    if (i % 100 == 99) {
+      events.Post(RefreshRequestEvent{});
+      turn = s.DrainEventsPaced(std::chrono::milliseconds(0), std::chrono::hours(1));
+    }
+    if (i == kBurst / 2) {
+      std::thread writer([this] { log.WriteLog("+ straight from a box thread"); });
+      writer.join();
+    }
+  }
+  while (turn.eventsLeft) {
+    turn = s.DrainEventsPaced(std::chrono::milliseconds(0), std::chrono::hours(1));
+  }
+  EXPECT_TRUE(turn.unshown);
+  EXPECT_EQ(front.CallsStartingWith("AppendDetectionItems").size(), 1u);
+  EXPECT_TRUE(front.CallsStartingWith("SetCounterText").empty());
+
+  // At the frame's end everything shows, purged as one batch would be.
+  s.ShowPending();
+  EXPECT_FALSE(s.DrainEventsPaced().unshown);
+  EXPECT_EQ(front.CallsStartingWith("AppendDetectionItems").size(), 2u);
+  EXPECT_EQ(front.CallsStartingWith("SetCounterText").size(), 1u);
+  ASSERT_EQ(s.DetectionItems().size(), 11000u);
+  EXPECT_EQ(s.DetectionItems().front().text, Item(2000).text);
+  EXPECT_EQ(s.DetectionItems().back().text, Item(kBurst - 1).text);
+  EXPECT_EQ(front.detectionRows, 11000u);
+  EXPECT_EQ(front.topIndex[ListId::kDetections], 11000u - 15);
+  EXPECT_NE(front.logLines.back().find("+ read 12999"), std::string::npos);
+
+  // The file has every line once, in order, the other thread's line among them.
+  std::string file = LogFile();
+  std::size_t at = 0;
+  for (int i = 0; i < kBurst; ++i) {
+    std::string line = " : + read " + std::to_string(i) + "\r\n";
+    std::size_t found = file.find(line, at);
+    ASSERT_NE(found, std::string::npos) << "line " << i;
+    at = found + line.size();
+  }
+  EXPECT_EQ(file.find(" : + read 0\r\n", file.find(" : + read 0\r\n") + 1), std::string::npos);
+  EXPECT_NE(file.find(" : + straight from a box thread\r\n"), std::string::npos);
+  EXPECT_NE(file.find(" : Purge Detections Window done\r\n"), std::string::npos);
 }
 
 TEST_F(StationTest, SummaryAndLogListsPurgeAtEightThousandAndOne) {
