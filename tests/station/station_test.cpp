@@ -138,6 +138,11 @@ TEST_F(StationTest, ClosingAsksThenShutsDownInOrder) {
   s.Open();
   records.AddDetectionRecord("Box 1", "12", CChrono(), CChrono(), 0, true);
   ASSERT_TRUE(chipTable.AddChipEntry("E200", 7));
+  // A burst's lines still queued when the operator closes.
+  constexpr int kQueued = 20000;
+  for (int i = 0; i < kQueued; ++i) {
+    log.PostLog(0, "+ queued " + std::to_string(i));
+  }
   front.calls.clear();
 
   ASSERT_TRUE(s.Close());
@@ -151,9 +156,16 @@ TEST_F(StationTest, ClosingAsksThenShutsDownInOrder) {
   EXPECT_FALSE(s.IsOpen());
   EXPECT_TRUE(front.timers.empty());
 
-  // The farewell line, then the exit banner, end the log file.
+  // The queued lines in order, the farewell line, then the exit banner, end the log file.
   std::string file = LogFile();
+  std::size_t at = 0;
+  for (int i = 0; i < kQueued; ++i) {
+    std::string line = " : + queued " + std::to_string(i) + "\r\n";
+    at = file.find(line, at);
+    ASSERT_NE(at, std::string::npos) << "line " << i;
+  }
   std::size_t farewell = file.find(" : + Sortie du module d'acquisition...\r\n");
+  EXPECT_LT(at, farewell);
   std::size_t banner = file.find(" : ------------------------ Sortie Lapora\r\n");
   ASSERT_NE(farewell, std::string::npos);
   ASSERT_NE(banner, std::string::npos);
