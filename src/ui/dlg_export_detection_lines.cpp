@@ -15,6 +15,7 @@
 #include "ui/dlg_ftp_servers.h"
 #include "ui/dlg_job_progress.h"
 #include "ui/dlg_recalage.h"
+#include "ui/message_box.h"
 #include "ui/qt_text.h"
 
 namespace lapora {
@@ -40,8 +41,7 @@ CDlgExportDetectionLines::CDlgExportDetectionLines(CExportLinesDialogModel& mode
     : QDialog(parent), m_model(model) {
   setWindowTitle(ToQt(kMsgExportTitle));
   m_showMessage = [this](const QString& text, QMessageBox::Icon icon) {
-    QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
-    box.exec();
+    ExecMessage(this, icon, windowTitle(), text);
   };
   m_ask = [this](const QString& text) {
     return QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No) ==

@@ -20,6 +20,7 @@
 #include "ui/dlg_job_progress.h"
 #include "ui/lapora_dlg.h"
 #include "ui/list_models.h"
+#include "ui/message_box.h"
 #include "ui/qt_menus.h"
 #include "ui/qt_text.h"
 
@@ -327,9 +328,7 @@ void QtFrontEnd::ShowMessage(const std::string& text, MessageIcon icon) {
   if (m_autoAnswer) {
     return;
   }
-  QMessageBox box(ToQtIcon(icon), m_window->windowTitle(), ToQt(text), QMessageBox::Ok,
-                  m_window.get());
-  box.exec();
+  ExecMessage(m_window.get(), ToQtIcon(icon), m_window->windowTitle(), ToQt(text));
 }
 
 void QtFrontEnd::StartTimer(int id, int periodMs, bool oneShot) {

@@ -4,6 +4,10 @@
 // its Cancel), the side controls, the handicap re-timing dialog and the reset, the FTP servers
 // dialog as the target picker, an export under the progress dialog, and the closing writes.
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <filesystem>
 #include <future>
@@ -460,6 +464,59 @@ class DlgExportDetectionLinesTest : public QObject {
       shown.CloseButton()->click();
     });
     QCOMPARE(result, kRejected);
+  }
+
+  // An export of many files lists them all in its final message; the message keeps its whole
+  // text yet fits the screen, its OK button within reach and taken by Return.
+  void messageOfAnExportOfManyFilesFitsTheScreen() {
+    constexpr int kDetectors = 80;
+    for (int d = 1; d <= kDetectors; ++d) {
+      Add("D" + std::to_string(d), "7", "10:00:00.00");
+    }
+    auto model = MakeModel();
+    CDlgExportDetectionLines dialog(*model);  // the program's own message box
+    std::string out = m_dir->File("many");
+    std::filesystem::create_directories(out);
+    QString text;
+    bool fits = false;
+    bool okOnScreen = false;
+    bool closedByReturn = false;
+    int result = ExecWith(dialog, [&](CDlgExportDetectionLines& shown) {
+      shown.FolderEdit()->setText(QString::fromStdString(out));
+      shown.NameEdit()->setText(QStringLiteral("race"));
+      shown.GapEdit()->setText(QStringLiteral("0:0:0"));
+      shown.FilterButton()->click();
+      auto message = testing::WhenShown(
+          [] {
+            QWidget* top = QApplication::activeModalWidget();
+            return top != nullptr && top->findChild<QLabel*>(QStringLiteral("messageText"))
+                       ? top
+                       : nullptr;
+          },
+          [&](QWidget* box) {
+            QVERIFY(QTest::qWaitForWindowExposed(box));
+            text = box->findChild<QLabel*>(QStringLiteral("messageText"))->text();
+            const QRect room = box->screen()->availableGeometry();
+            fits = box->frameGeometry().height() <= room.height();
+            auto* buttons = box->findChild<QDialogButtonBox*>();
+            QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+            const QRect okRect(ok->mapToGlobal(QPoint(0, 0)), ok->size());
+            okOnScreen = ok->isVisible() && room.contains(okRect);
+            QTest::keyClick(box, Qt::Key_Return);
+            closedByReturn = !box->isVisible();
+          });
+      shown.ExportButton()->click();
+      QVERIFY(*message);
+      shown.CloseButton()->click();
+    });
+    QCOMPARE(result, kRejected);
+    QVERIFY(text.startsWith(ToQt(kMsgExportDone)));
+    for (int d = 1; d <= kDetectors; ++d) {
+      QVERIFY2(text.contains(QStringLiteral("race-D%1-1.kol").arg(d)), qPrintable(text));
+    }
+    QVERIFY(fits);
+    QVERIFY(okOnScreen);
+    QVERIFY(closedByReturn);
   }
 
   void closingWritesTheFields() {
