@@ -499,7 +499,9 @@ TEST_F(ResultsLinkTest, AResultsSoftwareThatStopsReadingIsALostConnection) {
   CSimulator sim;
   ASSERT_TRUE(sim.Start({"--stop-reading-after", "1", "--rcvbuf", "4096", "--quiet"}));
   m_reactions.OnDirectButton(true, "127.0.0.1", sim.Port(), 1, /*stallSeconds=*/1);
-  ASSERT_TRUE(PumpUntil([this] { return m_link.IsLinkConnected(); }));
+  // The link is connected before its state event is even posted: wait for the state, which the
+  // wait for the loss below reads.
+  ASSERT_TRUE(PumpUntil([this] { return !m_states.empty() && m_states.back() == kLinkConnected; }));
   ASSERT_TRUE(m_link.SendLinkLine("GetMode()"));
   SteadyPusher box(m_link);
   // The lost connection as the operator sees it, while the box thread goes on.
