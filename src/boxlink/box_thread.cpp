@@ -303,12 +303,14 @@ bool COstraBox::ConnectPhase(const std::string& prefix) {
     log.PostLogMsg(0, kMsgThreadStoppedNoConnect, prefix.c_str());
     return false;
   }
+  // No longer reconnecting before the news goes out: the window redraws the slot when it
+  // handles the status, and would otherwise leave it orange until its next refresh.
+  setReconnecting(false);
   log.PostLogMsg(0, kMsgConnectionSuccessful, prefix.c_str());
   m_services.events.Post(BoxStatusEvent{m_number, 0});
   if (m_services.sound != nullptr) {
     m_services.sound->PlaySoundResource(kSoundBoxConnected);
   }
-  setReconnecting(false);
   return true;
 }
 

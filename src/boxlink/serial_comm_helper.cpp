@@ -70,6 +70,7 @@ void CSerialCommHelper::Start() {
   std::lock_guard lock(m_portMutex);
   if (m_open) {
     m_state = kStarted;
+    m_state.notify_all();
   }
 }
 
@@ -79,6 +80,7 @@ void CSerialCommHelper::Close() {
     return;
   }
   m_state = kStopped;
+  m_state.notify_all();  // a reader still waiting for the start
   m_open = false;
   char wake = 1;
   if (m_wakePipe[1] >= 0) {
@@ -108,6 +110,12 @@ long CSerialCommHelper::Write(const char* data, std::size_t size) {
 }
 
 void CSerialCommHelper::ReaderThread() {
+  // Nothing is taken from the port before the start: a box speaks as soon as the port opens,
+  // and its first line must wait in the driver rather than be read and thrown away.
+  m_state.wait(kOpened);
+  if (m_state != kStarted) {
+    return;  // closed before it was started
+  }
   char chunk[kReadChunk];
   for (;;) {
     int ready = m_port.WaitReadable(-1, m_wakePipe[0]);
@@ -132,7 +140,7 @@ void CSerialCommHelper::ReaderThread() {
       continue;
     }
     if (m_state != kStarted) {
-      continue;  // nobody reads this port yet
+      continue;  // closing: nobody reads this port any more
     }
     if (!m_buffer.Append(chunk, static_cast<std::size_t>(got))) {
       return;  // released: closing

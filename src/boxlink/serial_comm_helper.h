@@ -24,11 +24,13 @@ class CSerialCommHelper {
   CSerialCommHelper& operator=(const CSerialCommHelper&) = delete;
   ~CSerialCommHelper() { Close(); }
 
-  // Opens and configures the device, starts the reader thread (state 2). On failure the
-  // device is released and errorText says why (French texts of the serial errors).
+  // Opens and configures the device, starts the reader thread, which waits for Start (state
+  // 2). On failure the device is released and errorText says why (French texts of the serial
+  // errors).
   [[nodiscard]] bool Open(const std::string& devicePath, int baud, char parity, int stopBits,
                           int dataBits, std::string* errorText);
-  // From now on received bytes are kept (state 3); before, they are thrown away.
+  // From now on received bytes are read and kept (state 3); what came since the opening waits
+  // in the driver until then, so none of it is lost.
   void Start();
   // Stops the reader thread and closes the port (state 1). Harmless when closed.
   void Close();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -206,6 +207,50 @@ TEST(SerialComBoxOpenTest, FailedOpeningsGiveTheirTextsAndReleaseTheDevice) {
   EXPECT_EQ(OpenDescriptorCount(), before);
   EXPECT_EQ(error.rfind("Erreur GetCommState pour le port " + file + " : [#", 0), 0u) << error;
   EXPECT_EQ(box.GetLabel(), "[" + ShortAddress(file) + ":9600 31]");
+}
+
+// A box speaks as soon as its port opens: what it sends before the reading starts waits in the
+// terminal and is read once started, rather than taken early and thrown away.
+TEST(SerialComBoxOpenTest, WhatComesBeforeTheStartIsKeptForIt) {
+  int master = -1;
+  int slave = -1;
+  char name[128];
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  CSerialCommHelper helper;
+  std::string error;
+  ASSERT_TRUE(helper.Open(name, 9600, 'N', 1, 8, &error)) << error;
+  const std::string line = "57@epc@0000@2012-05-13_10:23:45.120,E2003412;\n";
+  ASSERT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  // The bytes reach the terminal's queue a moment after the write...
+  const auto queuedNow = [&] {
+    int count = -1;
+    return ::ioctl(slave, FIONREAD, &count) == 0 ? count : -1;
+  };
+  int queued = 0;
+  const auto arrived = std::chrono::steady_clock::now() + 5s;
+  while ((queued = queuedNow()) >= 0 && queued < static_cast<int>(line.size()) &&
+         std::chrono::steady_clock::now() < arrived) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_EQ(queued, static_cast<int>(line.size()));
+  // ...and stay there: an early reader would take them within this time.
+  const auto end = std::chrono::steady_clock::now() + 300ms;
+  while ((queued = queuedNow()) == static_cast<int>(line.size()) &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(queued, static_cast<int>(line.size()));
+  EXPECT_EQ(helper.Buffer().Unread(), 0u);
+
+  helper.Start();
+  ASSERT_TRUE(helper.Buffer().WaitForData(5000ms));
+  std::string got;
+  while (helper.Buffer().WaitForData(5000ms) && !helper.Buffer().TakeUpToLineFeed(got, 4096)) {
+  }
+  EXPECT_EQ(got, line);
+  helper.Close();
+  ::close(master);
+  ::close(slave);
 }
 
 TEST(SerialComBoxOpenTest, SendBeforeTheHelperStartsWritesNothing) {

@@ -511,19 +511,26 @@ TEST(HeadlessProgram, BoxFiguresInStatusAndTableAndOneClockAlarm) {
       run.Output().substr(lineStart, run.Output().find('\n', alarmAt) - lineStart);
   EXPECT_NE(alarmLine.find("######## "), std::string::npos) << alarmLine;
   EXPECT_NE(alarmLine.find(" 1 ["), std::string::npos) << alarmLine;  // the box's number
-  // Stamped by the box as it queued its report: loopback delivery adds little.
-  EXPECT_NEAR(SignedSeconds(alarmLine.substr(alarmAt - lineStart)), 2.0, 0.2) << alarmLine;
+  // Stamped by the box as it queued its report: the delivery takes from the offset, a few
+  // hundred ms at worst on a loaded machine under TSan.
+  EXPECT_NEAR(SignedSeconds(alarmLine.substr(alarmAt - lineStart)), 1.85, 0.35) << alarmLine;
   EXPECT_NE(alarmLine.find("1000 ms"), std::string::npos) << alarmLine;
 
-  // Figures settle once the ten detections are in and counted.
+  // Figures settle once the ten detections are in and counted. The box thread counts a read
+  // just after storing it, so the tenth may be shown before it is counted: asked again until then.
   const std::string detections =
       Cp1252ToUtf8(StrF(Tr(kMsgBoxSlotDetections).c_str(), 10LL, 0LL, 0LL));
   const std::string detectionsLine = detections.substr(0, detections.size() - 1);
-  std::size_t from = run.Output().size();
-  run.Type("status\n");
-  ASSERT_TRUE(run.WaitForOutputAfter("log level: ", from)) << run.Output();
+  std::size_t from = 0;
+  std::string status;
+  const Clock::time_point settled = Clock::now() + std::chrono::seconds(30);
+  do {
+    from = run.Output().size();
+    run.Type("status\n");
+    ASSERT_TRUE(run.WaitForOutputAfter("log level: ", from)) << run.Output();
+    status = run.Output().substr(from);
+  } while (status.find(detectionsLine) == std::string::npos && Clock::now() < settled);
   EXPECT_FALSE(WordsOfLine(run.Output(), "box 1: green ", from - 1).empty());
-  std::string status = run.Output().substr(from);
   EXPECT_NE(status.find(detectionsLine), std::string::npos) << status;
   const std::string reconnections = Cp1252ToUtf8(StrF(Tr(kMsgBoxSlotReconnections).c_str(), 0));
   EXPECT_NE(status.find(reconnections.substr(0, reconnections.size() - 1)), std::string::npos)
@@ -545,7 +552,7 @@ TEST(HeadlessProgram, BoxFiguresInStatusAndTableAndOneClockAlarm) {
   EXPECT_EQ(row[4], "0");
   EXPECT_EQ(row[5], "0");
   EXPECT_EQ(row[8], "0");
-  EXPECT_NEAR(SignedSeconds(row[9]), 2.0, 0.2) << row[9];
+  EXPECT_NEAR(SignedSeconds(row[9]), 1.85, 0.35) << row[9];
   EXPECT_EQ(row[10], "s!");  // beyond the alarm limit
   std::vector<std::string> undeclared = WordsOfLine(run.Output(), "2 ", from);
   ASSERT_GE(undeclared.size(), 3u);

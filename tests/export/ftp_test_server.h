@@ -5,6 +5,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,8 +79,14 @@ class PythonServerProcess {
     std::string script = m_dir.File("server.py");
     WriteFile(script, scriptText);
     args.insert(args.begin(), {"/usr/bin/python3", script});
+    const pid_t parent = ::getpid();
     m_pid = ::fork();
     if (m_pid == 0) {
+      // Killed with a test that crashes, rather than left serving with the test's output.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) {
+        ::_exit(127);
+      }
       std::vector<char*> argv;
       for (std::string& arg : args) {
         argv.push_back(arg.data());

@@ -31,6 +31,19 @@
 
 namespace lapora::testing {
 
+// A loopback port free at this moment, given back at once for a server that binds it itself.
+inline int FreeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
 // Runs a program (searched in PATH) with its arguments; input goes to its standard input, its
 // output and errors to outputPath (or nowhere). Its exit status, or -1.
 inline int RunProgram(std::vector<std::string> args, const std::string& input = "",
@@ -180,7 +193,7 @@ class SftpTestServer {
     m_hostKey = publicKey.substr(0, publicKey.find_last_not_of(" \r\n") + 1);
     // Another process may take the free port before the server binds it: try a few.
     for (int attempt = 0; attempt < 5 && m_port == 0; ++attempt) {
-      Start(RefusedPort());
+      Start(FreeLoopbackPort());
     }
     if (m_port == 0) {
       m_error = "sshd did not start: " + ReadFile(Log());

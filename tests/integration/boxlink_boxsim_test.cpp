@@ -151,8 +151,9 @@ TEST_F(BoxLinkBoxSimTest, BoxClockTwoSecondsAheadRaisesOneAlarmUntilItComesBackW
   CBoxHealth::Figures figures = box.Health().Take(SystemClock().TickMs(), 0);
   ASSERT_TRUE(figures.offsetKnown);
   EXPECT_TRUE(figures.clockAlarm);
-  // The box stamps its report as it queues it; loopback delivery adds little.
-  EXPECT_GE(figures.clockOffsetMs, 1800);
+  // The box stamps its report as it queues it; the delivery to the box thread takes from the
+  // offset, a few hundred ms at worst on a loaded machine under TSan.
+  EXPECT_GE(figures.clockOffsetMs, 1500);
   EXPECT_LE(figures.clockOffsetMs, 2200);
 
   // A wider limit takes the offset back within: said once; the old limit raises it again.

@@ -392,8 +392,8 @@ TEST_F(ResultsLinkTest, LostConnectionIsReportedAndNotRetried) {
 }
 
 TEST_F(ResultsLinkTest, StopWhileTryingEndsTheAttempts) {
-  // A port nobody listens on.
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  // A port nobody listens on, kept bound so that no other test is given it meanwhile.
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -401,7 +401,6 @@ TEST_F(ResultsLinkTest, StopWhileTryingEndsTheAttempts) {
   socklen_t length = sizeof address;
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   const int port = ntohs(address.sin_port);
-  close(fd);
 
   m_reactions.OnDirectButton(true, "127.0.0.1", port, 1);
   // Two failed attempts a retry interval apart: connecting, not connected, connecting...
@@ -422,6 +421,7 @@ TEST_F(ResultsLinkTest, StopWhileTryingEndsTheAttempts) {
   EXPECT_EQ(m_events.PendingCount(), 0u);
   EXPECT_EQ(m_states.size(), seen);
   EXPECT_FALSE(m_link.SendLinkLine("Ping()"));
+  close(fd);
 }
 
 TEST_F(ResultsLinkTest, FourBoxThreadsPushingAtOnceKeepLinesWhole) {
@@ -499,7 +499,9 @@ TEST_F(ResultsLinkTest, AResultsSoftwareThatStopsReadingIsALostConnection) {
   CSimulator sim;
   ASSERT_TRUE(sim.Start({"--stop-reading-after", "1", "--rcvbuf", "4096", "--quiet"}));
   m_reactions.OnDirectButton(true, "127.0.0.1", sim.Port(), 1, /*stallSeconds=*/1);
-  ASSERT_TRUE(PumpUntil([this] { return m_link.IsLinkConnected(); }));
+  // The link is connected before its state event is even posted: wait for the state, which the
+  // wait for the loss below reads.
+  ASSERT_TRUE(PumpUntil([this] { return !m_states.empty() && m_states.back() == kLinkConnected; }));
   ASSERT_TRUE(m_link.SendLinkLine("GetMode()"));
   SteadyPusher box(m_link);
   // The lost connection as the operator sees it, while the box thread goes on.

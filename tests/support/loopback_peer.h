@@ -17,16 +17,17 @@ namespace lapora::testing {
 using namespace std::chrono_literals;
 
 // A loopback port where nothing listens: connecting to it is refused at once (a box declared
-// there never connects and keeps reconnecting).
+// there never connects and keeps reconnecting). Its socket stays bound, never listening, until
+// the test process ends: a port given back would be free for another test run alongside, whose
+// listener would then answer.
 inline int RefusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
   return ntohs(address.sin_port);
 }
 

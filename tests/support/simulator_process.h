@@ -1,9 +1,11 @@
 // A simulator (tools/boxsim, tools/resultsim) run as a child process, its standard output read
-// line by line. For one thread; the process is ended (SIGTERM) and reaped when the object goes.
+// line by line. For one thread, which must outlive it; the process is ended (SIGTERM) and reaped
+// when the object goes, and killed if the test process dies first.
 #pragma once
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,8 +31,15 @@ class SimulatorProcess {
     if (::pipe(out) != 0) {
       return;
     }
+    const pid_t parent = ::getpid();
     m_pid = ::fork();
     if (m_pid == 0) {
+      // Ends with the test even when the test crashes: a simulator left behind would hold the
+      // test's standard error, and with it the test runner waiting for its end.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) {
+        ::_exit(127);
+      }
       ::dup2(out[1], STDOUT_FILENO);
       ::close(out[0]);
       ::close(out[1]);

@@ -251,10 +251,12 @@ class BoxControlsTest : public QObject {
     QCOMPARE(w.BoxDiscShown(0), BoxDisc::kGreen);
     QVERIFY2(tooltip().contains(line(kMsgBoxSlotReconnections, 0)), qPrintable(tooltip()));
     QVERIFY2(tooltip().contains(line(kMsgBoxSlotLastRead, 0)), qPrintable(tooltip()));
-    // Beyond the 1000 ms alarm limit, with the offset the box reported.
+    // Beyond the 1000 ms alarm limit, with the offset the box reported. The delivery takes from
+    // it and the test clock's lag behind the machine's adds to it: a few hundred ms at worst on
+    // a loaded machine.
     const CBoxHealth::Figures figures = rig.station.BoxSlots().Figures(1);
     QVERIFY(figures.offsetKnown);
-    QVERIFY2(figures.clockOffsetMs >= 1800 && figures.clockOffsetMs <= 2200,
+    QVERIFY2(figures.clockOffsetMs >= 1500 && figures.clockOffsetMs <= 2500,
              qPrintable(QString::number(figures.clockOffsetMs)));
     QVERIFY2(tooltip().contains(
                  line(kMsgBoxSlotClockAlarm, OffsetText(figures.clockOffsetMs).c_str(), 1000)),
