@@ -5,7 +5,6 @@
 #pragma once
 
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "export/ftp_servers.h"
+#include "support/simulator_process.h"
 #include "support/temp_dir.h"
 
 namespace lapora::testing {
@@ -82,11 +82,7 @@ class PythonServerProcess {
     const pid_t parent = ::getpid();
     m_pid = ::fork();
     if (m_pid == 0) {
-      // Killed with a test that crashes, rather than left serving with the test's output.
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (::getppid() != parent) {
-        ::_exit(127);
-      }
+      DieWithTestProcess(parent);
       std::vector<char*> argv;
       for (std::string& arg : args) {
         argv.push_back(arg.data());

@@ -33,15 +33,9 @@ namespace lapora::testing {
 
 // A loopback port free at this moment, given back at once for a server that binds it itself.
 inline int FreeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
+  int port = 0;
+  ::close(BoundLoopbackSocket(&port));
+  return port;
 }
 
 // Runs a program (searched in PATH) with its arguments; input goes to its standard input, its
@@ -285,8 +279,10 @@ class SftpTestServer {
                           "UseDNS no\n"
                           "LogLevel ERROR\n");
     std::string log = Log();
+    const pid_t parent = ::getpid();
     m_pid = ::fork();
     if (m_pid == 0) {
+      DieWithTestProcess(parent);
       int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
       if (out >= 0) {
         ::dup2(out, STDERR_FILENO);

@@ -16,11 +16,9 @@ namespace lapora::testing {
 
 using namespace std::chrono_literals;
 
-// A loopback port where nothing listens: connecting to it is refused at once (a box declared
-// there never connects and keeps reconnecting). Its socket stays bound, never listening, until
-// the test process ends: a port given back would be free for another test run alongside, whose
-// listener would then answer.
-inline int RefusedPort() {
+// A socket bound to a free loopback port, not listening; its port goes to *port. The caller
+// owns the socket.
+inline int BoundLoopbackSocket(int* port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -28,7 +26,18 @@ inline int RefusedPort() {
   ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+// A loopback port where nothing listens: connecting to it is refused at once (a box declared
+// there never connects and keeps reconnecting). Its socket stays bound, never listening, until
+// the test process ends: a port given back would be free for another test run alongside, whose
+// listener would then answer.
+inline int RefusedPort() {
+  int port = 0;
+  (void)BoundLoopbackSocket(&port);
+  return port;
 }
 
 // A loopback port that neither accepts nor refuses: its queue of one place is taken, so a new

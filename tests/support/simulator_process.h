@@ -24,6 +24,16 @@ inline std::string JoinLines(const std::vector<std::string>& lines) {
   return all;
 }
 
+// In a child just forked from the test process `parent`: the child is killed when the test
+// process ends, even by a crash. A child left behind would hold the test's standard error, and
+// with it the test runner waiting for its end.
+inline void DieWithTestProcess(pid_t parent) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) {
+    ::_exit(127);  // the test ended before the child asked
+  }
+}
+
 class SimulatorProcess {
  public:
   SimulatorProcess(const std::string& program, std::vector<std::string> args) {
@@ -34,12 +44,7 @@ class SimulatorProcess {
     const pid_t parent = ::getpid();
     m_pid = ::fork();
     if (m_pid == 0) {
-      // Ends with the test even when the test crashes: a simulator left behind would hold the
-      // test's standard error, and with it the test runner waiting for its end.
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (::getppid() != parent) {
-        ::_exit(127);
-      }
+      DieWithTestProcess(parent);
       ::dup2(out[1], STDOUT_FILENO);
       ::close(out[0]);
       ::close(out[1]);
