@@ -29,9 +29,13 @@ constexpr int kPtyPeerCheckMs = 50;
 
 int g_signalWrite = -1;
 
-void OnSignal(int) {
+// What a signal asks, as the byte it writes into the signal pipe.
+constexpr char kSignalStop = 1;
+constexpr char kSignalComeUp = 2;
+
+void OnSignal(int number) {
   if (g_signalWrite >= 0) {
-    char byte = 1;
+    char byte = number == SIGUSR1 ? kSignalComeUp : kSignalStop;
     ssize_t ignored = write(g_signalWrite, &byte, 1);
     (void)ignored;
   }
@@ -200,6 +204,8 @@ bool CBoxSimulator::Setup() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // SIGUSR1: a box that refuses connections comes up at once, whatever is left of its time.
+  sigaction(SIGUSR1, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   if (m_o.http) {
@@ -415,8 +421,22 @@ void CBoxSimulator::Loop() {
       break;
     }
     if ((fds[0].revents & POLLIN) != 0) {
-      Event("signal received");
-      break;
+      bool stop = false;
+      char bytes[16];
+      ssize_t got;
+      while ((got = read(m_signalPipe[0], bytes, sizeof bytes)) > 0) {
+        for (ssize_t i = 0; i < got; ++i) {
+          stop = stop || bytes[i] == kSignalStop;
+          if (bytes[i] == kSignalComeUp && m_refusing) {
+            m_acceptFrom = SteadyMillis();  // listened on at the next turn
+          }
+        }
+      }
+      if (stop) {
+        Event("signal received");
+        break;
+      }
+      continue;
     }
     if (listenIndex >= 0 && (fds[listenIndex].revents & POLLIN) != 0) {
       AcceptConnections();
@@ -499,6 +519,7 @@ void CBoxSimulator::StartSession(int fd, const std::string& peer) {
   m_out.clear();
   m_outBase = 0;
   m_streamDone = 0;
+  m_stallAfterStream = 0;  // a stall whose line was lost with the connection begins now
   m_lines.clear();
   m_unwrittenReads = 0;
   m_nextWriteAt = 0;
@@ -852,7 +873,7 @@ void CBoxSimulator::Produce(int64_t now) {
   if (m_o.silent) {
     return;
   }
-  if (Stalled(now)) {
+  if (Stalled(now) || m_stallPending) {
     return;
   }
   if (m_stallUntil != 0 && !m_stallShown) {
@@ -895,7 +916,7 @@ void CBoxSimulator::ProduceDetections(int64_t now) {
     m_raceStarted = true;
     m_raceStartSys = SystemMillis();
   }
-  while (m_out.size() < kOutHighWater && !m_dropPending && !Stalled(now)) {
+  while (m_out.size() < kOutHighWater && !m_dropPending && !m_stallPending && !Stalled(now)) {
     if (m_backlog.empty()) {
       if (!m_source || m_source->Done()) {
         break;
@@ -925,9 +946,9 @@ void CBoxSimulator::ProduceDetections(int64_t now) {
     }
     if (m_o.stallAfter > 0 && !m_stallDone && m_liveQueued >= m_o.stallAfter) {
       m_stallDone = true;
-      m_stallUntil = now + static_cast<int64_t>(m_o.stallSeconds * 1000.0);
-      Event("stall for %g s after %lld detections", m_o.stallSeconds,
-            static_cast<long long>(m_liveQueued));
+      m_stallPending = true;
+      m_stallAfterStream = m_outBase + m_out.size();
+      break;
     }
     if (m_o.useTcp && m_o.dropAfter > 0 && m_connReads >= m_o.dropAfter &&
         (m_o.drops == 0 || m_dropsDone < m_o.drops)) {
@@ -960,7 +981,17 @@ bool CBoxSimulator::QueueNextRead() {
   return true;
 }
 
+void CBoxSimulator::BeginPendingStall(int64_t now) {
+  if (m_stallPending && m_streamDone >= m_stallAfterStream) {
+    m_stallPending = false;
+    m_stallUntil = now + static_cast<int64_t>(m_o.stallSeconds * 1000.0);
+    Event("stall for %g s after %lld detections", m_o.stallSeconds,
+          static_cast<long long>(m_liveQueued));
+  }
+}
+
 void CBoxSimulator::WriteOutput(int64_t now) {
+  BeginPendingStall(now);
   bool wrote = false;
   while (m_connected && !m_lines.empty() && !Stalled(now) && now >= m_nextWriteAt) {
     size_t pending = m_outBase + m_out.size() - m_streamDone;
@@ -987,6 +1018,7 @@ void CBoxSimulator::WriteOutput(int64_t now) {
       LineWritten(m_lines.front());
       m_lines.pop_front();
     }
+    BeginPendingStall(now);
     if (m_o.splitWrites) {
       m_nextWriteAt = SteadyMillis() + m_o.splitPauseMs;
       break;

@@ -79,6 +79,7 @@ class CBoxSimulator {
 
   std::string NextSequence();
   bool Stalled(int64_t now) const { return now < m_stallUntil; }
+  void BeginPendingStall(int64_t now);
   bool AnyChannelOpen() const;
   bool InRange(const std::string& payload, const std::string& from, const std::string& to) const;
   [[nodiscard]] bool ParseRange(const std::string& parameter, std::string& from,
@@ -141,6 +142,9 @@ class CBoxSimulator {
   int m_garbageKind = 0;
   int64_t m_stallUntil = 0;
   bool m_stallDone = false;
+  // The stall waits for its last line to be written: the peer gets every line before it.
+  bool m_stallPending = false;
+  uint64_t m_stallAfterStream = 0;  // stream offset at the end of that line
   bool m_stallShown = false;
   bool m_raceDoneShown = false;
   int64_t m_exitAt = 0;

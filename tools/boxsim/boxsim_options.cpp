@@ -112,6 +112,7 @@ Faults:
   --drop-after N            close each connection after N detection lines
   --drops M                 drop only the first M connections (default: every one)
   --refuse-seconds S        refuse connections for S seconds at start and after each drop
+                            (SIGUSR1 ends a refusal at once)
   --outage-seconds S        refuse connections for S seconds after each drop only
   --split-writes            write every line in two pieces, --split-pause-ms apart (default 2)
   --garbage-every N         send a malformed line after every N detection lines
