@@ -110,16 +110,15 @@ bool COstraBox::DiscoverDeviceId() {
     ~Unpause() { flag = false; }
   } unpause{m_readingPaused};
 
+  // On the services' tick, like the box's other time-outs.
   const int giveUpSeconds = m_services.settings.GBoxDiscoverySeconds.load();
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::seconds(giveUpSeconds < 0 ? 0 : giveUpSeconds);
+  const std::int64_t deadline = static_cast<std::int64_t>(m_services.clock.TickMs()) +
+                                std::int64_t{giveUpSeconds < 0 ? 0 : giveUpSeconds} * 1000;
   for (;;) {
     if (m_stop) {
       return false;
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now())
-                    .count();
+    std::int64_t left = deadline - static_cast<std::int64_t>(m_services.clock.TickMs());
     if (left <= 0) {
       log.PostLogMsg(0, kMsgNoDataReceived, prefix.c_str(), giveUpSeconds);
       return false;

@@ -55,6 +55,20 @@ class RecordingSoundPlayer : public SoundPlayer {
   std::vector<int> m_played;
 };
 
+// The machine's clocks with a tick the test can move forward: a wait measured on the tick (a
+// box's discovery, its silence) ends when the test says, however slow the machine is.
+class SteppedClock : public Clock {
+ public:
+  std::int64_t NowUnixMs() const override { return SystemClock().NowUnixMs(); }
+  std::uint64_t TickMs() const override { return SystemClock().TickMs() + m_stepMs.load(); }
+  void StepForward(std::chrono::milliseconds step) {
+    m_stepMs += static_cast<std::uint64_t>(step.count());
+  }
+
+ private:
+  std::atomic<std::uint64_t> m_stepMs{0};
+};
+
 struct LoggedText {
   int level;
   std::string text;
@@ -67,7 +81,7 @@ class BoxLinkHarness {
       : log(events),
         records(log),
         intake(log, events, settings, &sound, SystemClock(), chipTable, records, nullptr),
-        services{log, events, settings, SystemClock(), intake, shared, &sound} {
+        services{log, events, settings, clock, intake, shared, &sound} {
     log.SetPostingEnabled(true);
     log.SetLevel(100);
     settings.GBoxReconnectSeconds = 30;
@@ -142,6 +156,7 @@ class BoxLinkHarness {
     return all;
   }
 
+  SteppedClock clock;
   EventQueue events;
   Logger log;
   AppSettings settings;
