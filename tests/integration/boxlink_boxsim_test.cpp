@@ -92,11 +92,14 @@ TEST_F(BoxLinkBoxSimTest, DroppedTcpConnectionIsReconnectedAndNothingIsLost) {
 }
 
 TEST_F(BoxLinkBoxSimTest, BoxThatGoesQuietIsReportedOnceAndItsReturnOnce) {
-  h.settings.GBoxSilenceSeconds = 1;
-  // Heartbeats every 200 ms keep the box speaking until the stall silences everything.
-  SimulatorProcess sim(kBoxSim, {"--tcp", "0", "--race", "--runners", "12", "--count", "12",
-                                 "--rate", "100", "--start-delay-ms", "0", "--heartbeat-ms", "200",
-                                 "--status-ms", "0", "--stall-after", "6", "--stall-seconds", "3"});
+  // The silence is measured on the test's tick, which only the test steps forward: a slow
+  // machine's pauses between lines never count, the stall does once the test steps past the
+  // limit. The stall is long enough for the box to notice it before the lines come again.
+  h.settings.GBoxSilenceSeconds = 60;
+  SimulatorProcess sim(
+      kBoxSim, {"--tcp", "0", "--race", "--runners", "12", "--count", "12", "--rate", "100",
+                "--start-delay-ms", "0", "--heartbeat-ms", "0", "--status-ms", "0", "--stall-after",
+                "6", "--stall-seconds", "10"});
   std::string port = sim.WaitEvent("listening on ");
   ASSERT_FALSE(port.empty());
   box.ConfigureTransport("31", "127.0.0.1", std::stoi(port));
@@ -104,14 +107,19 @@ TEST_F(BoxLinkBoxSimTest, BoxThatGoesQuietIsReportedOnceAndItsReturnOnce) {
 
   const std::string silent = FixedPart(kMsgBoxSilent);
   const std::string back = FixedPart(kMsgBoxDataAgain);
-  ASSERT_TRUE(h.WaitForLog(silent)) << h.AllLogs();
+  // The six lines before the stall are all taken in; only then does the silence start to count.
   EXPECT_FALSE(sim.WaitEvent("stall for").empty());
-  CBoxHealth::Figures during = box.Health().Take(SystemClock().TickMs(), 1000);
+  ASSERT_TRUE(h.PumpUntil([&] { return box.Health().Take(h.clock.TickMs(), 1000).recorded == 6; }))
+      << h.AllLogs();
+  EXPECT_FALSE(h.HasLog(silent)) << h.AllLogs();
+  h.clock.StepForward(60s);
+  ASSERT_TRUE(h.WaitForLog(silent)) << h.AllLogs();
+  CBoxHealth::Figures during = box.Health().Take(h.clock.TickMs(), 1000);
   EXPECT_TRUE(during.silent);
-  EXPECT_GE(during.silentForMs, 1000u);
+  EXPECT_GE(during.silentForMs, 60000u);
   // Nothing moves during the silence: every read delivered before it is counted.
   EXPECT_EQ(during.recorded, static_cast<std::int64_t>(h.records.RecordCount()));
-  EXPECT_LT(during.recorded, 12);
+  EXPECT_EQ(during.recorded, 6) << h.AllLogs();
 
   ASSERT_TRUE(h.WaitForLog(back)) << h.AllLogs();
   ASSERT_TRUE(h.PumpUntil([&] { return h.records.RecordCount() == 12; })) << h.AllLogs();
@@ -119,7 +127,7 @@ TEST_F(BoxLinkBoxSimTest, BoxThatGoesQuietIsReportedOnceAndItsReturnOnce) {
   EXPECT_EQ(h.CountLogs(back), 1) << h.AllLogs();
   // The silence came after the sixth detection and ended before the seventh.
   EXPECT_LT(h.IndexOf(silent), h.IndexOf(back));
-  EXPECT_FALSE(box.Health().Take(SystemClock().TickMs(), 1000).silent);
+  EXPECT_FALSE(box.Health().Take(h.clock.TickMs(), 1000).silent);
   // Silent is not lost: the connection stayed.
   EXPECT_EQ(h.failedStatusEvents, 0);
 }
