@@ -89,6 +89,8 @@ class BoxSim {
     }
   }
   int Port() { return std::atoi(WaitEvent("listening on ").c_str() + 13); }
+  // Ends the box's refusal of connections now (SIGUSR1).
+  void ComeUp() { kill(m_pid, SIGUSR1); }
   // Exit status, or -1 when the process did not end before the deadline.
   int WaitExit() {
     auto deadline = Clock::now() + kDeadline;
@@ -571,12 +573,14 @@ TEST(BoxSimTest, RewindRangeDeleteAndPackFailure) {
 
 TEST(BoxSimTest, DroppedConnectionResumesWithTheUnsentReadsAfterRefusal) {
   testing::TempDir dir;
+  // The refusals last longer than the test: each ends when the test brings the box up.
   BoxSim sim({"--tcp", "0", "--race", "--runners", "10", "--drop-after", "4", "--drops", "1",
-              "--refuse-seconds", "0.5", "--loop", "--start-delay-ms", "0", "--data-file",
+              "--refuse-seconds", "600", "--loop", "--start-delay-ms", "0", "--data-file",
               dir.File("data.txt")});
   int port = sim.Port();
   // Refused while the box is "not up", accepted once it says so.
   EXPECT_EQ(Peer::ConnectTcp(port), -1);
+  sim.ComeUp();
   ASSERT_NE(sim.WaitEvent("accepting connections"), "");
   std::vector<std::string> received;
   {
@@ -592,6 +596,9 @@ TEST(BoxSimTest, DroppedConnectionResumesWithTheUnsentReadsAfterRefusal) {
     EXPECT_TRUE(pc.AtEnd());
   }
   ASSERT_NE(sim.WaitEvent("disconnected: dropped after 4 detections"), "");
+  ASSERT_NE(sim.WaitEvent("refusing connections for 600 s"), "");
+  EXPECT_EQ(Peer::ConnectTcp(port), -1);
+  sim.ComeUp();
   ASSERT_NE(sim.WaitEvent("accepting connections"), "");
   Peer again(Peer::ConnectTcp(port));
   ASSERT_TRUE(again.ok());
