@@ -97,10 +97,6 @@ bool ParseDateTimeText(const std::string& dateTime, CChrono* absTime, CChrono* t
 }
 
 // The delay as a normalised duration, as the live repeat filter compares it.
-CChrono DelayChrono(int delayMs) {
-  return CChrono(delayMs / 1000, static_cast<std::uint16_t>(delayMs % 1000));
-}
-
 struct DayStatistics {
   bool any = false;
   std::string day;
@@ -317,7 +313,6 @@ bool PurgeRepeatedDetections(std::vector<CDetection>& found, int delayMs) {
   });
   std::vector<CDetection> kept;
   kept.reserve(found.size());
-  const CChrono delay = DelayChrono(delayMs);
   const CDetection* previous = nullptr;
   for (std::size_t index : order) {
     CDetection& current = found[index];
@@ -326,7 +321,7 @@ bool PurgeRepeatedDetections(std::vector<CDetection>& found, int delayMs) {
       if (current.absTime == previous->absTime) {
         keep = false;
       } else if (current.absTime > previous->absTime &&
-                 current.absTime - previous->absTime < delay) {
+                 current.absTime.IsWithinAfter(previous->absTime, delayMs)) {
         keep = false;
       }
     }

@@ -204,10 +204,7 @@ int DetectionIntake::RecordDetection(IntakeBox& box, const std::string& chip,
       if (absTime == previous->absTime) {
         keep = false;
       } else if (absTime > previous->absTime) {
-        // The delay as a normalised duration: 1500 ms is 1 s 500 ms, so delays of a second or
-        // more filter what the operator set.
-        CChrono delay(delayMs / 1000, static_cast<std::uint16_t>(delayMs % 1000));
-        keep = !(absTime - previous->absTime < delay);
+        keep = !absTime.IsWithinAfter(previous->absTime, delayMs);
       }
     }
   }

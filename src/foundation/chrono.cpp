@@ -287,6 +287,15 @@ CChrono CChrono::operator-(const CChrono& other) const {
   return CChrono(NarrowSeconds(seconds), static_cast<std::uint16_t>(millis));
 }
 
+bool CChrono::IsWithinAfter(const CChrono& earlier, int delayMs) const {
+  const std::int64_t seconds = static_cast<std::int64_t>(m_seconds) - earlier.m_seconds;
+  if (seconds > delayMs / 1000 + 1) {
+    return false;
+  }
+  // The delay as a normalised duration: 1500 ms is 1 s 500 ms.
+  return *this - earlier < CChrono(delayMs / 1000, static_cast<std::uint16_t>(delayMs % 1000));
+}
+
 CChrono CChrono::operator+(const CChrono& other) const {
   std::int64_t seconds = static_cast<std::int64_t>(m_seconds) + other.m_seconds;
   int millis = static_cast<int>(m_millis) + static_cast<int>(other.m_millis);

@@ -67,6 +67,10 @@ class CChrono {
   // no part. Values built raw with 1000 ms or more are not normalised further.
   CChrono operator-(const CChrono& other) const;
   CChrono operator+(const CChrono& other) const;
+  // The repeat filter's test, for an instant later than `earlier`: the difference is less than
+  // delayMs (> 0). Instants decades apart are never within it, though their difference does
+  // not fit in the seconds.
+  bool IsWithinAfter(const CChrono& earlier, int delayMs) const;
 
   // Parsers: scanf-like (leading blanks skipped, optional sign, widths limit digits, trailing
   // text ignored). On failure they return false and leave the value unchanged.

@@ -231,6 +231,17 @@ TEST(PurgeTest, CloseReadsChainFromTheLastVisited) {
   EXPECT_EQ(found.size(), 4u);
 }
 
+// Found by fuzzing: reads 79 years apart (a box clock set to 1933) overflowed the difference
+// of their times, and the later read was purged as a repeat of the earlier one.
+TEST(PurgeTest, ReadsDecadesApartAreNeverRepeats) {
+  std::vector<CDetection> found = Reads("A", {0, 5000, 5020});
+  found[0].absTime = BoxTime("19330513", "10:00:02.074");
+  ASSERT_TRUE(PurgeRepeatedDetections(found, 50));
+  ASSERT_TRUE(SortDetectionsByTime(found));
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[1].timeOfDay, CChrono(36005, 0));  // its 20 ms repeat is still one
+}
+
 TEST(PurgeTest, OtherChipsAndLongDelaysAreComparedAsDurations) {
   std::vector<CDetection> found = Reads("B", {0, 1200});
   std::vector<CDetection> other = Reads("A", {10});
