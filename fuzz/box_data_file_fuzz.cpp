@@ -113,11 +113,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto previous = lastOfChip.find(found.chip);
     if (options.ignoreDelayMs > 0 && previous != lastOfChip.end() && found.absTime.IsSet() &&
         previous->second.IsSet()) {
-      // In 64 bits: reads decades apart are apart, though their difference overflows a CChrono.
-      const std::int64_t gapMs =
-          (static_cast<std::int64_t>(found.absTime.Seconds()) - previous->second.Seconds()) * 1000 +
-          found.absTime.Millis() - previous->second.Millis();
-      Check(gapMs >= options.ignoreDelayMs, "two reads closer than the delay kept");
+      // Reads decades apart are apart, though their difference does not fit in a CChrono;
+      // closer ones are compared as CChrono values (their milliseconds may be raw, over 999).
+      const std::int64_t gapSeconds =
+          static_cast<std::int64_t>(found.absTime.Seconds()) - previous->second.Seconds();
+      if (gapSeconds <= options.ignoreDelayMs / 1000 + 1) {
+        CChrono delay(options.ignoreDelayMs / 1000,
+                      static_cast<std::uint16_t>(options.ignoreDelayMs % 1000));
+        Check(!(found.absTime - previous->second < delay), "two reads closer than the delay kept");
+      }
     }
     lastOfChip[found.chip] = found.absTime;
   }
