@@ -112,8 +112,9 @@ std::string ConvertVersion(std::string_view text) {
     return {};
   }
   const auto [a, b, c, d] = *numbers;
-  const char letter = d != 0 ? static_cast<char>('a' + d - 1) : '_';
-  return StrF("%d.%d%c", a, b * 10 + c, letter);
+  // In 64 bits: a peer's numbers may be any int, and the sums must not overflow.
+  const char letter = d != 0 ? static_cast<char>(static_cast<long long>('a') + d - 1) : '_';
+  return StrF("%d.%lld%c", a, static_cast<long long>(b) * 10 + c, letter);
 }
 
 bool IsVersionRefused(std::string_view text) {

@@ -86,6 +86,8 @@ TEST(LinkCodesTest, VersionTextConvertsToItsShortForm) {
   EXPECT_EQ(ConvertVersion("4,3,9,0"), "4.39_");
   EXPECT_EQ(ConvertVersion("10,0,0,0"), "10.0_");
   EXPECT_EQ(ConvertVersion("5,1,2,3"), "5.12c");
+  // Found by fuzzing: a number this large overflowed the minor part (caught under UBSan).
+  EXPECT_EQ(ConvertVersion("4,421474836,0,0"), "4.4214748360_");
   for (const char* bad : {"", "4.4.0.0", "4,4,0", "abc", "4,4,x,0"}) {
     EXPECT_EQ(ConvertVersion(bad), "") << bad;
   }
