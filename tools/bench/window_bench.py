@@ -340,13 +340,17 @@ class Bench:
                         "+repage", path], check=True)
 
     # --- operator's moves (each proves it happened) -------------------------------------------
-    def config(self):
-        self.click(CONFIG_FROM_TOP_RIGHT)
-        window = self.x.wait_for(TEXTS["config"], 30, while_alive=self.lapora)
+    def escape(self, window, what):
+        """Lets a dialog settle, closes it with Escape and waits until it is gone."""
         self.settle()
         self.x.key(window, "Escape")
-        self.x.wait_gone(window, "the configuration dialog", 30)
+        self.x.wait_gone(window, what, 30)
         self.settle()
+
+    def config(self):
+        self.click(CONFIG_FROM_TOP_RIGHT)
+        self.escape(self.x.wait_for(TEXTS["config"], 30, while_alive=self.lapora),
+                    "the configuration dialog")
 
     def manual(self):
         mark = self.log_mark()
@@ -497,11 +501,7 @@ class Bench:
 
     def import_dialog(self):
         self.click(IMPORT_FROM_TOP_RIGHT)
-        window = self.dialog_window(IMPORT_TITLE)
-        self.settle()
-        self.x.key(window, "Escape")
-        self.x.wait_gone(window, "the import dialog", 30)
-        self.settle()
+        self.escape(self.dialog_window(IMPORT_TITLE), "the import dialog")
 
     def disconnect(self):
         mark = self.log_mark()
